@@ -1,0 +1,44 @@
+// The thread's last system error, kept in the codes the program reports
+// (2 file not found, 3 path not found, 5 access denied, 32 sharing violation,
+// 80 file exists, 112 disk full, ...), mapped from errno.
+#pragma once
+
+#include "platform/wintypes.h"
+
+constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_INVALID_FUNCTION = 1;
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_WRITE_PROTECT = 19;
+constexpr DWORD ERROR_NOT_READY = 21;
+constexpr DWORD ERROR_WRITE_FAULT = 29;
+constexpr DWORD ERROR_READ_FAULT = 30;
+constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+constexpr DWORD ERROR_HANDLE_EOF = 38;
+constexpr DWORD ERROR_NOT_SUPPORTED = 50;
+constexpr DWORD ERROR_FILE_EXISTS = 80;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_BROKEN_PIPE = 109;
+constexpr DWORD ERROR_DISK_FULL = 112;
+constexpr DWORD ERROR_INVALID_NAME = 123;
+constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
+constexpr DWORD ERROR_BUSY = 170;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+constexpr DWORD ERROR_FILE_TOO_LARGE = 223;
+constexpr DWORD ERROR_DIRECTORY = 267;
+constexpr DWORD ERROR_CANT_RESOLVE_FILENAME = 1921;
+
+DWORD GetLastError();
+void SetLastError(DWORD code);
+
+// Maps an errno value to the code above. For ENOENT the path decides between
+// "file not found" (2) and "path not found" (3): a missing parent directory is 3.
+DWORD ErrorFromErrno(int err, const char* path = nullptr);
+
+// Sets the last error from errno (and the path, for ENOENT); returns the code.
+DWORD SetLastErrorFromErrno(int err, const char* path = nullptr);

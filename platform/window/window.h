@@ -1,0 +1,136 @@
+// Window, dialog, message-box and file-picker services.
+//
+// The program calls the plain functions below; they forward to the current
+// backend: the Qt 6 Widgets backend for the real program, the scripted backend
+// in tests, a console backend for the command-line companion.
+#pragma once
+
+#include "platform/wintypes.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+struct DialogTemplate;
+
+constexpr UINT WM_INITDIALOG = 0x0110;
+constexpr UINT WM_COMMAND = 0x0111;
+constexpr WORD BN_CLICKED = 0;
+constexpr WORD EN_KILLFOCUS = 0x0200;
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+
+constexpr UINT MB_OK = 0x0;
+constexpr UINT MB_ICONHAND = 0x10;
+constexpr UINT MB_ICONSTOP = MB_ICONHAND;
+constexpr UINT MB_ICONERROR = MB_ICONHAND;
+constexpr UINT MB_ICONMASK = 0xF0;
+constexpr UINT MB_TASKMODAL = 0x2000;
+constexpr UINT MB_SETFOREGROUND = 0x10000;
+
+using DLGPROC = INT_PTR (*)(HWND, UINT, WPARAM, LPARAM);
+
+// Runs a modal dialog built from the named template; returns the value given to
+// EndDialog, or -1 when the dialog cannot be created.
+INT_PTR DialogBoxParamA(HINSTANCE hInstance, const char* lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
+                        LPARAM dwInitParam);
+// Copies at most cchMax - 1 characters (bytes) of the control's text and a terminator;
+// returns the number copied.
+UINT GetDlgItemTextA(HWND hDlg, int nIDDlgItem, char* lpString, int cchMax);
+BOOL SetDlgItemTextA(HWND hDlg, int nIDDlgItem, const char* lpString);
+// Length of a control's text in bytes, without the terminator.
+int GetWindowTextLengthA(HWND hWnd);
+HWND GetDlgItem(HWND hDlg, int nIDDlgItem);
+// Moves the keyboard focus; returns the control that had it.
+HWND SetFocus(HWND hWnd);
+BOOL EndDialog(HWND hDlg, INT_PTR nResult);
+// A null caption gives the default caption, kDefaultCaption. Only MB_OK boxes exist; returns IDOK.
+int MessageBoxA(HWND hWnd, const char* lpText, const char* lpCaption, UINT uType);
+inline constexpr const char* kDefaultCaption = "WAVTRN";
+
+constexpr DWORD OFN_HIDEREADONLY = 0x00000004;
+constexpr DWORD OFN_OVERWRITEPROMPT = 0x00000002;
+constexpr DWORD OFN_PATHMUSTEXIST = 0x00000800;
+constexpr DWORD OFN_FILEMUSTEXIST = 0x00001000;
+
+struct OPENFILENAMEA {
+    DWORD lStructSize;
+    HWND hwndOwner;
+    HINSTANCE hInstance;
+    const char* lpstrFilter;  // pairs of terminated texts, ended by an empty text
+    char* lpstrCustomFilter;
+    DWORD nMaxCustFilter;
+    DWORD nFilterIndex;  // 1-based
+    char* lpstrFile;
+    DWORD nMaxFile;
+    char* lpstrFileTitle;
+    DWORD nMaxFileTitle;
+    const char* lpstrInitialDir;
+    const char* lpstrTitle;
+    DWORD Flags;
+    WORD nFileOffset;
+    WORD nFileExtension;
+    const char* lpstrDefExt;
+    LPARAM lCustData;
+    void* lpfnHook;
+    const char* lpTemplateName;
+};
+
+// Return nonzero when the user confirmed a path that fits the record's buffer;
+// the path is then in lpstrFile and its last component in lpstrFileTitle.
+BOOL GetOpenFileNameA(OPENFILENAMEA* lpofn);
+BOOL GetSaveFileNameA(OPENFILENAMEA* lpofn);
+
+// What a backend needs to show a file picker.
+struct FilePickerRequest {
+    bool save = false;
+    HWND owner = nullptr;
+    std::string title;
+    std::vector<std::pair<std::string, std::string>> filters;  // (text, patterns separated by ';')
+    int filterIndex = 0;  // 0-based
+    bool mustExist = false;
+};
+
+// What a backend needs to show the codec service's format chooser.
+struct FormatChooserModel {
+    struct Format {
+        std::string name;
+        DWORD avgBytesPerSec = 0;
+    };
+    struct Tag {
+        std::string name;
+        std::vector<Format> formats;
+    };
+    std::vector<Tag> tags;
+    int defaultTag = 0;
+    int defaultFormat = 0;
+};
+
+struct FormatChoice {
+    int tag = 0;
+    int format = 0;
+};
+
+class WindowBackend {
+public:
+    virtual ~WindowBackend() = default;
+    virtual INT_PTR RunDialog(const DialogTemplate& tmpl, DLGPROC proc, LPARAM param) = 0;
+    virtual HWND ControlHandle(HWND dialog, int id) = 0;
+    virtual std::string ControlText(HWND control) = 0;
+    virtual bool SetControlText(HWND control, std::string_view text) = 0;
+    virtual HWND SetFocus(HWND control) = 0;
+    virtual void EndDialog(HWND dialog, INT_PTR result) = 0;
+    virtual void MessageBox(HWND owner, std::string_view text, std::string_view caption, UINT type) = 0;
+    virtual std::optional<std::string> PickFile(const FilePickerRequest& request) = 0;
+    virtual std::optional<FormatChoice> ChooseFormat(HWND owner, const FormatChooserModel& model) = 0;
+};
+
+// The backend the functions above use. Without one set, a console backend
+// prints message boxes to standard error and cancels pickers and the chooser.
+void SetWindowBackend(WindowBackend* backend);
+WindowBackend& GetWindowBackend();
+
+// Splits a picker filter list ("text\0pattern\0...\0\0") into pairs.
+std::vector<std::pair<std::string, std::string>> SplitFilterList(const char* list);
