@@ -1,0 +1,206 @@
+// The main dialog's command dispatch, driven through the scripted backend.
+#include "app/dialog.h"
+#include "platform/acm/acm.h"
+#include "platform/window/window.h"
+#include "res/resource.h"
+#include "support/flow.h"
+#include "support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+namespace {
+
+using testsupport::TempDir;
+
+// The description the codec service gives for a format: tag name and format name.
+std::pair<std::string, std::string> Names(const WAVEFORMATEX& format) {
+    ACMFORMATTAGDETAILSA tag{};
+    tag.cbStruct = sizeof tag;
+    tag.dwFormatTag = format.wFormatTag;
+    EXPECT_EQ(acmFormatTagDetailsA(nullptr, &tag, ACM_FORMATTAGDETAILSF_FORMATTAG), 0u);
+    WAVEFORMATEX copy = format;
+    ACMFORMATDETAILSA details{};
+    details.cbStruct = sizeof details;
+    details.dwFormatTag = format.wFormatTag;
+    details.pwfx = &copy;
+    details.cbwfx = sizeof copy;
+    EXPECT_EQ(acmFormatDetailsA(nullptr, &details, ACM_FORMATDETAILSF_FORMAT), 0u);
+    return {tag.szFormatTag, details.szFormat};
+}
+
+std::string ChooseLine(const WAVEFORMATEX& format) {
+    const auto [tag, name] = Names(format);
+    return "choose " + tag + " | " + name + "\n";
+}
+
+int CountLines(const std::string& text, const std::string& needle) {
+    int n = 0;
+    for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+    return n;
+}
+
+TEST(DialogFlow, EscapeAndEndOfScriptCloseWithCancel) {
+    for (const char* script : {"escape\n", "", "# nothing but a comment\n"}) {
+        const flow::Result r = flow::RunScript(script);
+        EXPECT_EQ(r.exitStatus, 0) << r.errors;
+        EXPECT_EQ(r.transcript, "end 2\n") << script;
+    }
+}
+
+TEST(DialogFlow, EmptySourceFieldLosingFocusDoesNothing) {
+    const flow::Result r = flow::RunScript("focus 104\nfocus 101\nfocus 108\n");
+    EXPECT_EQ(r.exitStatus, 0) << r.errors;
+    EXPECT_EQ(r.transcript, "end 2\n");
+}
+
+TEST(DialogFlow, LeavingSourceFieldDescribesTheFile) {
+    TempDir dir;
+    const WAVEFORMATEX format = testsupport::PcmFormat(44100, 16, 2);
+    const std::string src = testsupport::WriteTestWave(dir.file("a.wav"), format, 4410);
+    const auto [tag, name] = Names(format);
+    const flow::Result r = flow::RunScript("text 101 " + src + "\nfocus 104\n");
+    EXPECT_EQ(r.exitStatus, 0) << r.errors;
+    EXPECT_EQ(r.transcript, "label 103 \"" + tag + " " + name + "\"\nend 2\n");
+}
+
+TEST(DialogFlow, SourcePickerConfirmedAndCancelled) {
+    TempDir dir;
+    const WAVEFORMATEX format = testsupport::PcmFormat(8000, 8, 1);
+    const std::string src = testsupport::WriteTestWave(dir.file("b.wav"), format, 800);
+    const auto [tag, name] = Names(format);
+    const std::string label = "label 103 \"" + tag + " " + name + "\"\n";
+
+    flow::Result r = flow::RunScript("click 102\nopen cancel\nescape\n");
+    EXPECT_EQ(r.exitStatus, 0) << r.errors;
+    EXPECT_EQ(r.transcript, "end 2\n");
+
+    // The picked path is described at once and stays in the field: leaving the
+    // field later describes it again.
+    r = flow::RunScript("click 102\nopen " + src + "\nfocus 101\nfocus 104\n");
+    EXPECT_EQ(r.exitStatus, 0) << r.errors;
+    EXPECT_EQ(r.transcript, label + label + "end 2\n");
+}
+
+TEST(DialogFlow, DestinationPickerFillsTheField) {
+    TempDir dir;
+    const std::string file = dir.file("same.bin");
+    testsupport::WriteText(file, "x");
+    // TEST on the same path twice: the picked destination reached the field.
+    const flow::Result r = flow::RunScript("text 101 " + file + "\nclick 105\nsave " + file + "\nclick 108\n");
+    EXPECT_EQ(r.exitStatus, 0) << r.errors;
+    EXPECT_NE(r.transcript.find("text=\"同一\\n\""), std::string::npos) << r.transcript;
+
+    const flow::Result cancelled = flow::RunScript("text 101 " + file + "\nclick 105\nsave cancel\nclick 108\n");
+    EXPECT_NE(cancelled.transcript.find("text=\"違う\\n\""), std::string::npos) << cancelled.transcript;
+}
+
+TEST(DialogFlow, FormatChoiceSetsLabelAndCancelKeepsIt) {
+    const WAVEFORMATEX format = testsupport::PcmFormat(44100, 16, 2);
+    const auto [tag, name] = Names(format);
+    const flow::Result r = flow::RunScript("click 107\n" + ChooseLine(format) + "click 107\nchoose cancel\n");
+    EXPECT_EQ(r.exitStatus, 0) << r.errors;
+    EXPECT_EQ(r.transcript, "label 106 \"" + tag + "(" + name + ")\"\nend 2\n");
+}
+
+TEST(DialogFlow, ExecuteBeforeAnyChoiceIsRefusedAndLeavesNoFile) {
+    TempDir dir;
+    const std::string src = testsupport::WriteTestWave(dir.file("c.wav"), testsupport::PcmFormat(22050, 16, 1), 2205);
+    const std::string dst = dir.file("out.wav");
+    const flow::Result r = flow::RunScript("text 101 " + src + "\ntext 104 " + dst + "\nclick 1\n");
+    EXPECT_EQ(r.exitStatus, 0) << r.errors;
+    EXPECT_EQ(r.transcript.find("success"), std::string::npos) << r.transcript;
+    const bool refused = r.transcript.find("text=\"ACMERR_NOTPOSSIBLE\"") != std::string::npos ||
+                         r.transcript.find("text=\"MMSYSERR_INVALPARAM\"") != std::string::npos;
+    EXPECT_TRUE(refused) << r.transcript;
+    EXPECT_FALSE(std::filesystem::exists(dst));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "a temporary file was left";
+}
+
+TEST(DialogFlow, EnterInPathFieldRunsExecute) {
+    TempDir dir;
+    const WAVEFORMATEX format = testsupport::PcmFormat(22050, 16, 1);
+    const std::string src = testsupport::WriteTestWave(dir.file("d.wav"), format, 2205);
+    const std::string dst = dir.file("out.wav");
+    const flow::Result r = flow::RunScript("click 107\n" + ChooseLine(format) + "text 101 " + src + "\ntext 104 " + dst +
+                                           "\nfocus 104\nenter\n");
+    EXPECT_EQ(r.exitStatus, 0) << r.errors;
+    EXPECT_EQ(CountLines(r.transcript, "text=\"success\""), 1) << r.transcript;
+    ASSERT_TRUE(std::filesystem::exists(dst));
+    // Same format in and out: the samples are unchanged.
+    const auto in = testsupport::ReadBytes(src), out = testsupport::ReadBytes(dst);
+    ASSERT_GE(out.size(), 46u);
+    EXPECT_TRUE(std::equal(in.end() - 4410, in.end(), out.end() - 4410));
+}
+
+TEST(DialogFlow, EnterOnAFocusedButtonPressesIt) {
+    // TEST with both fields empty: the first open fails.
+    const flow::Result r = flow::RunScript("focus 108\nenter\n");
+    EXPECT_EQ(r.exitStatus, 0) << r.errors;
+    EXPECT_EQ(r.transcript.rfind("box icon=none caption=\"WAVTRN\" text=\"hFile1=-1\"\n", 0), 0u) << r.transcript;
+}
+
+TEST(DialogFlow, SourceFocusLossRunsBeforeTheClickedButton) {
+    TempDir dir;
+    const std::string notWave = dir.file("text.wav");
+    testsupport::WriteText(notWave, "this is not a RIFF file at all");
+    const flow::Result r = flow::RunScript("text 101 " + notWave + "\nclick 108\n");
+    EXPECT_EQ(r.exitStatus, 0) << r.errors;
+    const auto check = r.transcript.find("Assertion failed: SrcWaveFile.ckid==mmioStringToFOURCC(\\\"RIFF\\\",MMIO_TOUPPER)");
+    const auto test = r.transcript.find("hFile1=");
+    ASSERT_NE(check, std::string::npos) << r.transcript;
+    ASSERT_NE(test, std::string::npos) << r.transcript;
+    EXPECT_LT(check, test);
+    EXPECT_EQ(r.transcript.find("label 103"), std::string::npos) << "a failed check keeps the label";
+}
+
+TEST(DialogFlow, OverlongPathIsRefusedNotCut) {
+    TempDir dir;
+    const WAVEFORMATEX format = testsupport::PcmFormat(8000, 16, 1);
+    const std::string src = testsupport::WriteTestWave(dir.file("e.wav"), format, 800);
+    // The same file reached through enough "./" to pass the path limit.
+    std::string longPath = dir.path().string();
+    while (longPath.size() < static_cast<std::size_t>(kPathChars) + 10) longPath += "/.";
+    longPath += "/e.wav";
+    const flow::Result r = flow::RunScript("text 101 " + longPath + "\nfocus 104\n");
+    EXPECT_EQ(r.exitStatus, 0) << r.errors;
+    EXPECT_NE(r.transcript.find("パスが長すぎます"), std::string::npos) << r.transcript;
+    EXPECT_EQ(r.transcript.find("label 103"), std::string::npos);
+}
+
+TEST(DialogFlow, CommandsWithoutAHandlerReturnFalse) {
+    EXPECT_EQ(MainDlgProc(nullptr, WM_COMMAND, MAKEWPARAM(IDC_DSTFORMAT, 0), 0), FALSE);
+    EXPECT_EQ(MainDlgProc(nullptr, WM_COMMAND, MAKEWPARAM(999, 0), 0), FALSE);
+    EXPECT_EQ(MainDlgProc(nullptr, 0x0200 /* a mouse move */, 0, 0), FALSE);
+    // The source field's other notifications are handled and do nothing.
+    EXPECT_EQ(MainDlgProc(nullptr, WM_COMMAND, MAKEWPARAM(IDC_SRCFILE, 0x0300), 0), TRUE);
+}
+
+TEST(DialogFlow, ScriptFaultsExitWithStatusTwo) {
+    const char* scripts[] = {
+        "click 102\n",               // a picker with no answer
+        "open /tmp/x.wav\n",         // an answer never used
+        "choose cancel\n",           // a chooser answer never used
+        "jump 3\n",                  // no such action
+        "click 101\n",               // not a push button
+        "click 107\nchoose NoSuchTag | nothing\n",
+    };
+    for (const char* script : scripts) {
+        const flow::Result r = flow::RunScript(script);
+        EXPECT_EQ(r.exitStatus, 2) << script;
+        EXPECT_FALSE(r.errors.empty()) << script;
+    }
+}
+
+TEST(DialogFlow, RunnerReadsStandardInputAndPrintsTranscript) {
+    const char* runner = std::getenv("WAVTRN_FLOW");
+    ASSERT_NE(runner, nullptr);
+    std::string out;
+    EXPECT_EQ(testsupport::RunCommand("printf 'focus 104\\nescape\\n' | " + testsupport::ShellQuote(runner), &out), 0);
+    EXPECT_EQ(out, "end 2\n");
+    EXPECT_EQ(testsupport::RunCommand("printf 'click 105\\n' | " + testsupport::ShellQuote(runner) + " 2>/dev/null", &out), 2);
+}
+
+}  // namespace
