@@ -1,0 +1,52 @@
+// Pieces shared by source inspection and conversion, and the sizing rules the
+// tests check on their own.
+#pragma once
+
+#include "platform/acm/acm.h"
+#include "platform/mmio/mmio.h"
+#include "platform/wintypes.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// Closes a file handle on scope exit. The success path closes by hand with
+// mmioClose(h.release(), 0) so that it can look at the result.
+struct MmioCloser {
+    void operator()(HMMIO hmmio) const { mmioClose(hmmio, 0); }
+};
+using MmioFile = std::unique_ptr<MMIO, MmioCloser>;
+
+// A format block read from a file: at least 18 bytes, zero-filled beyond what
+// the chunk held, its cbSize cut to the bytes the block really has.
+struct FormatBlock {
+    std::vector<BYTE> bytes;
+    WAVEFORMATEX* get() { return reinterpret_cast<WAVEFORMATEX*>(bytes.data()); }
+    DWORD size() const { return static_cast<DWORD>(bytes.size()); }
+};
+
+// Largest format chunk accepted: a WAVEFORMATEX with the most extra bytes its
+// 16-bit cbSize can announce.
+constexpr DWORD kMaxFormatChunk = sizeof(WAVEFORMATEX) + 0xFFFF;
+
+// Enters the RIFF form and the format chunk of an open source file, checks
+// both, reads the format block into pwfxSrc and leaves the format chunk.
+// A failed check has been reported when it returns false.
+//   [in]  hSrcWaveFile  source opened for reading, positioned at its start
+//   [out] SrcWaveFile   the RIFF form's record
+//   [out] SrcWaveFmt    the format chunk's record
+//   [out] pwfxSrc       the format block
+bool ReadSourceFormat(HMMIO hSrcWaveFile, MMCKINFO& SrcWaveFile, MMCKINFO& SrcWaveFmt, FormatBlock& pwfxSrc);
+
+// Destination buffer size D for a destination block alignment: 4096 blocks
+// when a block is at most 4 bytes long, 32 blocks when it is longer.
+constexpr DWORD DestinationBufferSize(WORD nBlockAlign) {
+    return nBlockAlign <= 4 ? static_cast<DWORD>(nBlockAlign) * 4096u : static_cast<DWORD>(nBlockAlign) * 32u;
+}
+
+// True when a data chunk of cbData bytes whose data starts at dwDataOffset
+// still leaves the RIFF form's size (file length less 8, pad byte included)
+// within 32 bits.
+constexpr bool DataFitsRiffForm(std::uint64_t dwDataOffset, std::uint64_t cbData) {
+    return dwDataOffset + cbData + (cbData & 1) - 8 <= 0xFFFFFFFFull;
+}
