@@ -134,13 +134,14 @@ std::vector<std::uint8_t> FormatBytes(const WAVEFORMATEX& format, const std::vec
 
 std::vector<std::uint8_t> MakeWave(const std::vector<std::uint8_t>& fmtBytes, const std::vector<std::uint8_t>& data) {
     std::vector<std::uint8_t> out;
+    out.reserve(12 + 8 + fmtBytes.size() + 8 + data.size() + 2);
+    for (char c : {'R', 'I', 'F', 'F', '\0', '\0', '\0', '\0', 'W', 'A', 'V', 'E'}) out.push_back(static_cast<std::uint8_t>(c));
     auto chunk = [&out](const char* id, const std::vector<std::uint8_t>& body) {
         out.insert(out.end(), id, id + 4);
         PutLe(out, body.size(), 4);
         out.insert(out.end(), body.begin(), body.end());
         if (body.size() % 2) out.push_back(0);
     };
-    out.insert(out.end(), {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'});
     chunk("fmt ", fmtBytes);
     chunk("data", data);
     const std::uint32_t riffSize = static_cast<std::uint32_t>(out.size() - 8);
