@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <memory>
 #include <unistd.h>
 
@@ -141,6 +142,12 @@ HMMIO mmioOpenA(const char* path, MMIOINFO* info, DWORD dwOpenFlags) {
     } while (file->fd < 0 && errno == EINTR);
     if (file->fd < 0) {
         SetLastErrorFromErrno(errno, path);
+        return nullptr;
+    }
+    // A directory opens for reading on Linux, but holds no chunks to read.
+    struct stat st {};
+    if (::fstat(file->fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }
     return file.release();

@@ -1,0 +1,303 @@
+// RIFF chunk reading and writing on real files.
+#include "platform/kernel/lasterror.h"
+#include "platform/mmio/mmio.h"
+#include "support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+using testsupport::ReadBytes;
+using testsupport::TempDir;
+using testsupport::WriteBytes;
+using Bytes = std::vector<std::uint8_t>;
+
+void Append(Bytes& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
+void AppendU32(Bytes& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+std::uint32_t U32At(const Bytes& b, std::size_t at) {
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+}
+
+struct Closer {
+    void operator()(HMMIO h) const {
+        if (h != nullptr) mmioClose(h, 0);
+    }
+};
+using File = std::unique_ptr<MMIO, Closer>;
+
+File OpenRead(const std::string& path) { return File(mmioOpenA(path.c_str(), nullptr, MMIO_READ)); }
+
+TEST(MmioFourcc, PadsWithBlanksAndUpperCasesOnRequest) {
+    EXPECT_EQ(mmioStringToFOURCC("fmt ", 0), mmioFOURCC('f', 'm', 't', ' '));
+    EXPECT_EQ(mmioStringToFOURCC("fmt", 0), mmioFOURCC('f', 'm', 't', ' '));
+    EXPECT_EQ(mmioStringToFOURCC("wave", MMIO_TOUPPER), mmioFOURCC('W', 'A', 'V', 'E'));
+    EXPECT_EQ(mmioStringToFOURCC("riff", 0), mmioFOURCC('r', 'i', 'f', 'f'));
+    EXPECT_EQ(mmioStringToFOURCC("", 0), mmioFOURCC(' ', ' ', ' ', ' '));
+    EXPECT_EQ(mmioStringToFOURCC("datalong", 0), mmioFOURCC('d', 'a', 't', 'a'));
+}
+
+TEST(MmioOpen, ReportsWhyAFileCannotBeOpened) {
+    TempDir dir;
+    SetLastError(0);
+    EXPECT_EQ(mmioOpenA(dir.file("missing.wav").c_str(), nullptr, MMIO_READ), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(mmioOpenA(dir.file("no/such/dir.wav").c_str(), nullptr, MMIO_READ), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(mmioOpenA("", nullptr, MMIO_READ), nullptr);
+    // A directory is not a file of chunks.
+    EXPECT_EQ(mmioOpenA(dir.path().c_str(), nullptr, MMIO_READ), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(mmioOpenA(dir.file("x").c_str(), nullptr, MMIO_CREATE | MMIO_WRITE | 0x100), nullptr);
+}
+
+TEST(MmioOpen, CreateEmptiesAnExistingFile) {
+    TempDir dir;
+    const std::string path = dir.file("old.wav");
+    WriteBytes(path, Bytes(1000, 0x55));
+    HMMIO h = mmioOpenA(path.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(mmioWrite(h, "abc", 3), 3);
+    EXPECT_EQ(mmioClose(h, 0), 0u);
+    EXPECT_EQ(ReadBytes(path), (Bytes{'a', 'b', 'c'}));
+}
+
+// RIFF form "WAVE", then chunks of 3 bytes (odd, padded), 16 bytes and a LIST.
+Bytes SampleForm() {
+    Bytes b;
+    Append(b, "RIFF");
+    AppendU32(b, 0);  // patched below
+    Append(b, "WAVE");
+    Append(b, "odd ");
+    AppendU32(b, 3);
+    b.insert(b.end(), {1, 2, 3, 0});
+    Append(b, "fmt ");
+    AppendU32(b, 16);
+    for (int i = 0; i < 16; ++i) b.push_back(static_cast<std::uint8_t>(0xA0 + i));
+    Append(b, "LIST");
+    AppendU32(b, 4);
+    Append(b, "INFO");
+    const std::uint32_t riffSize = static_cast<std::uint32_t>(b.size() - 8);
+    std::memcpy(&b[4], &riffSize, 4);
+    return b;
+}
+
+TEST(MmioRead, DescendsAndAscendsThroughChunksInOrder) {
+    TempDir dir;
+    const std::string path = dir.file("form.wav");
+    const Bytes form = SampleForm();
+    WriteBytes(path, form);
+    File f = OpenRead(path);
+    ASSERT_TRUE(f);
+
+    MMCKINFO riff{}, odd{}, fmt{}, list{}, past{};
+    ASSERT_EQ(mmioDescend(f.get(), &riff, nullptr, 0), 0u);
+    EXPECT_EQ(riff.ckid, mmioFOURCC('R', 'I', 'F', 'F'));
+    EXPECT_EQ(riff.cksize, form.size() - 8);
+    EXPECT_EQ(riff.fccType, mmioFOURCC('W', 'A', 'V', 'E'));
+    EXPECT_EQ(riff.dwDataOffset, 8u);
+
+    ASSERT_EQ(mmioDescend(f.get(), &odd, &riff, 0), 0u);
+    EXPECT_EQ(odd.ckid, mmioFOURCC('o', 'd', 'd', ' '));
+    EXPECT_EQ(odd.cksize, 3u);
+    EXPECT_EQ(odd.fccType, 0u);
+    EXPECT_EQ(odd.dwDataOffset, 20u);
+    char two[2];
+    EXPECT_EQ(mmioRead(f.get(), two, 2), 2);
+    EXPECT_EQ(two[1], 2);
+    // Ascending skips the rest of the data and the pad byte.
+    ASSERT_EQ(mmioAscend(f.get(), &odd, 0), 0u);
+
+    ASSERT_EQ(mmioDescend(f.get(), &fmt, &riff, 0), 0u);
+    EXPECT_EQ(fmt.ckid, mmioFOURCC('f', 'm', 't', ' '));
+    EXPECT_EQ(fmt.cksize, 16u);
+    EXPECT_EQ(fmt.dwDataOffset, 32u);
+    Bytes block(20, 0xEE);
+    // Reading past the chunk's end is the caller's business: the reader only
+    // stops at the end of the file.
+    EXPECT_EQ(mmioRead(f.get(), reinterpret_cast<char*>(block.data()), 20), 20);
+    EXPECT_EQ(block[0], 0xA0);
+    EXPECT_EQ(block[15], 0xAF);
+    EXPECT_EQ(block[16], 'L');
+    ASSERT_EQ(mmioAscend(f.get(), &fmt, 0), 0u);
+
+    ASSERT_EQ(mmioDescend(f.get(), &list, &riff, 0), 0u);
+    EXPECT_EQ(list.ckid, mmioFOURCC('L', 'I', 'S', 'T'));
+    EXPECT_EQ(list.fccType, mmioFOURCC('I', 'N', 'F', 'O'));
+    ASSERT_EQ(mmioAscend(f.get(), &list, 0), 0u);
+
+    // At the end of the file there is no header to enter.
+    EXPECT_EQ(mmioDescend(f.get(), &past, &riff, 0), MMIOERR_CHUNKNOTFOUND);
+    EXPECT_EQ(past.ckid, 0u);
+    EXPECT_EQ(mmioRead(f.get(), two, 2), 0);
+}
+
+TEST(MmioRead, HeaderThatCannotBeReadInFullMatchesNoIdentifier) {
+    TempDir dir;
+    const std::string path = dir.file("short.wav");
+    const Bytes full = SampleForm();
+    // 0..7 bytes: no chunk header; 8..11 bytes: "RIFF" and size but no form type.
+    for (std::size_t length : {0, 3, 4, 7, 8, 11}) {
+        WriteBytes(path, Bytes(full.begin(), full.begin() + static_cast<long>(length)));
+        File f = OpenRead(path);
+        ASSERT_TRUE(f);
+        MMCKINFO ck{};
+        ck.ckid = 0x12345678;
+        EXPECT_NE(mmioDescend(f.get(), &ck, nullptr, 0), 0u) << length;
+        EXPECT_EQ(ck.ckid, 0u) << length;
+        EXPECT_EQ(ck.fccType, 0u) << length;
+    }
+    // A plain chunk needs no form type: 8 bytes are a whole header.
+    Bytes junk;
+    Append(junk, "JUNK");
+    AppendU32(junk, 100);
+    WriteBytes(path, junk);
+    File f = OpenRead(path);
+    MMCKINFO ck{};
+    EXPECT_EQ(mmioDescend(f.get(), &ck, nullptr, 0), 0u);
+    EXPECT_EQ(ck.ckid, mmioFOURCC('J', 'U', 'N', 'K'));
+    EXPECT_EQ(ck.cksize, 100u);
+}
+
+TEST(MmioRead, IdentifiersAreNotCaseFolded) {
+    TempDir dir;
+    const std::string path = dir.file("lower.wav");
+    Bytes b;
+    Append(b, "riff");
+    AppendU32(b, 4);
+    Append(b, "WAVE");
+    WriteBytes(path, b);
+    File f = OpenRead(path);
+    MMCKINFO ck{};
+    ASSERT_EQ(mmioDescend(f.get(), &ck, nullptr, 0), 0u);
+    EXPECT_EQ(ck.ckid, mmioFOURCC('r', 'i', 'f', 'f'));
+    EXPECT_NE(ck.ckid, mmioStringToFOURCC("RIFF", MMIO_TOUPPER));
+    // Only "RIFF" and "LIST" carry a form type.
+    EXPECT_EQ(ck.fccType, 0u);
+    EXPECT_EQ(ck.dwDataOffset, 8u);
+}
+
+TEST(MmioRead, SizesAreUnsignedAndAscendMayPassTheEnd) {
+    TempDir dir;
+    const std::string path = dir.file("big.wav");
+    Bytes b;
+    Append(b, "data");
+    AppendU32(b, 0xFFFFFFFFu);
+    b.insert(b.end(), {9, 8, 7});
+    WriteBytes(path, b);
+    File f = OpenRead(path);
+    MMCKINFO ck{};
+    ASSERT_EQ(mmioDescend(f.get(), &ck, nullptr, 0), 0u);
+    EXPECT_EQ(ck.cksize, 0xFFFFFFFFu);
+    char buf[16];
+    EXPECT_EQ(mmioRead(f.get(), buf, 16), 3);
+    EXPECT_EQ(mmioAscend(f.get(), &ck, 0), 0u);
+    EXPECT_EQ(mmioRead(f.get(), buf, 16), 0);
+}
+
+TEST(MmioWrite, CreatedChunksGetTheirSizesAndPadBytes) {
+    TempDir dir;
+    const std::string path = dir.file("out.wav");
+    HMMIO h = mmioOpenA(path.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE);
+    ASSERT_NE(h, nullptr);
+
+    MMCKINFO riff{}, fmt{}, data{};
+    riff.fccType = mmioStringToFOURCC("WAVE", 0);
+    ASSERT_EQ(mmioCreateChunk(h, &riff, MMIO_CREATERIFF), 0u);
+    EXPECT_EQ(riff.dwDataOffset, 8u);
+    fmt.ckid = mmioStringToFOURCC("fmt ", 0);
+    ASSERT_EQ(mmioCreateChunk(h, &fmt, 0), 0u);
+    EXPECT_EQ(fmt.dwDataOffset, 20u);
+    const char block[19] = "0123456789abcdefgh";
+    ASSERT_EQ(mmioWrite(h, block, 19), 19);
+    ASSERT_EQ(mmioAscend(h, &fmt, 0), 0u);
+    EXPECT_EQ(fmt.cksize, 19u);
+
+    data.ckid = mmioStringToFOURCC("data", 0);
+    ASSERT_EQ(mmioCreateChunk(h, &data, 0), 0u);
+    EXPECT_EQ(data.dwDataOffset, 48u);
+    ASSERT_EQ(mmioWrite(h, "xyz", 3), 3);
+    ASSERT_EQ(mmioWrite(h, "", 0), 0);
+    ASSERT_EQ(mmioWrite(h, "uv", 2), 2);
+    ASSERT_EQ(mmioAscend(h, &data, 0), 0u);
+    EXPECT_EQ(data.cksize, 5u);
+    ASSERT_EQ(mmioAscend(h, &riff, 0), 0u);
+    ASSERT_EQ(mmioClose(h, 0), 0u);
+
+    const Bytes out = ReadBytes(path);
+    ASSERT_EQ(out.size(), 48u + 5 + 1);
+    EXPECT_EQ(std::string(out.begin(), out.begin() + 4), "RIFF");
+    EXPECT_EQ(U32At(out, 4), out.size() - 8);
+    EXPECT_EQ(std::string(out.begin() + 8, out.begin() + 16), "WAVEfmt ");
+    EXPECT_EQ(U32At(out, 16), 19u);
+    EXPECT_EQ(std::string(out.begin() + 20, out.begin() + 39), std::string(block, 19));
+    EXPECT_EQ(out[39], 0);  // pad
+    EXPECT_EQ(std::string(out.begin() + 40, out.begin() + 44), "data");
+    EXPECT_EQ(U32At(out, 44), 5u);
+    EXPECT_EQ(std::string(out.begin() + 48, out.begin() + 53), "xyzuv");
+    EXPECT_EQ(out[53], 0);  // pad
+
+    // What the writer made, the reader reads back.
+    File f = OpenRead(path);
+    MMCKINFO r{}, c1{}, c2{};
+    ASSERT_EQ(mmioDescend(f.get(), &r, nullptr, 0), 0u);
+    EXPECT_EQ(r.fccType, riff.fccType);
+    ASSERT_EQ(mmioDescend(f.get(), &c1, &r, 0), 0u);
+    ASSERT_EQ(mmioAscend(f.get(), &c1, 0), 0u);
+    ASSERT_EQ(mmioDescend(f.get(), &c2, &r, 0), 0u);
+    EXPECT_EQ(c2.ckid, data.ckid);
+    EXPECT_EQ(c2.cksize, 5u);
+}
+
+TEST(MmioWrite, EmptyChunkStaysEmpty) {
+    TempDir dir;
+    const std::string path = dir.file("empty.wav");
+    HMMIO h = mmioOpenA(path.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE);
+    ASSERT_NE(h, nullptr);
+    MMCKINFO riff{}, data{};
+    riff.fccType = mmioStringToFOURCC("WAVE", 0);
+    ASSERT_EQ(mmioCreateChunk(h, &riff, MMIO_CREATERIFF), 0u);
+    data.ckid = mmioStringToFOURCC("data", 0);
+    ASSERT_EQ(mmioCreateChunk(h, &data, 0), 0u);
+    ASSERT_EQ(mmioAscend(h, &data, 0), 0u);
+    ASSERT_EQ(mmioAscend(h, &riff, 0), 0u);
+    ASSERT_EQ(mmioClose(h, 0), 0u);
+    const Bytes out = ReadBytes(path);
+    ASSERT_EQ(out.size(), 20u);
+    EXPECT_EQ(U32At(out, 4), 12u);
+    EXPECT_EQ(U32At(out, 16), 0u);
+}
+
+TEST(MmioWrite, FullDeviceFailsEveryWrite) {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    HMMIO h = mmioOpenA("/dev/full", nullptr, MMIO_CREATE | MMIO_WRITE);
+    ASSERT_NE(h, nullptr);
+    SetLastError(0);
+    EXPECT_EQ(mmioWrite(h, "abcd", 4), -1);
+    EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
+    MMCKINFO riff{};
+    riff.fccType = mmioStringToFOURCC("WAVE", 0);
+    EXPECT_EQ(mmioCreateChunk(h, &riff, MMIO_CREATERIFF), MMIOERR_CANNOTWRITE);
+    EXPECT_EQ(mmioClose(h, 0), 0u);
+}
+
+TEST(MmioWrite, ReadOnlyHandleRefusesWrites) {
+    TempDir dir;
+    const std::string path = dir.file("ro.wav");
+    WriteBytes(path, SampleForm());
+    File f = OpenRead(path);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(mmioWrite(f.get(), "abcd", 4), -1);
+    MMCKINFO ck{};
+    ck.ckid = mmioStringToFOURCC("data", 0);
+    EXPECT_NE(mmioCreateChunk(f.get(), &ck, 0), 0u);
+    EXPECT_EQ(ReadBytes(path), SampleForm());
+}
+
+}  // namespace
