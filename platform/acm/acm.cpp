@@ -1,0 +1,273 @@
+// The codec service's calls: checks of their records and flags, the registry of
+// open streams, and the chooser's model and answer.
+#include "platform/acm/acm.h"
+
+#include "platform/acm/catalogue.h"
+#include "platform/acm/format.h"
+#include "platform/acm/stream.h"
+#include "platform/window/window.h"
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+
+namespace {
+
+// Open streams by handle value. Handles are serial numbers, never addresses, so a
+// closed or made-up handle is recognised without touching memory.
+struct StreamRegistry {
+    std::mutex mutex;
+    std::map<std::uintptr_t, std::unique_ptr<acm::Stream>> streams;
+    std::uintptr_t next = 0x5A000;
+};
+
+StreamRegistry& Registry() {
+    static StreamRegistry registry;
+    return registry;
+}
+
+acm::Stream* FindStream(HACMSTREAM has) {
+    StreamRegistry& r = Registry();
+    std::lock_guard lock(r.mutex);
+    auto it = r.streams.find(reinterpret_cast<std::uintptr_t>(has));
+    return it == r.streams.end() ? nullptr : it->second.get();
+}
+
+// Copies text into a fixed buffer, cut at a character boundary, always terminated.
+template <std::size_t N>
+void CopyName(char (&buffer)[N], const std::string& text) {
+    std::size_t n = std::min(text.size(), N - 1);
+    while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+}
+
+// The bytes of a block whose cbSize the caller vouches for (18 + cbSize).
+std::span<const std::uint8_t> WholeBlock(const WAVEFORMATEX* pwfx) {
+    return {reinterpret_cast<const std::uint8_t*>(pwfx), sizeof(WAVEFORMATEX) + pwfx->cbSize};
+}
+
+// Header fields the service keeps for itself in a prepared stream header.
+constexpr int kHeaderStream = 0, kHeaderSrcLength = 1, kHeaderDstLength = 2;
+
+template <typename F>
+MMRESULT Guarded(F&& body) {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return MMSYSERR_NOMEM;
+    } catch (...) {
+        return ACMERR_NOTPOSSIBLE;
+    }
+}
+
+}  // namespace
+
+MMRESULT acmMetrics(HACMOBJ hao, UINT uMetric, void* pMetric) {
+    return Guarded([&]() -> MMRESULT {
+        if (hao != nullptr) return MMSYSERR_INVALHANDLE;
+        if (pMetric == nullptr || uMetric != ACM_METRIC_MAX_SIZE_FORMAT) return MMSYSERR_INVALPARAM;
+        const DWORD size = acm::MaxFormatSize();
+        std::memcpy(pMetric, &size, sizeof size);
+        return MMSYSERR_NOERROR;
+    });
+}
+
+MMRESULT acmFormatTagDetailsA(HACMDRIVER had, ACMFORMATTAGDETAILSA* paftd, DWORD fdwDetails) {
+    return Guarded([&]() -> MMRESULT {
+        if (had != nullptr) return MMSYSERR_INVALHANDLE;
+        if (paftd == nullptr || paftd->cbStruct < sizeof(ACMFORMATTAGDETAILSA)) return MMSYSERR_INVALPARAM;
+        const acm::CatalogueTag* tag = nullptr;
+        if (fdwDetails == ACM_FORMATTAGDETAILSF_FORMATTAG) {
+            if (paftd->dwFormatTag > 0xFFFF) return ACMERR_NOTPOSSIBLE;
+            tag = acm::FindTag(static_cast<WORD>(paftd->dwFormatTag));
+        } else if (fdwDetails == ACM_FORMATTAGDETAILSF_INDEX) {
+            const auto& all = acm::Catalogue();
+            if (paftd->dwFormatTagIndex < all.size()) tag = &all[paftd->dwFormatTagIndex];
+        } else {
+            return MMSYSERR_INVALFLAG;
+        }
+        if (tag == nullptr) return ACMERR_NOTPOSSIBLE;
+        const auto& all = acm::Catalogue();
+        paftd->dwFormatTagIndex = static_cast<DWORD>(tag - all.data());
+        paftd->dwFormatTag = tag->tag;
+        paftd->cbFormatSize = tag->cbFormatSize;
+        paftd->fdwSupport = tag->fdwSupport;
+        paftd->cStandardFormats = static_cast<DWORD>(tag->formats.size());
+        CopyName(paftd->szFormatTag, tag->name);
+        return MMSYSERR_NOERROR;
+    });
+}
+
+MMRESULT acmFormatDetailsA(HACMDRIVER had, ACMFORMATDETAILSA* pafd, DWORD fdwDetails) {
+    return Guarded([&]() -> MMRESULT {
+        if (had != nullptr) return MMSYSERR_INVALHANDLE;
+        if (pafd == nullptr || pafd->cbStruct < sizeof(ACMFORMATDETAILSA)) return MMSYSERR_INVALPARAM;
+        if (fdwDetails == ACM_FORMATDETAILSF_INDEX) {
+            if (pafd->dwFormatTag > 0xFFFF) return ACMERR_NOTPOSSIBLE;
+            const acm::CatalogueTag* tag = acm::FindTag(static_cast<WORD>(pafd->dwFormatTag));
+            if (tag == nullptr || pafd->dwFormatIndex >= tag->formats.size()) return ACMERR_NOTPOSSIBLE;
+            const acm::CatalogueFormat& format = tag->formats[pafd->dwFormatIndex];
+            if (pafd->pwfx == nullptr || pafd->cbwfx < format.block.size()) return MMSYSERR_INVALPARAM;
+            std::memcpy(pafd->pwfx, format.block.data(), format.block.size());
+            pafd->fdwSupport = tag->fdwSupport;
+            CopyName(pafd->szFormat, format.name);
+            return MMSYSERR_NOERROR;
+        }
+        if (fdwDetails != ACM_FORMATDETAILSF_FORMAT) return MMSYSERR_INVALFLAG;
+        if (pafd->pwfx == nullptr) return MMSYSERR_INVALPARAM;
+        acm::FormatInfo info;
+        if (MMRESULT r = acm::ParseFormat(pafd->pwfx, pafd->cbwfx, &info); r != 0) return r;
+        if (pafd->dwFormatTag != info.tag) return MMSYSERR_INVALPARAM;
+        const acm::CatalogueTag* tag = acm::FindTag(info.tag);
+        if (tag == nullptr) return ACMERR_NOTPOSSIBLE;
+        // An extensible block is described by its sub-format, which must be known too.
+        if (info.codingTag != info.tag && acm::FindTag(info.codingTag) == nullptr) return ACMERR_NOTPOSSIBLE;
+        pafd->fdwSupport = tag->fdwSupport;
+        CopyName(pafd->szFormat, acm::FormatName(info));
+        return MMSYSERR_NOERROR;
+    });
+}
+
+MMRESULT acmFormatChooseA(ACMFORMATCHOOSEA* pafmtc) {
+    return Guarded([&]() -> MMRESULT {
+        if (pafmtc == nullptr || pafmtc->cbStruct < sizeof(ACMFORMATCHOOSEA) || pafmtc->pwfx == nullptr)
+            return MMSYSERR_INVALPARAM;
+        const auto tags = acm::ChooserTags();
+        FormatChooserModel model;
+        for (const acm::CatalogueTag* tag : tags) {
+            FormatChooserModel::Tag t;
+            t.name = tag->name;
+            for (const acm::CatalogueFormat& f : tag->formats) t.formats.push_back({f.name, f.Header().nAvgBytesPerSec});
+            model.tags.push_back(std::move(t));
+        }
+        acm::ChooserPosition start = acm::DefaultChoice();
+        // Opening on the block the caller already holds lets the user see the last choice.
+        constexpr DWORD kInitToWfxStruct = 0x40;
+        if ((pafmtc->fdwStyle & kInitToWfxStruct) != 0) acm::FindChoice(pafmtc->pwfx, pafmtc->cbwfx, &start);
+        model.defaultTag = start.tag;
+        model.defaultFormat = start.format;
+
+        const std::optional<FormatChoice> choice = GetWindowBackend().ChooseFormat(pafmtc->hwndOwner, model);
+        if (!choice) return ACMERR_CANCELED;
+        if (choice->tag < 0 || static_cast<std::size_t>(choice->tag) >= tags.size()) return ACMERR_NOTPOSSIBLE;
+        const acm::CatalogueTag& tag = *tags[static_cast<std::size_t>(choice->tag)];
+        if (choice->format < 0 || static_cast<std::size_t>(choice->format) >= tag.formats.size())
+            return ACMERR_NOTPOSSIBLE;
+        const acm::CatalogueFormat& format = tag.formats[static_cast<std::size_t>(choice->format)];
+        if (pafmtc->cbwfx < format.block.size()) return ACMERR_NOTPOSSIBLE;
+        std::memcpy(pafmtc->pwfx, format.block.data(), format.block.size());
+        CopyName(pafmtc->szFormatTag, tag.name);
+        CopyName(pafmtc->szFormat, format.name);
+        return MMSYSERR_NOERROR;
+    });
+}
+
+MMRESULT acmStreamOpen(HACMSTREAM* phas, HACMDRIVER had, const WAVEFORMATEX* pwfxSrc, const WAVEFORMATEX* pwfxDst,
+                       WAVEFILTER* pwfltr, DWORD_PTR dwCallback, DWORD_PTR dwInstance, DWORD fdwOpen) {
+    (void)dwInstance;
+    return Guarded([&]() -> MMRESULT {
+        if (phas != nullptr) *phas = nullptr;
+        if (had != nullptr) return MMSYSERR_INVALHANDLE;
+        if ((fdwOpen & ~(ACM_STREAMOPENF_QUERY | ACM_STREAMOPENF_NONREALTIME)) != 0) return MMSYSERR_INVALFLAG;
+        if (pwfxSrc == nullptr || pwfxDst == nullptr) return MMSYSERR_INVALPARAM;
+        if (pwfltr != nullptr || dwCallback != 0) return ACMERR_NOTPOSSIBLE;
+        const bool query = (fdwOpen & ACM_STREAMOPENF_QUERY) != 0;
+        if (!query && phas == nullptr) return MMSYSERR_INVALPARAM;
+        std::unique_ptr<acm::Stream> stream;
+        if (MMRESULT r = acm::Stream::Open(WholeBlock(pwfxSrc), WholeBlock(pwfxDst), &stream); r != 0) return r;
+        if (query) return MMSYSERR_NOERROR;
+        StreamRegistry& reg = Registry();
+        std::lock_guard lock(reg.mutex);
+        const std::uintptr_t id = reg.next++;
+        reg.streams.emplace(id, std::move(stream));
+        *phas = reinterpret_cast<HACMSTREAM>(id);
+        return MMSYSERR_NOERROR;
+    });
+}
+
+MMRESULT acmStreamSize(HACMSTREAM has, DWORD cbInput, DWORD* pdwOutputBytes, DWORD fdwSize) {
+    return Guarded([&]() -> MMRESULT {
+        acm::Stream* stream = FindStream(has);
+        if (stream == nullptr) return MMSYSERR_INVALHANDLE;
+        if (fdwSize != ACM_STREAMSIZEF_SOURCE && fdwSize != ACM_STREAMSIZEF_DESTINATION) return MMSYSERR_INVALFLAG;
+        if (pdwOutputBytes == nullptr || cbInput == 0) return MMSYSERR_INVALPARAM;
+        *pdwOutputBytes = fdwSize == ACM_STREAMSIZEF_DESTINATION ? stream->SourceBytesFor(cbInput)
+                                                                 : stream->DestinationBytesFor(cbInput);
+        return MMSYSERR_NOERROR;
+    });
+}
+
+MMRESULT acmStreamPrepareHeader(HACMSTREAM has, ACMSTREAMHEADER* pash, DWORD fdwPrepare) {
+    return Guarded([&]() -> MMRESULT {
+        if (FindStream(has) == nullptr) return MMSYSERR_INVALHANDLE;
+        if (fdwPrepare != 0) return MMSYSERR_INVALFLAG;
+        if (pash == nullptr || pash->cbStruct < sizeof(ACMSTREAMHEADER)) return MMSYSERR_INVALPARAM;
+        if ((pash->pbSrc == nullptr && pash->cbSrcLength != 0) || (pash->pbDst == nullptr && pash->cbDstLength != 0))
+            return MMSYSERR_INVALPARAM;
+        if ((pash->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED) != 0) return MMSYSERR_INVALPARAM;
+        pash->dwReservedDriver[kHeaderStream] = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(has));
+        pash->dwReservedDriver[kHeaderSrcLength] = pash->cbSrcLength;
+        pash->dwReservedDriver[kHeaderDstLength] = pash->cbDstLength;
+        pash->fdwStatus = ACMSTREAMHEADER_STATUSF_PREPARED;
+        return MMSYSERR_NOERROR;
+    });
+}
+
+MMRESULT acmStreamConvert(HACMSTREAM has, ACMSTREAMHEADER* pash, DWORD fdwConvert) {
+    return Guarded([&]() -> MMRESULT {
+        acm::Stream* stream = FindStream(has);
+        if (stream == nullptr) return MMSYSERR_INVALHANDLE;
+        constexpr DWORD kKnown = ACM_STREAMCONVERTF_BLOCKALIGN | ACM_STREAMCONVERTF_START | ACM_STREAMCONVERTF_END;
+        if ((fdwConvert & ~kKnown) != 0) return MMSYSERR_INVALFLAG;
+        if (pash == nullptr || pash->cbStruct < sizeof(ACMSTREAMHEADER)) return MMSYSERR_INVALPARAM;
+        // The header must have been prepared on this stream, with buffers at least as
+        // large as the lengths now given.
+        if ((pash->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED) == 0 ||
+            pash->dwReservedDriver[kHeaderStream] != static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(has)) ||
+            pash->cbSrcLength > pash->dwReservedDriver[kHeaderSrcLength] ||
+            pash->cbDstLength > pash->dwReservedDriver[kHeaderDstLength])
+            return MMSYSERR_INVALPARAM;
+        if ((pash->pbSrc == nullptr && pash->cbSrcLength != 0) || (pash->pbDst == nullptr && pash->cbDstLength != 0))
+            return MMSYSERR_INVALPARAM;
+        pash->fdwStatus &= ~ACMSTREAMHEADER_STATUSF_DONE;
+        std::size_t used = 0;
+        const MMRESULT r = stream->Convert({pash->pbSrc, pash->cbSrcLength}, {pash->pbDst, pash->cbDstLength},
+                                           (fdwConvert & ACM_STREAMCONVERTF_END) != 0, &used);
+        pash->cbSrcLengthUsed = r == MMSYSERR_NOERROR ? pash->cbSrcLength : 0;
+        pash->cbDstLengthUsed = static_cast<DWORD>(used);
+        pash->fdwStatus |= ACMSTREAMHEADER_STATUSF_DONE;
+        return r;
+    });
+}
+
+MMRESULT acmStreamUnprepareHeader(HACMSTREAM has, ACMSTREAMHEADER* pash, DWORD fdwUnprepare) {
+    return Guarded([&]() -> MMRESULT {
+        if (FindStream(has) == nullptr) return MMSYSERR_INVALHANDLE;
+        if (fdwUnprepare != 0) return MMSYSERR_INVALFLAG;
+        if (pash == nullptr || pash->cbStruct < sizeof(ACMSTREAMHEADER) ||
+            (pash->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED) == 0 ||
+            pash->dwReservedDriver[kHeaderStream] != static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(has)))
+            return MMSYSERR_INVALPARAM;
+        pash->fdwStatus &= ~ACMSTREAMHEADER_STATUSF_PREPARED;
+        return MMSYSERR_NOERROR;
+    });
+}
+
+MMRESULT acmStreamClose(HACMSTREAM has, DWORD fdwClose) {
+    return Guarded([&]() -> MMRESULT {
+        std::unique_ptr<acm::Stream> closing;
+        {
+            StreamRegistry& reg = Registry();
+            std::lock_guard lock(reg.mutex);
+            auto it = reg.streams.find(reinterpret_cast<std::uintptr_t>(has));
+            if (it == reg.streams.end()) return MMSYSERR_INVALHANDLE;
+            if (fdwClose != 0) return MMSYSERR_INVALFLAG;
+            closing = std::move(it->second);
+            reg.streams.erase(it);
+        }
+        return MMSYSERR_NOERROR;
+    });
+}

@@ -1,0 +1,236 @@
+#include "platform/acm/format.h"
+
+
+#include <algorithm>
+#include <bit>
+#include <cstdio>
+#include <cstring>
+
+namespace acm {
+
+namespace {
+
+// The GUID tail shared by every wave sub-format: {tttttttt-0000-0010-8000-00AA00389B71}.
+constexpr std::uint8_t kSubFormatTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+void PutLe(Block& out, std::size_t at, std::uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+Block MakeHeader(WORD tag, unsigned channels, DWORD rate, DWORD avg, unsigned align, unsigned bits, WORD cbSize) {
+    Block b(sizeof(WAVEFORMATEX) + cbSize, 0);
+    PutLe(b, 0, tag, 2);
+    PutLe(b, 2, channels, 2);
+    PutLe(b, 4, rate, 4);
+    PutLe(b, 8, avg, 4);
+    PutLe(b, 12, align, 2);
+    PutLe(b, 14, bits, 2);
+    PutLe(b, 16, cbSize, 2);
+    return b;
+}
+
+// Thousands separated by commas: 44,100.
+std::string Grouped(std::uint64_t value) {
+    std::string digits = std::to_string(value);
+    std::string out;
+    const std::size_t n = digits.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        out += digits[i];
+        if ((n - i - 1) % 3 == 0 && i + 1 < n) out += ',';
+    }
+    return out;
+}
+
+// Whether a compressed tag cannot be read without a block alignment. Only the
+// self-framing MPEG and AAC family streams do without one.
+bool NeedsBlockAlign(WORD tag) {
+    switch (tag) {
+    case 0x0050:
+    case 0x0055:
+    case 0x00FF:
+    case 0x1600:
+    case 0x1602:
+    case 0x2000:
+    case 0x2001:
+    case 0x706D:
+    case 0x4143:
+    case 0xA106:
+    case 0xF1AC:
+    case 0x566F:
+        return false;
+    default:
+        return true;
+    }
+}
+
+}  // namespace
+
+std::uint16_t ReadLe16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint32_t ReadLe32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+MMRESULT ParseFormat(const void* bytes, std::size_t cb, FormatInfo* info) {
+    if (bytes == nullptr || info == nullptr || cb < 16) return MMSYSERR_INVALPARAM;
+    const auto* p = static_cast<const std::uint8_t*>(bytes);
+    FormatInfo f;
+    f.tag = ReadLe16(p);
+    f.channels = ReadLe16(p + 2);
+    f.rate = ReadLe32(p + 4);
+    f.avgBytesPerSec = ReadLe32(p + 8);
+    f.blockAlign = ReadLe16(p + 12);
+    f.bitsPerSample = ReadLe16(p + 14);
+    // A 16-byte block is the short PCM header: no extra-size field, no extra bytes.
+    const std::size_t cbSize = cb >= sizeof(WAVEFORMATEX) ? ReadLe16(p + 16) : 0;
+    if (cb < sizeof(WAVEFORMATEX) && f.tag != WAVE_FORMAT_PCM) return MMSYSERR_INVALPARAM;
+    if (cbSize > cb - std::min(cb, sizeof(WAVEFORMATEX))) return MMSYSERR_INVALPARAM;
+    f.block = {p, std::min(cb, sizeof(WAVEFORMATEX) + cbSize)};
+    f.extra = {p + std::min(cb, sizeof(WAVEFORMATEX)), cbSize};
+
+    if (f.tag == WAVE_FORMAT_UNKNOWN) return ACMERR_NOTPOSSIBLE;
+    if (f.channels == 0 || f.channels > kMaxChannels) return ACMERR_NOTPOSSIBLE;
+    if (f.rate == 0 || f.rate > kMaxSampleRate) return ACMERR_NOTPOSSIBLE;
+
+    f.codingTag = f.tag;
+    f.validBits = f.bitsPerSample;
+    if (f.tag == WAVE_FORMAT_EXTENSIBLE) {
+        if (cbSize < kExtensibleExtraBytes) return ACMERR_NOTPOSSIBLE;
+        const std::uint8_t* x = f.extra.data();
+        const unsigned valid = ReadLe16(x);
+        const std::uint32_t mask = ReadLe32(x + 2);
+        const std::uint32_t sub = ReadLe32(x + 6);
+        if (std::memcmp(x + 10, kSubFormatTail, sizeof kSubFormatTail) != 0) return ACMERR_NOTPOSSIBLE;
+        if (sub == 0 || sub >= WAVE_FORMAT_EXTENSIBLE) return ACMERR_NOTPOSSIBLE;
+        f.codingTag = static_cast<WORD>(sub);
+        // A mask that names a different number of speakers than there are channels
+        // says nothing usable about their order.
+        if (std::popcount(mask) == static_cast<int>(f.channels)) f.channelMask = mask;
+        if (valid != 0) f.validBits = valid;
+        f.extra = f.extra.subspan(kExtensibleExtraBytes);
+    }
+
+    if (f.codingTag == WAVE_FORMAT_PCM || f.codingTag == WAVE_FORMAT_IEEE_FLOAT) {
+        if (f.blockAlign == 0 || f.blockAlign % f.channels != 0) return ACMERR_NOTPOSSIBLE;
+        f.containerBytes = f.blockAlign / f.channels;
+        if (f.bitsPerSample == 0 || f.bitsPerSample > f.containerBytes * 8) return ACMERR_NOTPOSSIBLE;
+        if (f.validBits == 0 || f.validBits > f.bitsPerSample) return ACMERR_NOTPOSSIBLE;
+        if (f.codingTag == WAVE_FORMAT_PCM) {
+            if (f.containerBytes > 4) return ACMERR_NOTPOSSIBLE;
+            f.coding = Coding::Pcm;
+        } else {
+            if ((f.containerBytes != 4 && f.containerBytes != 8) || f.bitsPerSample != f.containerBytes * 8)
+                return ACMERR_NOTPOSSIBLE;
+            f.coding = Coding::Float;
+        }
+    } else {
+        f.coding = Coding::Compressed;
+        if (f.blockAlign == 0 && NeedsBlockAlign(f.codingTag)) return ACMERR_NOTPOSSIBLE;
+    }
+    *info = f;
+    return MMSYSERR_NOERROR;
+}
+
+std::string ChannelsName(unsigned channels, std::uint32_t mask) {
+    if (channels == 1) return "モノラル";
+    if (channels == 2) return "ステレオ";
+    const std::uint32_t kSurround51 = 0x3F, kSurround51Side = 0x60F, kSurround71 = 0x63F, kSurround71Wide = 0xFF;
+    if (mask == kSurround51 || mask == kSurround51Side) return "5.1 チャンネル";
+    if (mask == kSurround71 || mask == kSurround71Wide) return "7.1 チャンネル";
+    return std::to_string(channels) + " チャンネル";
+}
+
+std::string FormatName(const FormatInfo& f) {
+    std::string name = Grouped(f.rate) + " Hz, ";
+    if (f.coding == Coding::Float && f.tag == WAVE_FORMAT_EXTENSIBLE) {
+        name += std::to_string(f.validBits) + " ビット浮動小数点, ";
+    } else if (f.IsLinear()) {
+        name += std::to_string(f.validBits) + " ビット, ";
+    } else if (f.bitsPerSample != 0) {
+        name += std::to_string(f.bitsPerSample) + " ビット, ";
+    } else if (f.avgBytesPerSec != 0) {
+        const std::uint64_t bitsPerSec = static_cast<std::uint64_t>(f.avgBytesPerSec) * 8;
+        char rate[32];
+        if (bitsPerSec % 1000 == 0)
+            std::snprintf(rate, sizeof rate, "%llu", static_cast<unsigned long long>(bitsPerSec / 1000));
+        else
+            std::snprintf(rate, sizeof rate, "%.1f", static_cast<double>(bitsPerSec) / 1000.0);
+        name += std::string(rate) + " kbit/s, ";
+    }
+    name += ChannelsName(f.channels, f.channelMask);
+    return name;
+}
+
+Block MakePcmBlock(WORD tag, DWORD rate, unsigned bits, unsigned channels) {
+    const unsigned align = channels * ((bits + 7) / 8);
+    return MakeHeader(tag, channels, rate, rate * align, align, bits, 0);
+}
+
+Block MakeExtensibleBlock(WORD subTag, DWORD rate, unsigned bits, unsigned channels, std::uint32_t mask) {
+    const unsigned align = channels * ((bits + 7) / 8);
+    Block b = MakeHeader(WAVE_FORMAT_EXTENSIBLE, channels, rate, rate * align, align, bits, kExtensibleExtraBytes);
+    PutLe(b, 18, bits, 2);
+    PutLe(b, 20, mask, 4);
+    PutLe(b, 24, subTag, 4);
+    std::memcpy(b.data() + 28, kSubFormatTail, sizeof kSubFormatTail);
+    return b;
+}
+
+Block MakeG711Block(WORD tag, DWORD rate, unsigned channels) {
+    return MakeHeader(tag, channels, rate, rate * channels, channels, 8, 0);
+}
+
+unsigned ClassicAdpcmBlockAlign(DWORD rate, unsigned channels) {
+    return 256 * channels * std::max<unsigned>(1, rate / 11025);
+}
+
+unsigned ImaSamplesPerBlock(unsigned blockAlign, unsigned channels) {
+    return (blockAlign - 4 * channels) * 8 / (4 * channels) + 1;
+}
+
+unsigned MsSamplesPerBlock(unsigned blockAlign, unsigned channels) {
+    return (blockAlign - 7 * channels) * 2 / channels + 2;
+}
+
+Block MakeImaAdpcmBlock(DWORD rate, unsigned channels, unsigned blockAlign) {
+    const unsigned spb = ImaSamplesPerBlock(blockAlign, channels);
+    const DWORD avg = static_cast<DWORD>(static_cast<std::uint64_t>(rate) * blockAlign / spb);
+    Block b = MakeHeader(WAVE_FORMAT_IMA_ADPCM, channels, rate, avg, blockAlign, 4, 2);
+    PutLe(b, 18, spb, 2);
+    return b;
+}
+
+Block MakeMsAdpcmBlock(DWORD rate, unsigned channels, unsigned blockAlign) {
+    const unsigned spb = MsSamplesPerBlock(blockAlign, channels);
+    const DWORD avg = static_cast<DWORD>(static_cast<std::uint64_t>(rate) * blockAlign / spb);
+    Block b = MakeHeader(WAVE_FORMAT_ADPCM, channels, rate, avg, blockAlign, 4, 32);
+    PutLe(b, 18, spb, 2);
+    PutLe(b, 20, 7, 2);
+    for (int i = 0; i < 7; ++i) {
+        PutLe(b, 22 + 4 * i, static_cast<std::uint16_t>(kMsAdpcmCoefficients[i][0]), 2);
+        PutLe(b, 24 + 4 * i, static_cast<std::uint16_t>(kMsAdpcmCoefficients[i][1]), 2);
+    }
+    return b;
+}
+
+Block MakeGsmBlock() {
+    // Two GSM frames of 160 samples packed into 65 bytes.
+    Block b = MakeHeader(WAVE_FORMAT_GSM610, 1, 8000, 8000 * 65 / 320, 65, 0, 2);
+    PutLe(b, 18, 320, 2);
+    return b;
+}
+
+Block MakeMp3Block(DWORD rate, unsigned channels, unsigned kbps) {
+    // MPEG-1 frames hold 1152 samples (144 bytes per bit/s per Hz), MPEG-2 and 2.5 hold 576.
+    const unsigned bytesPerFrameFactor = rate >= 32000 ? 144 : 72;
+    const unsigned frameBytes = bytesPerFrameFactor * kbps * 1000 / rate;
+    Block b = MakeHeader(WAVE_FORMAT_MPEGLAYER3, channels, rate, kbps * 1000 / 8, 1, 0, 12);
+    PutLe(b, 18, 1, 2);           // wID: MPEG audio
+    PutLe(b, 20, 0, 4);           // fdwFlags: ISO padding, as the encoder pads
+    PutLe(b, 24, frameBytes, 2);  // nBlockSize
+    PutLe(b, 26, 1, 2);           // nFramesPerBlock
+    PutLe(b, 28, kMp3CodecDelay, 2);
+    return b;
+}
+
+}  // namespace acm
