@@ -158,7 +158,9 @@ std::vector<CatalogueTag> BuildCatalogue() {
         tag.name = row.name;
         const bool linear = row.tag == WAVE_FORMAT_PCM || row.tag == WAVE_FORMAT_IEEE_FLOAT ||
                             row.tag == WAVE_FORMAT_EXTENSIBLE;
-        tag.decode = linear || avcodec_find_decoder(row.decoder) != nullptr;
+        // Experimental decoders refuse to open without a strictness override.
+        const AVCodec* decoder = avcodec_find_decoder(row.decoder);
+        tag.decode = linear || (decoder != nullptr && (decoder->capabilities & AV_CODEC_CAP_EXPERIMENTAL) == 0);
         tag.encode = linear || (row.encoder != nullptr && avcodec_find_encoder_by_name(row.encoder) != nullptr);
         if (tag.encode) AddFormats(tag);
         tag.cbFormatSize = row.cbFormatSize;
@@ -175,7 +177,16 @@ std::vector<CatalogueTag> BuildCatalogue() {
 
 }  // namespace
 
+void QuietCodecLog() {
+    static const bool quiet = [] {
+        av_log_set_level(AV_LOG_QUIET);
+        return true;
+    }();
+    (void)quiet;
+}
+
 const std::vector<CatalogueTag>& Catalogue() {
+    QuietCodecLog();
     static const std::vector<CatalogueTag> catalogue = BuildCatalogue();
     return catalogue;
 }

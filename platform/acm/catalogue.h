@@ -49,6 +49,10 @@ bool FindChoice(const void* block, std::size_t cb, ChooserPosition* position);
 // The largest block in the catalogue.
 DWORD MaxFormatSize();
 
+// Silences FFmpeg's console log once: damaged input is answered with result codes,
+// and the program has no console to write to.
+void QuietCodecLog();
+
 // The FFmpeg codec (an AVCodecID) that decodes a tag, 0 when none does.
 int DecoderIdForTag(WORD tag);
 // The FFmpeg encoder that writes a tag, null for PCM, float and decode-only tags.

@@ -93,6 +93,7 @@ Stream::~Stream() {
 
 MMRESULT Stream::Open(std::span<const std::uint8_t> source, std::span<const std::uint8_t> destination,
                       std::unique_ptr<Stream>* stream) {
+    QuietCodecLog();
     std::unique_ptr<Stream> s(new (std::nothrow) Stream());
     if (!s) return MMSYSERR_NOMEM;
     s->srcBlock_.assign(source.begin(), source.end());
