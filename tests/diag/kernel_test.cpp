@@ -87,8 +87,8 @@ DWORD OpenError(const std::string& path) {
     return GetLastError();
 }
 
-std::vector<std::uint8_t> RandomBytes(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
+std::vector<std::uint8_t> RandomBytes(std::size_t n, unsigned start) {
+    std::mt19937 rng(start);
     std::vector<std::uint8_t> bytes(n);
     for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
     return bytes;
