@@ -1,0 +1,113 @@
+// wavtrn-fuzz-corpus TARGET DIR: writes one valid input per catalogue format for
+// a fuzz target (riff, convert or codec), made by converting a short test signal
+// into each format the chooser offers.
+#include "fuzz_support.h"
+#include "platform/acm/catalogue.h"
+#include "wave/convert.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+void PutLe(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+// 0.1 s of 44,100 Hz 16-bit stereo: two tones.
+std::vector<std::uint8_t> TestSource() {
+    std::vector<std::uint8_t> data;
+    for (int i = 0; i < 4410; ++i) {
+        for (int c = 0; c < 2; ++c) {
+            const double v = 0.4 * std::sin(2 * M_PI * (440.0 + 220.0 * c) * i / 44100.0);
+            PutLe(data, static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(v * 32767))), 2);
+        }
+    }
+    std::vector<std::uint8_t> file;
+    for (char ch : std::string("RIFF")) file.push_back(static_cast<std::uint8_t>(ch));
+    PutLe(file, static_cast<std::uint32_t>(4 + 8 + 16 + 8 + data.size()), 4);
+    for (char ch : std::string("WAVEfmt ")) file.push_back(static_cast<std::uint8_t>(ch));
+    PutLe(file, 16, 4);
+    PutLe(file, WAVE_FORMAT_PCM, 2);
+    PutLe(file, 2, 2);
+    PutLe(file, 44100, 4);
+    PutLe(file, 176400, 4);
+    PutLe(file, 4, 2);
+    PutLe(file, 16, 2);
+    for (char ch : std::string("data")) file.push_back(static_cast<std::uint8_t>(ch));
+    PutLe(file, static_cast<std::uint32_t>(data.size()), 4);
+    file.insert(file.end(), data.begin(), data.end());
+    return file;
+}
+
+std::vector<std::uint8_t> ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: wavtrn-fuzz-corpus riff|convert|codec DIR\n");
+        return 2;
+    }
+    const std::string target = argv[1], dir = argv[2];
+    if (target != "riff" && target != "convert" && target != "codec") {
+        std::fprintf(stderr, "unknown target: %s\n", target.c_str());
+        return 2;
+    }
+    acm::QuietCodecLog();
+    const auto source = TestSource();
+    const std::string sourcePath = fuzzing::WriteScratch("corpus-source.wav", source.data(), source.size());
+    fuzzing::SilentBackend backend;
+    SetWindowBackend(&backend);
+
+    int written = 0;
+    for (const acm::CatalogueTag* tag : acm::ChooserTags()) {
+        for (const acm::CatalogueFormat& format : tag->formats) {
+            const std::string out = fuzzing::ScratchDir() + "/corpus-out.wav";
+            if (ConvertWave(sourcePath.c_str(), out.c_str(), &format.Header()) != 0) {
+                std::fprintf(stderr, "cannot make %s %s\n", tag->name.c_str(), format.name.c_str());
+                continue;
+            }
+            std::vector<std::uint8_t> file = ReadAll(out);
+            std::vector<std::uint8_t> input;
+            if (target == "riff") {
+                input = file;
+            } else if (target == "convert") {
+                input.push_back(static_cast<std::uint8_t>(written % 3));
+                input.insert(input.end(), file.begin(), file.end());
+            } else {
+                // step byte, block size - 18, the block, then up to 4 KiB of its data.
+                const std::size_t cbBlock = format.block.size();
+                const std::size_t dataAt = 12 + 8 + ((cbBlock + 1) & ~std::size_t{1}) + 8;
+                input.push_back(static_cast<std::uint8_t>(written));
+                input.push_back(static_cast<std::uint8_t>(cbBlock - 18));
+                input.insert(input.end(), format.block.begin(), format.block.end());
+                if (file.size() > dataAt) {
+                    const std::size_t n = std::min<std::size_t>(file.size() - dataAt, 4096);
+                    input.insert(input.end(), file.begin() + static_cast<std::ptrdiff_t>(dataAt),
+                                 file.begin() + static_cast<std::ptrdiff_t>(dataAt + n));
+                }
+            }
+            char name[64];
+            std::snprintf(name, sizeof name, "/%04x-%03d.bin", tag->tag, written);
+            WriteAll(dir + name, input);
+            ++written;
+        }
+    }
+    SetWindowBackend(nullptr);
+    std::printf("%d inputs written to %s\n", written, dir.c_str());
+    return written > 0 ? 0 : 1;
+}

@@ -1,0 +1,37 @@
+// Arbitrary bytes as a source file: the RIFF reader and the source description.
+#include "fuzz_support.h"
+#include "platform/mmio/mmio.h"
+#include "wave/convert.h"
+
+namespace fuzzing {
+
+int FuzzRiff(const std::uint8_t* data, std::size_t size) {
+    const std::string path = WriteScratch("riff.wav", data, size);
+    SilentBackend backend;
+    SetWindowBackend(&backend);
+    ShowSourceFormat(path.c_str(), reinterpret_cast<HWND>(1));
+    SetWindowBackend(nullptr);
+
+    // Walk the chunks at the top level and inside the form, as far as they go.
+    if (HMMIO h = mmioOpenA(path.c_str(), nullptr, MMIO_READ)) {
+        MMCKINFO form{};
+        if (mmioDescend(h, &form, nullptr, 0) == 0) {
+            MMCKINFO chunk{};
+            for (int i = 0; i < 64 && mmioDescend(h, &chunk, &form, 0) == 0; ++i) {
+                char buf[64];
+                mmioRead(h, buf, sizeof buf);
+                if (mmioAscend(h, &chunk, 0) != 0) break;
+            }
+        }
+        mmioClose(h, 0);
+    }
+    return 0;
+}
+
+}  // namespace fuzzing
+
+#ifdef WAVTRN_LIBFUZZER
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    return fuzzing::FuzzRiff(data, size);
+}
+#endif
