@@ -1,0 +1,311 @@
+// Conversion streams: state kept across passes, the size query, draining,
+// handles, and the sample arithmetic (clipping, mixing, dither).
+#include "acm/acmtest.h"
+#include "platform/acm/catalogue.h"
+#include "support/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <set>
+
+namespace {
+
+using acmtest::Bytes;
+using acmtest::ConvertInPieces;
+using acmtest::ConvertLikeProgram;
+
+Bytes Pcm(std::uint32_t rate, std::uint16_t bits, std::uint16_t ch) {
+    return acmtest::BlockOf(testsupport::PcmFormat(rate, bits, ch));
+}
+Bytes Float(std::uint32_t rate, std::uint16_t bits, std::uint16_t ch) {
+    return acmtest::BlockOf(testsupport::FloatFormat(rate, bits, ch));
+}
+
+const Bytes& OfferedBlock(WORD tag, DWORD rate, WORD channels, DWORD avg = 0) {
+    for (const acm::CatalogueFormat& f : acm::FindTag(tag)->formats) {
+        const WAVEFORMATEX& h = f.Header();
+        if (h.nSamplesPerSec == rate && h.nChannels == channels && (avg == 0 || h.nAvgBytesPerSec == avg))
+            return f.block;
+    }
+    throw std::runtime_error("no such offered format");
+}
+
+Bytes Signal(const Bytes& block, std::uint32_t frames) {
+    return testsupport::TestSignalBytes(*acmtest::Wfx(block), frames);
+}
+
+TEST(Stream, SameFormatIsACopyWhateverThePieces) {
+    const Bytes format = Pcm(48000, 24, 2);
+    const Bytes data = Signal(format, 20000);
+    const auto whole = ConvertLikeProgram(format, format, data);
+    ASSERT_EQ(whole.result, 0u);
+    EXPECT_EQ(whole.output, data);
+    EXPECT_EQ(whole.sourceChunk, whole.destinationChunk) << "a copy needs as many source bytes as it writes";
+    // Pieces that split frames, into a destination smaller than one piece.
+    const auto pieces = ConvertInPieces(format, format, data, 1001, 777);
+    ASSERT_EQ(pieces.result, 0u);
+    EXPECT_EQ(pieces.output, data);
+}
+
+// How the source is cut into passes, and how small the destination is, never
+// changes what comes out: partial blocks, partial frames and surplus output are
+// all carried to the next pass.
+TEST(Stream, OutputDoesNotDependOnThePasses) {
+    const Bytes pcm44 = Pcm(44100, 16, 2);
+    const Bytes data = Signal(pcm44, 30000);
+    struct Case {
+        const char* what;
+        Bytes from, to;
+    };
+    const Case cases[] = {
+        {"resample and narrow", Pcm(44100, 16, 2), Pcm(22050, 8, 1)},
+        {"resample up to float", Pcm(44100, 16, 2), Float(96000, 32, 2)},
+        {"IMA ADPCM encode", Pcm(44100, 16, 2), OfferedBlock(WAVE_FORMAT_IMA_ADPCM, 22050, 2)},
+        {"MS ADPCM encode", Pcm(44100, 16, 2), OfferedBlock(WAVE_FORMAT_ADPCM, 44100, 1)},
+        {"MP3 encode", Pcm(44100, 16, 2), OfferedBlock(WAVE_FORMAT_MPEGLAYER3, 44100, 2, 16000)},
+        {"GSM encode", Pcm(44100, 16, 2), OfferedBlock(WAVE_FORMAT_GSM610, 8000, 1)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto reference = ConvertInPieces(c.from, c.to, data, data.size(), 1 << 24);
+        ASSERT_EQ(reference.result, 0u);
+        ASSERT_FALSE(reference.output.empty());
+        const auto pieces = ConvertInPieces(c.from, c.to, data, 998, 301);
+        ASSERT_EQ(pieces.result, 0u);
+        EXPECT_EQ(pieces.output, reference.output);
+        // And the encoded stream read back in pieces that cut its blocks.
+        const auto back = ConvertInPieces(c.to, pcm44, reference.output, reference.output.size(), 1 << 24);
+        ASSERT_EQ(back.result, 0u);
+        const auto backPieces = ConvertInPieces(c.to, pcm44, reference.output, 333, 1000);
+        ASSERT_EQ(backPieces.result, 0u);
+        EXPECT_EQ(backPieces.output, back.output);
+    }
+}
+
+TEST(Stream, DrainingEndsAndStays) {
+    const Bytes pcm = Pcm(44100, 16, 2);
+    const Bytes mp3 = OfferedBlock(WAVE_FORMAT_MPEGLAYER3, 44100, 2, 16000);
+    HACMSTREAM has = nullptr;
+    ASSERT_EQ(acmStreamOpen(&has, nullptr, acmtest::Wfx(pcm), acmtest::Wfx(mp3), nullptr, 0, 0, 4), 0u);
+    Bytes src = Signal(pcm, 5000), dst(100000);
+    ACMSTREAMHEADER h{};
+    h.cbStruct = sizeof h;
+    h.pbSrc = src.data();
+    h.cbSrcLength = static_cast<DWORD>(src.size());
+    h.pbDst = dst.data();
+    h.cbDstLength = static_cast<DWORD>(dst.size());
+    ASSERT_EQ(acmStreamPrepareHeader(has, &h, 0), 0u);
+    ASSERT_EQ(acmStreamConvert(has, &h, 0), 0u);
+    EXPECT_EQ(h.cbSrcLengthUsed, src.size());
+    EXPECT_NE(h.fdwStatus & ACMSTREAMHEADER_STATUSF_DONE, 0u);
+    h.cbSrcLength = 0;
+    ASSERT_EQ(acmStreamConvert(has, &h, ACM_STREAMCONVERTF_END), 0u);
+    EXPECT_GT(h.cbDstLengthUsed, 0u) << "the encoder's held-back frames come out at the end";
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(acmStreamConvert(has, &h, ACM_STREAMCONVERTF_END), 0u);
+        EXPECT_EQ(h.cbDstLengthUsed, 0u);
+    }
+    h.cbSrcLength = 100;
+    EXPECT_EQ(acmStreamConvert(has, &h, 0), ACMERR_NOTPOSSIBLE) << "source after the end";
+    EXPECT_EQ(acmStreamUnprepareHeader(has, &h, 0), 0u);
+    EXPECT_EQ(acmStreamClose(has, 0), 0u);
+}
+
+TEST(Stream, SizeQueryGivesWholeBlocksThatFit) {
+    const Bytes pcm = Pcm(44100, 16, 2);
+    const Bytes ima = OfferedBlock(WAVE_FORMAT_IMA_ADPCM, 44100, 2);
+    struct Case {
+        Bytes from, to;
+        DWORD destination;
+    };
+    const Case cases[] = {
+        {pcm, ima, 2048 * 32},                                   // 32 blocks of 2041 frames
+        {ima, pcm, 4 * 4096},                                    // whole ADPCM blocks in
+        {pcm, Pcm(8000, 8, 1), 4096},                            // resampled and narrowed
+        {pcm, OfferedBlock(WAVE_FORMAT_GSM610, 8000, 1), 65 * 32},
+        {pcm, Pcm(44100, 16, 2), 10},                            // less than... still whole frames
+    };
+    for (const Case& c : cases) {
+        HACMSTREAM has = nullptr;
+        ASSERT_EQ(acmStreamOpen(&has, nullptr, acmtest::Wfx(c.from), acmtest::Wfx(c.to), nullptr, 0, 0, 4), 0u);
+        DWORD source = 0;
+        ASSERT_EQ(acmStreamSize(has, c.destination, &source, ACM_STREAMSIZEF_DESTINATION), 0u);
+        const WORD align = acmtest::Wfx(c.from)->nBlockAlign;
+        EXPECT_GE(source, align);
+        EXPECT_EQ(source % align, 0u);
+        // One fresh pass of that many source bytes fits, with nothing left over.
+        Bytes src = Signal(pcm, source / 4 + 1);
+        if (acmtest::Wfx(c.from)->wFormatTag != WAVE_FORMAT_PCM) {
+            src = ConvertInPieces(pcm, c.from, Signal(pcm, 200000), 1 << 20, 1 << 24).output;
+        }
+        src.resize(source);
+        Bytes dst(c.destination + 64, 0);
+        ACMSTREAMHEADER h{};
+        h.cbStruct = sizeof h;
+        h.pbSrc = src.data();
+        h.cbSrcLength = source;
+        h.pbDst = dst.data();
+        h.cbDstLength = c.destination;
+        ASSERT_EQ(acmStreamPrepareHeader(has, &h, 0), 0u);
+        ASSERT_EQ(acmStreamConvert(has, &h, 0), 0u);
+        EXPECT_LE(h.cbDstLengthUsed, c.destination);
+        DWORD bound = 0;
+        ASSERT_EQ(acmStreamSize(has, source, &bound, ACM_STREAMSIZEF_SOURCE), 0u);
+        EXPECT_LE(h.cbDstLengthUsed, bound) << "by source is an upper bound";
+        h.cbSrcLength = 0;
+        ASSERT_EQ(acmStreamConvert(has, &h, 0), 0u);
+        EXPECT_EQ(h.cbDstLengthUsed, 0u) << "output was held over although the size query said it fits";
+        acmStreamUnprepareHeader(has, &h, 0);
+        acmStreamClose(has, 0);
+    }
+}
+
+// A resampler releases what it buffers in bursts; the surplus waits but does not
+// grow with the length of the file.
+TEST(Stream, SurplusStaysBounded) {
+    const Bytes pcm = Pcm(44100, 16, 2), hi = Pcm(192000, 24, 2);
+    const auto shorter = ConvertLikeProgram(pcm, hi, Signal(pcm, 44100));
+    const auto longer = ConvertLikeProgram(pcm, hi, Signal(pcm, 4 * 44100));
+    ASSERT_EQ(shorter.result, 0u);
+    ASSERT_EQ(longer.result, 0u);
+    EXPECT_EQ(longer.output.size(), 4 * shorter.output.size());
+    EXPECT_LE(longer.endBytes, shorter.endBytes + 4096) << "held-over output grows with the input";
+}
+
+TEST(Stream, BadHandlesHeadersAndFlags) {
+    const Bytes pcm = Pcm(44100, 16, 2);
+    HACMSTREAM a = nullptr, b = nullptr;
+    ASSERT_EQ(acmStreamOpen(&a, nullptr, acmtest::Wfx(pcm), acmtest::Wfx(pcm), nullptr, 0, 0, 4), 0u);
+    ASSERT_EQ(acmStreamOpen(&b, nullptr, acmtest::Wfx(pcm), acmtest::Wfx(pcm), nullptr, 0, 0, 0), 0u);
+    Bytes src(400), dst(400);
+    ACMSTREAMHEADER h{};
+    h.cbStruct = sizeof h;
+    h.pbSrc = src.data();
+    h.cbSrcLength = 400;
+    h.pbDst = dst.data();
+    h.cbDstLength = 400;
+    DWORD n = 0;
+    EXPECT_EQ(acmStreamConvert(a, &h, 0), MMSYSERR_INVALPARAM) << "unprepared";
+    ASSERT_EQ(acmStreamPrepareHeader(a, &h, 0), 0u);
+    EXPECT_EQ(acmStreamPrepareHeader(a, &h, 0), MMSYSERR_INVALPARAM) << "prepared twice";
+    EXPECT_EQ(acmStreamConvert(b, &h, 0), MMSYSERR_INVALPARAM) << "prepared for another stream";
+    EXPECT_EQ(acmStreamConvert(a, &h, 0x100), MMSYSERR_INVALFLAG);
+    h.cbSrcLength = 401;
+    EXPECT_EQ(acmStreamConvert(a, &h, 0), MMSYSERR_INVALPARAM) << "longer than prepared";
+    h.cbSrcLength = 400;
+    EXPECT_EQ(acmStreamConvert(a, &h, 0), 0u);
+    EXPECT_EQ(acmStreamSize(a, 100, &n, 7), MMSYSERR_INVALFLAG);
+    EXPECT_EQ(acmStreamSize(a, 100, nullptr, 1), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(acmStreamClose(a, 1), MMSYSERR_INVALFLAG);
+    EXPECT_EQ(acmStreamUnprepareHeader(a, &h, 0), 0u);
+    EXPECT_EQ(acmStreamClose(a, 0), 0u);
+
+    // Closed, never opened, and null handles.
+    for (HACMSTREAM bad : {a, static_cast<HACMSTREAM>(nullptr), reinterpret_cast<HACMSTREAM>(&h)}) {
+        EXPECT_EQ(acmStreamSize(bad, 100, &n, 1), MMSYSERR_INVALHANDLE);
+        EXPECT_EQ(acmStreamPrepareHeader(bad, &h, 0), MMSYSERR_INVALHANDLE);
+        EXPECT_EQ(acmStreamConvert(bad, &h, 0), MMSYSERR_INVALHANDLE);
+        EXPECT_EQ(acmStreamUnprepareHeader(bad, &h, 0), MMSYSERR_INVALHANDLE);
+        EXPECT_EQ(acmStreamClose(bad, 0), MMSYSERR_INVALHANDLE);
+    }
+    EXPECT_EQ(acmStreamClose(b, 0), 0u);
+
+    // Opening: flags, filters, queries, null blocks.
+    HACMSTREAM c = nullptr;
+    EXPECT_EQ(acmStreamOpen(&c, nullptr, acmtest::Wfx(pcm), acmtest::Wfx(pcm), nullptr, 0, 0, ACM_STREAMOPENF_ASYNC),
+              MMSYSERR_INVALFLAG);
+    EXPECT_EQ(acmStreamOpen(&c, nullptr, nullptr, acmtest::Wfx(pcm), nullptr, 0, 0, 4), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(acmStreamOpen(&c, reinterpret_cast<HACMDRIVER>(1), acmtest::Wfx(pcm), acmtest::Wfx(pcm), nullptr, 0, 0, 4),
+              MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(acmStreamOpen(nullptr, nullptr, acmtest::Wfx(pcm), acmtest::Wfx(pcm), nullptr, 0, 0, ACM_STREAMOPENF_QUERY),
+              0u);
+    const Bytes g726 = {0x45, 0, 1, 0, 0x40, 0x1f, 0, 0, 0xa0, 0x0f, 0, 0, 1, 0, 4, 0, 0, 0};
+    EXPECT_EQ(acmStreamOpen(nullptr, nullptr, acmtest::Wfx(pcm), acmtest::Wfx(g726), nullptr, 0, 0,
+                            ACM_STREAMOPENF_QUERY),
+              ACMERR_NOTPOSSIBLE)
+        << "G.726 is read, not written";
+    EXPECT_EQ(acmStreamOpen(nullptr, nullptr, acmtest::Wfx(g726), acmtest::Wfx(pcm), nullptr, 0, 0,
+                            ACM_STREAMOPENF_QUERY),
+              0u);
+}
+
+TEST(Stream, RefusesBlocksItsEncodersCannotWrite) {
+    const Bytes pcm = Pcm(44100, 16, 2);
+    auto refused = [&](Bytes block, std::size_t at, std::uint16_t value) {
+        std::memcpy(block.data() + at, &value, 2);
+        return acmStreamOpen(nullptr, nullptr, acmtest::Wfx(pcm), acmtest::Wfx(block), nullptr, 0, 0,
+                             ACM_STREAMOPENF_QUERY) == ACMERR_NOTPOSSIBLE;
+    };
+    const Bytes ima = OfferedBlock(WAVE_FORMAT_IMA_ADPCM, 8000, 1);
+    const Bytes ms = OfferedBlock(WAVE_FORMAT_ADPCM, 8000, 1);
+    const Bytes gsm = OfferedBlock(WAVE_FORMAT_GSM610, 8000, 1);
+    EXPECT_TRUE(refused(ima, 18, 500)) << "samples per block disagree with the block size";
+    EXPECT_TRUE(refused(ima, 12, 300)) << "block size the encoder cannot make";
+    EXPECT_TRUE(refused(ms, 22, 300)) << "foreign coefficient table";
+    EXPECT_TRUE(refused(gsm, 2, 2)) << "stereo GSM";
+    EXPECT_TRUE(refused(OfferedBlock(WAVE_FORMAT_MPEGLAYER3, 8000, 1, 1000), 4, 7000)) << "rate MP3 lacks";
+    // A valid block other than the offered one is written as described.
+    Bytes ima512 = ima;
+    const std::uint16_t align = 512, spb = 1017;
+    std::memcpy(ima512.data() + 12, &align, 2);
+    std::memcpy(ima512.data() + 18, &spb, 2);
+    const auto c = ConvertLikeProgram(pcm, ima512, Signal(pcm, 10000));
+    ASSERT_EQ(c.result, 0u);
+    EXPECT_EQ(c.output.size() % 512, 0u);
+    EXPECT_EQ(c.output.size(), (10000 * 8000 / 44100 + 1016) / 1017 * 512);
+}
+
+// Float beyond full scale clips, never wraps; mixing never overflows.
+TEST(Stream, SampleArithmetic) {
+    std::vector<float> f = {1.5f, -1.5f, 0.5f, -0.5f, 1.0f, -1.0f};
+    Bytes fb(f.size() * 4);
+    std::memcpy(fb.data(), f.data(), fb.size());
+    auto c = ConvertLikeProgram(Float(44100, 32, 2), Pcm(44100, 16, 2), fb);
+    ASSERT_EQ(c.result, 0u);
+    EXPECT_EQ(acmtest::Samples16(c.output), (std::vector<std::int16_t>{32767, -32768, 16384, -16384, 32767, -32768}));
+    c = ConvertLikeProgram(Float(44100, 32, 2), Pcm(44100, 24, 2), fb);
+    ASSERT_EQ(c.result, 0u);
+    ASSERT_EQ(c.output.size(), 18u);
+    EXPECT_EQ(Bytes(c.output.begin(), c.output.begin() + 6), (Bytes{0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x80}));
+
+    // Stereo to mono averages; mono to stereo copies.
+    const std::vector<std::int16_t> stereo = {32767, 32767, -32768, -32768, 10000, -10000, 20000, 0};
+    c = ConvertLikeProgram(Pcm(44100, 16, 2), Pcm(44100, 16, 1), acmtest::Bytes16(stereo));
+    ASSERT_EQ(c.result, 0u);
+    EXPECT_EQ(acmtest::Samples16(c.output), (std::vector<std::int16_t>{32767, -32768, 0, 10000}));
+    c = ConvertLikeProgram(Pcm(44100, 16, 1), Pcm(44100, 16, 2), acmtest::Bytes16({32767, -5}));
+    ASSERT_EQ(c.result, 0u);
+    EXPECT_EQ(acmtest::Samples16(c.output), (std::vector<std::int16_t>{32767, 32767, -5, -5}));
+}
+
+// Dropping bits dithers: a level half-way between two 16-bit steps comes out as a
+// mix of both, averaging to the level, not as one constant step.
+TEST(Stream, DitherOnlyWhereBitsAreDropped) {
+    const std::size_t frames = 20000;
+    Bytes half(frames * 3);
+    for (std::size_t i = 0; i < frames; ++i) half[3 * i] = 0x80;  // +0.5 of a 16-bit step
+    auto c = ConvertLikeProgram(Pcm(44100, 24, 1), Pcm(44100, 16, 1), half);
+    ASSERT_EQ(c.result, 0u);
+    const auto out = acmtest::Samples16(c.output);
+    ASSERT_EQ(out.size(), frames);
+    std::set<std::int16_t> values(out.begin(), out.end());
+    double mean = 0;
+    for (auto v : out) mean += v;
+    mean /= static_cast<double>(out.size());
+    EXPECT_GE(values.size(), 2u);
+    EXPECT_NEAR(mean, 0.5, 0.05);
+    for (auto v : values) EXPECT_LE(std::abs(v), 2) << "dither louder than two steps";
+
+    // Widening and narrowing back, the same depth in and out: nothing added.
+    const Bytes pcm = Pcm(44100, 16, 1);
+    const Bytes data = Signal(pcm, 5000);
+    const auto wide = ConvertLikeProgram(pcm, Pcm(44100, 32, 1), data);
+    const auto narrow = ConvertLikeProgram(Pcm(44100, 32, 1), pcm, wide.output);
+    EXPECT_EQ(narrow.output, data);
+    const auto asFloat = ConvertLikeProgram(pcm, Float(44100, 64, 1), data);
+    EXPECT_EQ(ConvertLikeProgram(Float(44100, 64, 1), pcm, asFloat.output).output, data);
+}
+
+}  // namespace
