@@ -136,18 +136,30 @@ HMMIO mmioOpenA(const char* path, MMIOINFO* info, DWORD dwOpenFlags) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return nullptr;
     }
+    // Opened without blocking, so that a pipe with nobody at its other end
+    // is refused at once instead of hanging the program.
     auto file = std::make_unique<MMIO>();
     do {
-        file->fd = ::open(path, flags, 0666);
+        file->fd = ::open(path, flags | O_NONBLOCK, 0666);
     } while (file->fd < 0 && errno == EINTR);
     if (file->fd < 0) {
         SetLastErrorFromErrno(errno, path);
         return nullptr;
     }
-    // A directory opens for reading on Linux, but holds no chunks to read.
+    // A directory opens for reading on Linux but holds no chunks; a pipe or a
+    // socket cannot go back to patch or skip a chunk.
     struct stat st {};
-    if (::fstat(file->fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(file->fd, &st) != 0) {
+        SetLastErrorFromErrno(errno, path);
+        return nullptr;
+    }
+    if (S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
         SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    const int status = ::fcntl(file->fd, F_GETFL);
+    if (status < 0 || ::fcntl(file->fd, F_SETFL, status & ~O_NONBLOCK) < 0) {
+        SetLastErrorFromErrno(errno, path);
         return nullptr;
     }
     return file.release();

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -55,6 +57,16 @@ TEST(MmioOpen, ReportsWhyAFileCannotBeOpened) {
     EXPECT_EQ(mmioOpenA(dir.path().c_str(), nullptr, MMIO_READ), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     EXPECT_EQ(mmioOpenA(dir.file("x").c_str(), nullptr, MMIO_CREATE | MMIO_WRITE | 0x100), nullptr);
+}
+
+TEST(MmioOpen, PipesAreRefusedWithoutWaiting) {
+    TempDir dir;
+    const std::string fifo = dir.file("pipe.wav");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Nobody writes or reads at the other end: opening must not block.
+    EXPECT_EQ(mmioOpenA(fifo.c_str(), nullptr, MMIO_READ), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(mmioOpenA(fifo.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE), nullptr);
 }
 
 TEST(MmioOpen, CreateEmptiesAnExistingFile) {

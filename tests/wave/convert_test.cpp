@@ -183,12 +183,14 @@ TEST(ConvertWave, DestinationThatCannotBeWrittenFailsItsCheck) {
     TempDir dir;
     const WAVEFORMATEX format = PcmFormat(8000, 16, 1);
     WriteBytes(dir.file("in.wav"), MakeWaveBytes(format, testsupport::TestSignalBytes(format, 100)));
-    for (const std::string& dst : {std::string(), dir.file("no/such/dir.wav"), dir.path().string()}) {
+    ASSERT_EQ(::mkfifo(dir.file("pipe.wav").c_str(), 0600), 0);  // nobody reads it
+    for (const std::string& dst :
+         {std::string(), dir.file("no/such/dir.wav"), dir.path().string(), dir.file("pipe.wav")}) {
         Boxes boxes;
         EXPECT_NE(ConvertWave(dir.file("in.wav").c_str(), dst.c_str(), &format), 0);
         EXPECT_TRUE(HasFailedCheck(boxes.Text(), "hDstWaveFile")) << dst << "\n" << boxes.Text();
     }
-    EXPECT_EQ(FilesIn(dir.path()), 1u);
+    EXPECT_EQ(FilesIn(dir.path()), 2u);
 }
 
 TEST(ConvertWave, RefusedFormatLeavesAnExistingDestinationAsItWas) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace {
 
 using namespace wavetest;
@@ -43,8 +45,9 @@ TEST(SourceFormat, LeavingTheFieldDescribesShortAndFullPcmHeaders) {
 
 TEST(SourceFormat, UnreadablePathChangesNothing) {
     TempDir dir;
-    const flow::Result r =
-        flow::RunScript(Leave(dir.file("missing.wav")) + Leave(dir.file("no/dir.wav")) + Leave(dir.path().string()));
+    ASSERT_EQ(::mkfifo(dir.file("pipe.wav").c_str(), 0600), 0);  // must not wait for a writer
+    const flow::Result r = flow::RunScript(Leave(dir.file("missing.wav")) + Leave(dir.file("no/dir.wav")) +
+                                           Leave(dir.path().string()) + Leave(dir.file("pipe.wav")));
     EXPECT_EQ(r.exitStatus, 0) << r.errors;
     EXPECT_EQ(r.transcript, "end 2\n");
 }
