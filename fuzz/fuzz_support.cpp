@@ -8,15 +8,27 @@
 
 namespace fuzzing {
 
-const std::string& ScratchDir() {
-    static const std::string dir = [] {
-        std::string base = std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path().string();
+namespace {
+// The scratch folder, removed with its contents when the process ends.
+struct Scratch {
+    Scratch() {
+        const std::string base =
+            std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path().string();
         std::string pattern = base + "/wavtrn-fuzz-XXXXXX";
         if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        std::atexit([] { std::filesystem::remove_all(ScratchDir()); });
-        return pattern;
-    }();
-    return dir;
+        path = pattern;
+    }
+    ~Scratch() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+    std::string path;
+};
+}  // namespace
+
+const std::string& ScratchDir() {
+    static const Scratch scratch;
+    return scratch.path;
 }
 
 std::string WriteScratch(const char* name, const std::uint8_t* data, std::size_t size) {
