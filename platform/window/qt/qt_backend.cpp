@@ -1,0 +1,170 @@
+#include "platform/window/qt/qt_backend.h"
+
+#include "platform/window/qt/format_chooser.h"
+#include "platform/window/qt/template_dialog.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QMessageBox>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+QString Utf8(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+// One picker filter in Qt's form, "text (pattern pattern)". The patterns match
+// names case-insensitively, as the picker's model is told below; "*.*" means
+// every file, also one without a dot.
+QString NameFilter(const std::string& text, const std::string& patterns) {
+    QStringList list;
+    for (const QString& p : Utf8(patterns).split(u';', Qt::SkipEmptyParts)) {
+        const QString pattern = p.trimmed();
+        if (pattern.isEmpty()) continue;
+        list << (pattern == QStringLiteral("*.*") ? QStringLiteral("*") : pattern);
+    }
+    if (list.isEmpty()) list << QStringLiteral("*");
+    return Utf8(text) + QStringLiteral(" (") + list.join(u' ') + u')';
+}
+
+QMessageBox::Icon BoxIcon(UINT type) {
+    switch (type & MB_ICONMASK) {
+    case MB_ICONHAND: return QMessageBox::Critical;
+    case 0x20: return QMessageBox::Question;
+    case 0x30: return QMessageBox::Warning;
+    case 0x40: return QMessageBox::Information;
+    default: return QMessageBox::NoIcon;
+    }
+}
+
+}  // namespace
+
+void UseDefaultUiFont() {
+    QFont font = QApplication::font();
+    const QString cjk = QStringLiteral("Noto Sans CJK JP");
+    if (QFontDatabase::families().contains(cjk)) font.setFamilies({cjk});
+    if (font.pointSizeF() > 0 && font.pointSizeF() < 10) font.setPointSizeF(10);
+    QApplication::setFont(font);
+}
+
+QtBackend::QtBackend() = default;
+QtBackend::~QtBackend() = default;
+
+TemplateDialog* QtBackend::DialogOf(HWND handle) const {
+    for (TemplateDialog* d : dialogs_)
+        if (d->Handle() == handle || d->ControlFromHandle(handle) != nullptr) return d;
+    return nullptr;
+}
+
+QWidget* QtBackend::Widget(HWND handle) const {
+    TemplateDialog* d = DialogOf(handle);
+    if (d == nullptr) return nullptr;
+    if (d->Handle() == handle) return d;
+    return d->ControlFromHandle(handle);
+}
+
+QWidget* QtBackend::OwnerWindow(HWND owner) const {
+    if (owner == nullptr) return nullptr;
+    return DialogOf(owner);
+}
+
+INT_PTR QtBackend::RunDialog(const DialogTemplate& tmpl, DLGPROC proc, LPARAM param) {
+    if (proc == nullptr || qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return -1;
+    auto dialog = std::make_unique<TemplateDialog>(tmpl, proc);
+    dialogs_.push_back(dialog.get());
+    struct Unregister {
+        std::vector<TemplateDialog*>& list;
+        TemplateDialog* dialog;
+        ~Unregister() { list.erase(std::remove(list.begin(), list.end(), dialog), list.end()); }
+    } unregister{dialogs_, dialog.get()};
+    return dialog->Run(param);
+}
+
+HWND QtBackend::ControlHandle(HWND dialog, int id) {
+    for (TemplateDialog* d : dialogs_)
+        if (d->Handle() == dialog) return TemplateDialog::HandleOf(d->Control(id));
+    return nullptr;
+}
+
+std::string QtBackend::ControlText(HWND control) {
+    TemplateDialog* d = DialogOf(control);
+    if (d == nullptr) return {};
+    if (d->Handle() == control) return d->windowTitle().toStdString();
+    return d->Text(d->ControlFromHandle(control));
+}
+
+bool QtBackend::SetControlText(HWND control, std::string_view text) {
+    TemplateDialog* d = DialogOf(control);
+    if (d == nullptr) return false;
+    if (d->Handle() == control) d->setWindowTitle(Utf8(text));
+    else d->SetText(d->ControlFromHandle(control), text);
+    return true;
+}
+
+HWND QtBackend::SetFocus(HWND control) {
+    TemplateDialog* d = DialogOf(control);
+    if (d == nullptr) return nullptr;
+    QWidget* had = d->focusWidget();
+    const HWND previous = had != nullptr && d->ControlFromHandle(TemplateDialog::HandleOf(had)) != nullptr
+                              ? TemplateDialog::HandleOf(had)
+                              : nullptr;
+    if (QWidget* w = d->ControlFromHandle(control)) w->setFocus(Qt::OtherFocusReason);
+    return previous;
+}
+
+void QtBackend::EndDialog(HWND dialog, INT_PTR result) {
+    for (TemplateDialog* d : dialogs_) {
+        if (d->Handle() == dialog) {
+            d->End(result);
+            return;
+        }
+    }
+}
+
+void QtBackend::MessageBox(HWND owner, std::string_view text, std::string_view caption, UINT type) {
+    QMessageBox box(OwnerWindow(owner));
+    box.setWindowTitle(Utf8(caption));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(Utf8(text));
+    box.setIcon(BoxIcon(type));
+    box.setStandardButtons(QMessageBox::Ok);
+    // Every box holds the whole program until it is answered, the task-modal
+    // ones included.
+    box.setWindowModality(Qt::ApplicationModal);
+    if ((type & MB_SETFOREGROUND) != 0) {
+        box.show();
+        box.raise();
+        box.activateWindow();
+    }
+    box.exec();
+}
+
+std::optional<std::string> QtBackend::PickFile(const FilePickerRequest& request) {
+    QFileDialog dialog(OwnerWindow(request.owner), Utf8(request.title));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    // The filter texts already say what they match; Qt's pattern list stays hidden.
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(!request.save && request.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    if (request.save) dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
+
+    QStringList filters;
+    for (const auto& [text, patterns] : request.filters) filters << NameFilter(text, patterns);
+    if (!filters.isEmpty()) {
+        dialog.setNameFilters(filters);
+        dialog.selectNameFilter(filters[std::clamp(request.filterIndex, 0, static_cast<int>(filters.size()) - 1)]);
+    }
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty() || files.front().isEmpty()) return std::nullopt;
+    return QFile::encodeName(files.front()).toStdString();
+}
+
+std::optional<FormatChoice> QtBackend::ChooseFormat(HWND owner, const FormatChooserModel& model) {
+    return RunFormatChooser(OwnerWindow(owner), model);
+}

@@ -1,0 +1,42 @@
+// The Qt 6 Widgets window backend: the template dialog, message boxes, file
+// pickers and the codec service's format chooser as real windows.
+#pragma once
+
+#include "platform/window/window.h"
+
+#include <vector>
+
+class QWidget;
+class TemplateDialog;
+
+// Makes the application's default font one that shows Japanese text (Noto Sans
+// CJK JP when installed) at a size near a desktop's usual 10 points. Needs a
+// QApplication.
+void UseDefaultUiFont();
+
+class QtBackend final : public WindowBackend {
+public:
+    QtBackend();
+    ~QtBackend() override;
+    QtBackend(const QtBackend&) = delete;
+    QtBackend& operator=(const QtBackend&) = delete;
+
+    INT_PTR RunDialog(const DialogTemplate& tmpl, DLGPROC proc, LPARAM param) override;
+    HWND ControlHandle(HWND dialog, int id) override;
+    std::string ControlText(HWND control) override;
+    bool SetControlText(HWND control, std::string_view text) override;
+    HWND SetFocus(HWND control) override;
+    void EndDialog(HWND dialog, INT_PTR result) override;
+    void MessageBox(HWND owner, std::string_view text, std::string_view caption, UINT type) override;
+    std::optional<std::string> PickFile(const FilePickerRequest& request) override;
+    std::optional<FormatChoice> ChooseFormat(HWND owner, const FormatChooserModel& model) override;
+
+    // The widget behind a dialog or control handle of a running dialog, or null.
+    QWidget* Widget(HWND handle) const;
+
+private:
+    TemplateDialog* DialogOf(HWND handle) const;
+    QWidget* OwnerWindow(HWND owner) const;
+
+    std::vector<TemplateDialog*> dialogs_;  // running dialogs, innermost last
+};

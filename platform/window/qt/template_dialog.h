@@ -1,0 +1,98 @@
+// A modal dialog built from a dialog template, with its dialog procedure.
+//
+// Control handles are the controls' widget addresses; the dialog's handle is the
+// dialog's own. Widget events become the procedure's messages:
+//   - push button clicked                 WM_COMMAND(id, BN_CLICKED)
+//   - edit lost the focus inside the dialog WM_COMMAND(id, EN_KILLFOCUS)
+//   - Enter in an edit                     WM_COMMAND(IDOK, BN_CLICKED)
+//   - Enter on a push button               that button is clicked
+//   - Escape, or the window's close        WM_COMMAND(IDCANCEL, BN_CLICKED)
+// Commands are queued and handed to the procedure one at a time from the event
+// loop, in the order they arose. A command that arrives while the procedure is
+// still busy (a message box of an earlier command is open) waits until it
+// returns, and nothing is handed over while a mouse button is held: a focus loss
+// caused by pressing a push button is handled after that press has become a
+// click, so a message box shown for the focus loss cannot swallow the click.
+#pragma once
+
+#include "platform/window/window.h"
+#include "res/dialog_template.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QEventLoop;
+
+class TemplateDialog final : public QDialog {
+public:
+    TemplateDialog(const DialogTemplate& tmpl, DLGPROC proc);
+    ~TemplateDialog() override;
+    TemplateDialog(const TemplateDialog&) = delete;
+    TemplateDialog& operator=(const TemplateDialog&) = delete;
+
+    // Sends WM_INITDIALOG, shows the dialog and runs its modal loop until End;
+    // returns End's result.
+    INT_PTR Run(LPARAM param);
+    // Records the result and closes the dialog once the running command returns.
+    // Later calls change nothing.
+    void End(INT_PTR result);
+
+    HWND Handle() const;
+    // The first control with that id (not -1), or null.
+    QWidget* Control(int id) const;
+    // The control behind a handle, or null when the handle names none of ours.
+    QWidget* ControlFromHandle(HWND handle) const;
+    static HWND HandleOf(const QWidget* widget);
+
+    // The control's text as the procedure sees it (labels keep their '&').
+    std::string Text(QWidget* control) const;
+    void SetText(QWidget* control, std::string_view text);
+
+    // Pixels per 4 horizontal and per 8 vertical dialog units.
+    int BaseUnitX() const { return baseX_; }
+    int BaseUnitY() const { return baseY_; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct ControlEntry {
+        int id;
+        ControlKind kind;
+        std::unique_ptr<QWidget> widget;
+        QString text;  // labels only: the text with its '&' markers
+    };
+    struct Command {
+        int id;
+        WORD code;
+    };
+
+    const ControlEntry* Find(const QWidget* widget) const;
+    QRect ToPixels(int x, int y, int cx, int cy) const;
+    void BuildControls(const DialogTemplate& tmpl);
+    void Post(int id, WORD code);
+    void ScheduleDrain(int delayMs);
+    void Drain();
+    void Dispatch(const Command& command);
+
+    DLGPROC proc_;
+    int baseX_ = 1;
+    int baseY_ = 1;
+    std::vector<ControlEntry> controls_;
+    std::deque<Command> pending_;
+    bool dispatching_ = false;
+    bool drainScheduled_ = false;
+    int mouseWaits_ = 0;
+    bool ended_ = false;
+    INT_PTR result_ = 0;
+    QEventLoop* loop_ = nullptr;
+};
