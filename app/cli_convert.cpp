@@ -257,7 +257,13 @@ int RunBatch(const std::vector<ConvertJob>& jobs, const WAVEFORMATEX* pwfxDst, c
                 finish(job, false, std::string("cannot open: ") + std::strerror(errno));
                 continue;
             }
+            struct stat st {};
+            const bool isDirectory = ::fstat(probe, &st) == 0 && S_ISDIR(st.st_mode);
             ::close(probe);
+            if (isDirectory) {
+                finish(job, false, std::string("cannot open: ") + std::strerror(EISDIR));
+                continue;
+            }
 
             int sink[2];
             if (::pipe2(sink, O_CLOEXEC) != 0) {

@@ -181,6 +181,9 @@ TEST(CliConvert, BatchConvertsTheGoodFilesAndReportsEachBadOneUnderItsName) {
     args.insert(args.begin() + 7, bad);
     const std::string missing = (in / "f.wav").string();
     args.push_back(missing);
+    const std::string folder = (in / "g.wav").string();
+    fs::create_directories(folder);
+    args.push_back(folder);
 
     const CliRun run = RunCli(dir, args);
     EXPECT_EQ(run.status, 1);
@@ -193,12 +196,13 @@ TEST(CliConvert, BatchConvertsTheGoodFilesAndReportsEachBadOneUnderItsName) {
         EXPECT_NEAR(probe.duration, 1.0, 0.01) << name;
         EXPECT_TRUE(Contains(run.out, (in / name).string() + " -> " + (out / name).string() + "\n")) << run.out;
     }
-    EXPECT_TRUE(Contains(run.out, "4 converted, 2 failed\n")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "4 converted, 3 failed\n")) << run.out;
     // Every line on standard error belongs to one of the bad files, whole.
     const std::vector<std::string> errors = Lines(run.err);
-    ASSERT_EQ(errors.size(), 2u) << run.err;
+    ASSERT_EQ(errors.size(), 3u) << run.err;
     EXPECT_TRUE(Contains(run.err, bad + ": wavtrn-cli: Assertion failed: SrcWaveFmt.ckid==")) << run.err;
     EXPECT_TRUE(Contains(run.err, missing + ": cannot open: No such file or directory")) << run.err;
+    EXPECT_TRUE(Contains(run.err, folder + ": cannot open: Is a directory")) << run.err;
     EXPECT_EQ(run.err.find('\r'), std::string::npos);
 }
 
