@@ -193,34 +193,6 @@ TEST(ConvertWave, DestinationThatCannotBeWrittenFailsItsCheck) {
     EXPECT_EQ(FilesIn(dir.path()), 2u);
 }
 
-TEST(ConvertWave, RefusedFormatLeavesAnExistingDestinationAsItWas) {
-    TempDir dir;
-    const WAVEFORMATEX format = PcmFormat(8000, 16, 1);
-    WriteBytes(dir.file("in.wav"), MakeWaveBytes(format, testsupport::TestSignalBytes(format, 100)));
-    const Bytes precious(5000, 0x42);
-    WriteBytes(dir.file("dest.wav"), precious);
-    const WAVEFORMATEX nothingChosen{};
-    Boxes boxes;
-    EXPECT_NE(ConvertWave(dir.file("in.wav").c_str(), dir.file("dest.wav").c_str(), &nothingChosen), 0);
-    const std::string text = boxes.Text();
-    EXPECT_TRUE(text == "box icon=none caption=\"WAVTRN\" text=\"ACMERR_NOTPOSSIBLE\"\n" ||
-                text == "box icon=none caption=\"WAVTRN\" text=\"MMSYSERR_INVALPARAM\"\n")
-        << text;
-    EXPECT_EQ(ReadBytes(dir.file("dest.wav")), precious);
-    EXPECT_EQ(FilesIn(dir.path()), 2u) << "a temporary file was left";
-}
-
-TEST(ConvertWave, FullDiskIsReportedAndNotSuccess) {
-    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    TempDir dir;
-    const WAVEFORMATEX format = PcmFormat(8000, 16, 1);
-    WriteBytes(dir.file("in.wav"), MakeWaveBytes(format, testsupport::TestSignalBytes(format, 100)));
-    Boxes boxes;
-    EXPECT_NE(ConvertWave(dir.file("in.wav").c_str(), "/dev/full", &format), 0);
-    EXPECT_EQ(boxes.Text(), "box icon=none caption=\"WAVTRN\" text=\"disk full\"\n");
-    EXPECT_TRUE(fs::is_character_file("/dev/full"));
-}
-
 TEST(ConvertWave, ReplacesAnExistingFileKeepingItsModeAndConvertsAFileOntoItself) {
     TempDir dir;
     const WAVEFORMATEX in = PcmFormat(22050, 16, 2);
