@@ -195,8 +195,7 @@ TEST(DialogFlow, ScriptFaultsExitWithStatusTwo) {
 }
 
 TEST(DialogFlow, RunnerReadsStandardInputAndPrintsTranscript) {
-    const char* runner = std::getenv("WAVTRN_FLOW");
-    ASSERT_NE(runner, nullptr);
+    const char* runner = WAVTRN_FLOW_PATH;
     std::string out;
     EXPECT_EQ(testsupport::RunCommand("printf 'focus 104\\nescape\\n' | " + testsupport::ShellQuote(runner), &out), 0);
     EXPECT_EQ(out, "end 2\n");
