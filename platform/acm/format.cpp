@@ -126,6 +126,11 @@ MMRESULT ParseFormat(const void* bytes, std::size_t cb, FormatInfo* info) {
     } else {
         f.coding = Coding::Compressed;
         if (f.blockAlign == 0 && NeedsBlockAlign(f.codingTag)) return ACMERR_NOTPOSSIBLE;
+        // An ADPCM block begins with a header per channel; a block shorter than
+        // its headers holds no sample at all.
+        const bool ima = f.codingTag == WAVE_FORMAT_IMA_ADPCM || f.codingTag == 0x0069;
+        if (ima && f.blockAlign < 4 * f.channels) return ACMERR_NOTPOSSIBLE;
+        if (f.codingTag == WAVE_FORMAT_ADPCM && f.blockAlign < 7 * f.channels) return ACMERR_NOTPOSSIBLE;
     }
     *info = f;
     return MMSYSERR_NOERROR;
