@@ -388,7 +388,10 @@ MMRESULT Stream::ProcessRaw(const std::uint8_t* bytes, std::size_t frames) {
 
 MMRESULT Stream::FeedDecoder(std::span<const std::uint8_t> source) {
     if (parser_) {
-        const std::uint8_t* data = source.data();
+        // Parsers read up to AV_INPUT_BUFFER_PADDING_SIZE bytes beyond their input.
+        parseBuffer_.assign(source.begin(), source.end());
+        parseBuffer_.resize(source.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+        const std::uint8_t* data = parseBuffer_.data();
         std::size_t size = source.size();
         while (size > 0) {
             std::uint8_t* out = nullptr;

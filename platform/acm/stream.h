@@ -67,6 +67,7 @@ private:
     Block carry_;  // a partial source block waiting for the rest
     CodecContextPtr decoder_;
     ParserPtr parser_;
+    std::vector<std::uint8_t> parseBuffer_;  // source bytes with the zeroed tail parsers read into
     PacketPtr packet_;
     FramePtr frame_;
     std::size_t packetBytes_ = 0;
