@@ -1,12 +1,15 @@
 #include "platform/window/qt/format_chooser.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLocale>
+#include <QPainter>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 
 #include <algorithm>
 
@@ -14,11 +17,49 @@ namespace {
 
 QString Utf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
+// Roles of a format item besides its display text "name    rate".
+constexpr int kNameRole = Qt::UserRole;
+constexpr int kRateRole = Qt::UserRole + 1;
+
 void FillFormats(QComboBox& box, const FormatChooserModel::Tag& tag) {
     box.clear();
-    for (const FormatChooserModel::Format& f : tag.formats)
-        box.addItem(Utf8(f.name) + QStringLiteral("    ") + FormatRateText(f.avgBytesPerSec));
+    for (const FormatChooserModel::Format& f : tag.formats) {
+        const QString name = Utf8(f.name);
+        const QString rate = FormatRateText(f.avgBytesPerSec);
+        box.addItem(name + QStringLiteral("    ") + rate);
+        box.setItemData(box.count() - 1, name, kNameRole);
+        box.setItemData(box.count() - 1, rate, kRateRole);
+    }
 }
+
+// Draws a format item of the open list as two columns: the name on the left,
+// the data rate on the right, so the rates line up.
+class FormatItemDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        const QString name = index.data(kNameRole).toString();
+        const QString rate = index.data(kRateRole).toString();
+        opt.text.clear();
+        QStyle* style = opt.widget != nullptr ? opt.widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
+        const QRect text =
+            style->subElementRect(QStyle::SE_ItemViewItemText, &opt, opt.widget).adjusted(kPadding, 0, -kPadding, 0);
+        const QPalette::ColorRole role = (opt.state & QStyle::State_Selected) ? QPalette::HighlightedText : QPalette::Text;
+        style->drawItemText(painter, text, Qt::AlignLeft | Qt::AlignVCenter, opt.palette, true, name, role);
+        style->drawItemText(painter, text, Qt::AlignRight | Qt::AlignVCenter, opt.palette, true, rate, role);
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return QStyledItemDelegate::sizeHint(option, index) + QSize(2 * kPadding, 0);
+    }
+
+private:
+    static constexpr int kPadding = 4;
+};
 
 }  // namespace
 
@@ -28,6 +69,7 @@ QString FormatRateText(DWORD avgBytesPerSec) {
 }
 
 std::optional<FormatChoice> RunFormatChooser(QWidget* owner, const FormatChooserModel& model) {
+    FormatItemDelegate delegate;  // outlives the list that draws with it
     QDialog dialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowCloseButtonHint);
     dialog.setWindowTitle(QStringLiteral("フォーマットの選択"));
@@ -46,6 +88,10 @@ std::optional<FormatChoice> RunFormatChooser(QWidget* owner, const FormatChooser
     formatCombo.setSizeAdjustPolicy(QComboBox::AdjustToContents);
     formatCombo.setMinimumContentsLength(28);
     formatLabel.setBuddy(&formatCombo);
+    formatCombo.setItemDelegate(&delegate);
+    // A list of a screen's height is hard to read; scroll a shorter one instead.
+    formatCombo.setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
+    formatCombo.setMaxVisibleItems(16);
     QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     QPushButton* ok = buttons.button(QDialogButtonBox::Ok);
     ok->setText(QStringLiteral("OK"));
@@ -60,6 +106,14 @@ std::optional<FormatChoice> RunFormatChooser(QWidget* owner, const FormatChooser
     QComboBox* formatBox = &formatCombo;
 
     for (const FormatChooserModel::Tag& tag : model.tags) tagBox->addItem(Utf8(tag.name));
+    // Wide enough for the formats of every tag, so the window keeps its size
+    // when the tag changes.
+    int widest = 0;
+    for (const FormatChooserModel::Tag& tag : model.tags) {
+        FillFormats(*formatBox, tag);
+        widest = std::max(widest, formatBox->sizeHint().width());
+    }
+    formatBox->setMinimumWidth(widest);
     const auto refresh = [&] {
         const int tag = tagBox->currentIndex();
         if (tag >= 0 && tag < static_cast<int>(model.tags.size())) FillFormats(*formatBox, model.tags[tag]);
@@ -82,7 +136,6 @@ std::optional<FormatChoice> RunFormatChooser(QWidget* owner, const FormatChooser
     }
     refresh();
     if (formatBox->count() > 0) formatBox->setCurrentIndex(std::clamp(model.defaultFormat, 0, formatBox->count() - 1));
-    formatBox->setFocus(Qt::OtherFocusReason);
 
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     const int tag = tagBox->currentIndex();

@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QMessageBox>
+#include <QPointer>
 
 #include <algorithm>
 #include <memory>
@@ -30,6 +31,22 @@ QString NameFilter(const std::string& text, const std::string& patterns) {
     if (list.isEmpty()) list << QStringLiteral("*");
     return Utf8(text) + QStringLiteral(" (") + list.join(u' ') + u')';
 }
+
+// Gives the activation back to the window that had it when a modal box, picker
+// or chooser closes; without this, a window manager that does not do it (or no
+// window manager at all) leaves the dialog inactive, and its mnemonics dead.
+class RestoreActiveWindow {
+public:
+    RestoreActiveWindow() : window_(QApplication::activeWindow()) {}
+    ~RestoreActiveWindow() {
+        if (window_ != nullptr && window_->isVisible()) window_->activateWindow();
+    }
+    RestoreActiveWindow(const RestoreActiveWindow&) = delete;
+    RestoreActiveWindow& operator=(const RestoreActiveWindow&) = delete;
+
+private:
+    QPointer<QWidget> window_;
+};
 
 QMessageBox::Icon BoxIcon(UINT type) {
     switch (type & MB_ICONMASK) {
@@ -126,6 +143,7 @@ void QtBackend::EndDialog(HWND dialog, INT_PTR result) {
 }
 
 void QtBackend::MessageBox(HWND owner, std::string_view text, std::string_view caption, UINT type) {
+    const RestoreActiveWindow restore;
     QMessageBox box(OwnerWindow(owner));
     box.setWindowTitle(Utf8(caption));
     box.setTextFormat(Qt::PlainText);
@@ -144,6 +162,7 @@ void QtBackend::MessageBox(HWND owner, std::string_view text, std::string_view c
 }
 
 std::optional<std::string> QtBackend::PickFile(const FilePickerRequest& request) {
+    const RestoreActiveWindow restore;
     QFileDialog dialog(OwnerWindow(request.owner), Utf8(request.title));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     // The filter texts already say what they match; Qt's pattern list stays hidden.
@@ -166,5 +185,6 @@ std::optional<std::string> QtBackend::PickFile(const FilePickerRequest& request)
 }
 
 std::optional<FormatChoice> QtBackend::ChooseFormat(HWND owner, const FormatChooserModel& model) {
+    const RestoreActiveWindow restore;
     return RunFormatChooser(OwnerWindow(owner), model);
 }
