@@ -672,16 +672,20 @@ double Stream::SourceFramesFor(std::uint64_t bytes) const {
     case WAVE_FORMAT_ALAW:
     case WAVE_FORMAT_MULAW:
         return static_cast<double>(bytes / s.channels);
+    case 0x0050:
+    case WAVE_FORMAT_MPEGLAYER3: {
+        // MPEG frames may be smaller than the stated rate says (variable bit rate): count
+        // with the lowest bit rate of the MPEG version, 32 kbit/s or 8 kbit/s.
+        const double lowestBitRate = s.rate >= 32000 ? 32000 : 8000;
+        return static_cast<double>(bytes) * 8 * s.rate / lowestBitRate;
+    }
     default:
         break;
     }
-    // Other codecs: from the stated byte rate, with room for frames the decoder held back.
-    constexpr double kDecoderSlackFrames = 4096;
-    if (s.avgBytesPerSec != 0)
-        return static_cast<double>(bytes) * s.rate / s.avgBytesPerSec * 1.25 + kDecoderSlackFrames;
-    if (s.bitsPerSample != 0)
-        return static_cast<double>(bytes) * 8 / (s.bitsPerSample * s.channels) + kDecoderSlackFrames;
-    return static_cast<double>(bytes) * 16 + kDecoderSlackFrames;
+    // Other codecs: from the stated byte rate, with a margin for a rate stated low.
+    if (s.avgBytesPerSec != 0) return static_cast<double>(bytes) * s.rate / s.avgBytesPerSec * 1.25;
+    if (s.bitsPerSample != 0) return static_cast<double>(bytes) * 8 / (s.bitsPerSample * s.channels);
+    return static_cast<double>(bytes) * 16;
 }
 
 std::uint64_t Stream::DestinationBytesForFrames(double sourceFrames) const {
