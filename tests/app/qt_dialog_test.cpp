@@ -3,6 +3,7 @@
 // file pickers and the format chooser.
 #define QTEST_QPA_MOUSE_HANDLING  // mouse events go through the window system, as real ones do
 
+#include "app/dialog.h"
 #include "platform/window/qt/format_chooser.h"
 #include "platform/window/qt/qt_backend.h"
 #include "platform/window/window.h"
@@ -529,6 +530,76 @@ TEST(QtBackend, FormatChooserOpensOnTheDefaultAndReturnsTheChoice) {
 
     EXPECT_EQ(QtEnvironment::Backend().ChooseFormat(nullptr, TwoTagModel()), std::nullopt);
     EXPECT_EQ(round, 2);
+}
+
+// The real program on the Qt backend: describe the source when its field is
+// left, choose a format in the chooser, execute, close.
+TEST(QtDialog, RealDialogDescribesChoosesAndConverts) {
+    testsupport::TempDir dir;
+    const std::string source =
+        testsupport::WriteTestWave(dir.file("src.wav"), testsupport::PcmFormat(44100, 16, 2), 22050);
+    const std::string destination = dir.file("dst.wav");
+    QStringList boxes;
+    QString chosenTag, chosenFormat;
+    ModalAnswerer answerer([&](QWidget* modal) {
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            boxes << box->text();
+            PressOk(box);
+            return;
+        }
+        auto* tag = modal->findChild<QComboBox*>(QStringLiteral("formatTag"));
+        auto* format = modal->findChild<QComboBox*>(QStringLiteral("format"));
+        auto* buttons = modal->findChild<QDialogButtonBox*>();
+        ASSERT_TRUE(tag != nullptr && format != nullptr && buttons != nullptr);
+        if (const int ima = tag->findText(QStringLiteral("IMA ADPCM")); ima >= 0) tag->setCurrentIndex(ima);
+        chosenTag = tag->currentText();
+        chosenFormat = format->currentText().section(QStringLiteral("    "), 0, 0);
+        QTest::mouseClick(buttons->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    });
+    QString sourceLabel, destinationLabel;
+    QTimer::singleShot(0, [&] {
+        QWidget* dialog = nullptr;
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            dialog = QApplication::activeModalWidget();
+            return dialog != nullptr && dialog->windowTitle() == QStringLiteral("WAVTRN");
+        }, 3000));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
+        auto* sourceField = dialog->findChild<QLineEdit*>(QStringLiteral("control101"));
+        auto* destinationField = dialog->findChild<QLineEdit*>(QStringLiteral("control104"));
+        auto* sourceFormat = dialog->findChild<QLabel*>(QStringLiteral("control103"));
+        auto* destinationFormat = dialog->findChild<QLabel*>(QStringLiteral("control106"));
+        ASSERT_TRUE(sourceField && destinationField && sourceFormat && destinationFormat);
+        EXPECT_EQ(QApplication::focusWidget(), sourceField);
+
+        QTest::keyClicks(sourceField, QString::fromStdString(source));
+        QTest::keyClick(sourceField, Qt::Key_Tab);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return sourceFormat->text() != QStringLiteral("変換元フォーマット"); }, 3000));
+        sourceLabel = sourceFormat->text();
+
+        QTest::mouseClick(destinationField, Qt::LeftButton);
+        QTest::keyClicks(destinationField, QString::fromStdString(destination));
+        QTest::keyClick(destinationField, Qt::Key_F, Qt::AltModifier);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return destinationFormat->text() != QStringLiteral("変換先フォーマット"); }, 3000));
+        destinationLabel = destinationFormat->text();
+
+        destinationField->setFocus(Qt::MouseFocusReason);
+        QTest::keyClick(destinationField, Qt::Key_Return);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.contains(QStringLiteral("success")); }, 5000));
+        QTest::keyClick(destinationField, Qt::Key_Escape);
+    });
+    EXPECT_EQ(WavtrnMain(), 0);
+
+    EXPECT_TRUE(sourceLabel.contains(QStringLiteral("44,100 Hz")) && sourceLabel.contains(QStringLiteral("ステレオ")))
+        << sourceLabel.toStdString();
+    ASSERT_FALSE(chosenTag.isEmpty());
+    EXPECT_EQ(destinationLabel, chosenTag + u'(' + chosenFormat + u')');
+    EXPECT_EQ(boxes, QStringList{QStringLiteral("success")});
+    const testsupport::ProbeResult probe = testsupport::Probe(destination);
+    EXPECT_TRUE(probe.ok);
+    if (chosenTag == QStringLiteral("IMA ADPCM")) {
+        EXPECT_EQ(probe.codec, "adpcm_ima_wav");
+    }
+    EXPECT_NEAR(probe.duration, 0.5, 0.05);
 }
 
 }  // namespace

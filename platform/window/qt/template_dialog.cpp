@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <span>
+#include <utility>
 
 namespace {
 
@@ -169,6 +170,10 @@ const TemplateDialog::ControlEntry* TemplateDialog::Find(const QWidget* widget) 
     return nullptr;
 }
 
+TemplateDialog::ControlEntry* TemplateDialog::Find(const QWidget* widget) {
+    return const_cast<ControlEntry*>(std::as_const(*this).Find(widget));
+}
+
 std::string TemplateDialog::Text(QWidget* control) const {
     const ControlEntry* c = Find(control);
     if (c == nullptr) return {};
@@ -181,7 +186,7 @@ std::string TemplateDialog::Text(QWidget* control) const {
 }
 
 void TemplateDialog::SetText(QWidget* control, std::string_view text) {
-    auto* c = const_cast<ControlEntry*>(Find(control));
+    ControlEntry* c = Find(control);
     if (c == nullptr) return;
     const QString value = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     switch (c->kind) {

@@ -77,6 +77,7 @@ private:
     };
 
     const ControlEntry* Find(const QWidget* widget) const;
+    ControlEntry* Find(const QWidget* widget);
     QRect ToPixels(int x, int y, int cx, int cy) const;
     void BuildControls(const DialogTemplate& tmpl);
     void Post(int id, WORD code);
