@@ -2,6 +2,7 @@
 // mmioWrite is a read(2) or write(2) loop, so nothing sits between the program
 // and the file, and every failure reaches the caller as a result code.
 #include "platform/mmio/mmio.h"
+#include "platform/mmio/mmio_testing.h"
 
 #include "platform/kernel/lasterror.h"
 
@@ -27,6 +28,10 @@ constexpr MMRESULT kOk = 0;
 constexpr FOURCC kRiff = mmioFOURCC('R', 'I', 'F', 'F');
 constexpr FOURCC kList = mmioFOURCC('L', 'I', 'S', 'T');
 constexpr std::uint64_t kMaxChunkOffset = 0xFFFFFFFFu;
+
+// The countdown set by SetReadFailureForTesting; 0 means off.
+int gReadFailureCountdown = 0;
+DWORD gReadFailureError = ERROR_READ_FAULT;
 
 bool Valid(HMMIO hmmio) { return hmmio != nullptr && hmmio->fd >= 0; }
 
@@ -184,8 +189,17 @@ LONG mmioRead(HMMIO hmmio, char* pch, LONG cch) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return -1;
     }
+    if (gReadFailureCountdown > 0 && --gReadFailureCountdown == 0) {
+        SetLastError(gReadFailureError);
+        return -1;
+    }
     const long long n = ReadFully(hmmio->fd, pch, static_cast<std::size_t>(cch));
     return static_cast<LONG>(n);
+}
+
+void SetReadFailureForTesting(int nthCall, DWORD error) {
+    gReadFailureCountdown = nthCall > 0 ? nthCall : 0;
+    gReadFailureError = error;
 }
 
 LONG mmioWrite(HMMIO hmmio, const char* pch, LONG cch) {
