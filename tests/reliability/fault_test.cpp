@@ -1,0 +1,340 @@
+// File-system faults during a conversion and during the byte copy (CPY2): a
+// disk that fills, a destination folder that cannot be written, a source that
+// vanishes, shrinks or cannot be read. After each, an existing destination is
+// byte for byte what it was and no temporary file is left beside it.
+//
+// The full and read-only file systems are small tmpfs mounts of the test's
+// own, which need root; without it those tests are skipped with a message.
+#include "platform/mmio/mmio_testing.h"
+#include "reliability.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <memory>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace reliability;
+using testsupport::ReadBytes;
+using testsupport::TempDir;
+using testsupport::WriteBytes;
+namespace fs = std::filesystem;
+
+const char* const kSrcCheck = "hSrcWaveFile";
+const char* const kDstCheck = "hDstWaveFile";
+const char* const kReadError = "入力ファイルを読み込めないため、変換を中止しました。";
+
+// A tmpfs of its own at dir/mnt, unmounted at the end.
+class SmallFileSystem {
+public:
+    SmallFileSystem(const TempDir& dir, const char* options) : path_(dir.file("mnt")) {
+        fs::create_directory(path_);
+        if (::geteuid() != 0) {
+            why_ = "not root: cannot mount a tmpfs of its own";
+        } else if (::mount("tmpfs", path_.c_str(), "tmpfs", 0, options) != 0) {
+            why_ = std::string("cannot mount a tmpfs here: ") + std::strerror(errno);
+        } else {
+            mounted_ = true;
+        }
+    }
+    ~SmallFileSystem() {
+        if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+    }
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+
+    bool mounted() const { return mounted_; }
+    const std::string& why() const { return why_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+    bool MakeReadOnly() {
+        return ::mount("tmpfs", path_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    }
+    // Writes a filler file until the file system refuses another byte.
+    void Fill() {
+        const int fd = ::open(file("filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        const std::vector<char> block(4096, 'f');
+        while (::write(fd, block.data(), block.size()) > 0) {
+        }
+        while (::write(fd, block.data(), 1) > 0) {
+        }
+        ::close(fd);
+    }
+
+private:
+    std::string path_;
+    std::string why_;
+    bool mounted_ = false;
+};
+
+// A PCM source of 8,000 Hz 16-bit mono, the destination format, so that the
+// converted file is as long as the source's data.
+std::string WritePcmSource(const std::string& path, std::uint32_t frames) {
+    const Source s = PcmSource(frames);
+    WriteBytes(path, testsupport::MakeWave(s.fmt, s.data));
+    return path;
+}
+
+const Bytes kPrecious(7777, 0xA5);
+
+std::string ByteCopyRefusal(const std::string& dst) {
+    return "box icon=none caption=\"書き込み不可\" text=\"" + dst + "\"\n";
+}
+
+// ---------------------------------------------------------------------------
+// A disk that fills
+
+struct FullDiskCase {
+    const char* name;
+    bool existing;     // a destination is there before the command
+    bool fullAtStart;  // the file system is full before the first byte is written
+};
+
+void PrintTo(const FullDiskCase& c, std::ostream* out) { *out << c.name; }
+
+class FullDisk : public testing::TestWithParam<FullDiskCase> {};
+
+TEST_P(FullDisk, ConversionStopsWithDiskFullAndKeepsTheDestination) {
+    const FullDiskCase& c = GetParam();
+    TempDir dir;
+    SmallFileSystem small(dir, "size=256k");
+    if (!small.mounted()) GTEST_SKIP() << small.why();
+    const std::string src = WritePcmSource(dir.file("in.wav"), 300000);  // 600 kB of data
+    const std::string dst = small.file("out.wav");
+    if (c.existing) WriteBytes(dst, kPrecious);
+    if (c.fullAtStart) small.Fill();
+    const std::string before = Listing(small.path());
+
+    const flow::Result r = flow::RunScript(Execute(src, dst));
+    EXPECT_EQ(r.exitStatus, 0) << r.errors;
+    EXPECT_EQ(BoxesOf(r.transcript), PlainBox("disk full") + "end 2\n");
+    if (c.existing) {
+        EXPECT_EQ(ReadBytes(dst), kPrecious);
+    }
+    EXPECT_EQ(Listing(small.path()), before) << "a temporary file was left";
+}
+
+TEST_P(FullDisk, ByteCopyRefusesAndKeepsTheDestination) {
+    const FullDiskCase& c = GetParam();
+    TempDir dir;
+    SmallFileSystem small(dir, "size=256k");
+    if (!small.mounted()) GTEST_SKIP() << small.why();
+    const std::string src = WritePcmSource(dir.file("in.wav"), 300000);
+    const std::string dst = small.file("out.wav");
+    if (c.existing) WriteBytes(dst, kPrecious);
+    if (c.fullAtStart) small.Fill();
+    const std::string before = Listing(small.path());
+
+    const flow::Result r = flow::RunScript("text 101 " + src + "\ntext 104 " + dst + "\nclick 110\n");
+    EXPECT_EQ(r.exitStatus, 0) << r.errors;
+    EXPECT_EQ(BoxesOf(r.transcript), ByteCopyRefusal(dst) + "end 2\n");
+    if (c.existing) {
+        EXPECT_EQ(ReadBytes(dst), kPrecious);
+    }
+    EXPECT_EQ(Listing(small.path()), before) << "a temporary file was left";
+}
+
+const FullDiskCase kFullDiskCases[] = {
+    {"FillsMidwayNoDestination", false, false},
+    {"FillsMidwayOverADestination", true, false},
+    {"FullFromTheStartOverADestination", true, true},
+};
+
+std::string FullDiskName(const testing::TestParamInfo<FullDiskCase>& param) { return param.param.name; }
+INSTANTIATE_TEST_SUITE_P(Tmpfs, FullDisk, testing::ValuesIn(kFullDiskCases), FullDiskName);
+
+// ---------------------------------------------------------------------------
+// A destination folder that cannot be written: a read-only mount when root
+// (root ignores permission bits), a folder without write permission otherwise.
+
+TEST(UnwritableFolder, EveryCommandRefusesAndChangesNothing) {
+    TempDir dir;
+    const std::string src = WritePcmSource(dir.file("in.wav"), 8000);
+    std::string folder;
+    std::unique_ptr<SmallFileSystem> small;
+    bool readOnlyMount = false;
+    if (::geteuid() == 0) {
+        small = std::make_unique<SmallFileSystem>(dir, "size=256k");
+        if (!small->mounted()) GTEST_SKIP() << small->why();
+        folder = small->path();
+        WriteBytes(folder + "/out.wav", kPrecious);
+        ASSERT_TRUE(small->MakeReadOnly()) << std::strerror(errno);
+        readOnlyMount = true;
+    } else {
+        folder = dir.file("locked");
+        fs::create_directory(folder);
+        WriteBytes(folder + "/out.wav", kPrecious);
+        ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+    }
+    struct Unlock {
+        std::string folder;
+        ~Unlock() { ::chmod(folder.c_str(), 0755); }
+    } unlock{folder};
+
+    const std::string existing = folder + "/out.wav";
+    const std::string fresh = folder + "/new.wav";
+    // An existing file on a read-only mount cannot be written either (19, write
+    // protected); in a locked folder it could be, so only a new name is refused.
+    const std::string copyRefusal = readOnlyMount ? "copyfile: error=19" : "copyfile: error=5";
+    for (const std::string& dst : readOnlyMount ? std::vector<std::string>{existing, fresh}
+                                                : std::vector<std::string>{fresh}) {
+        SCOPED_TRACE(dst);
+        flow::Result r = flow::RunScript(Execute(src, dst));
+        EXPECT_TRUE(HasFailedCheck(r.transcript, kDstCheck)) << r.transcript;
+        EXPECT_EQ(r.transcript.find("success"), std::string::npos) << r.transcript;
+
+        r = flow::RunScript("text 101 " + src + "\ntext 104 " + dst + "\nclick 110\n");
+        EXPECT_EQ(BoxesOf(r.transcript), ByteCopyRefusal(dst) + "end 2\n");
+
+        r = flow::RunScript("text 101 " + src + "\ntext 104 " + dst + "\nclick 109\n");
+        EXPECT_EQ(BoxesOf(r.transcript), PlainBox(copyRefusal) + "end 2\n");
+
+        EXPECT_EQ(ReadBytes(existing), kPrecious);
+        EXPECT_EQ(Listing(folder), "out.wav\n");
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The source changes between inspection and conversion: the conversion reads
+// the file afresh and answers what it finds then.
+
+struct ChangedSource {
+    const char* name;
+    std::function<void(const std::string& path)> change;
+    std::string check;   // the failed check, or empty for a conversion
+    long long frames;    // for a conversion: the frames it holds
+};
+
+void PrintTo(const ChangedSource& c, std::ostream* out) { *out << c.name; }
+
+class SourceChanged : public testing::TestWithParam<ChangedSource> {};
+
+TEST_P(SourceChanged, AfterInspection) {
+    const ChangedSource& c = GetParam();
+    TempDir dir;
+    const std::string src = WritePcmSource(dir.file("in.wav"), 8000);
+    const std::string dst = dir.file("out.wav");
+    WriteBytes(dst, kPrecious);
+
+    flow::Result r = flow::RunScript(Describe(src));
+    EXPECT_EQ(r.transcript, std::string(kPcm8kLabel) + "end 2\n");
+    c.change(src);
+    const std::string before = Listing(dir.path());
+    r = flow::RunScript(Execute(src, dst));
+    EXPECT_EQ(r.exitStatus, 0) << r.errors;
+    if (!c.check.empty()) {
+        EXPECT_TRUE(HasFailedCheck(r.transcript, c.check)) << r.transcript;
+        EXPECT_EQ(ReadBytes(dst), kPrecious);
+    } else {
+        EXPECT_NE(r.transcript.find(PlainBox("success")), std::string::npos) << r.transcript;
+        EXPECT_EQ(ReadBytes(dst).size(), 46u + 2 * c.frames);
+    }
+    EXPECT_EQ(Listing(dir.path()), before);
+}
+
+const ChangedSource kChangedSources[] = {
+    {"Vanished", [](const std::string& p) { fs::remove(p); }, kSrcCheck, 0},
+    {"ReplacedByAFolder",
+     [](const std::string& p) {
+         fs::remove(p);
+         fs::create_directory(p);
+     },
+     kSrcCheck, 0},
+    {"ReplacedByAPipe",
+     [](const std::string& p) {
+         fs::remove(p);
+         ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0);
+     },
+     kSrcCheck, 0},
+    {"ShrunkIntoItsHead", [](const std::string& p) { fs::resize_file(p, 30); },
+     "SrcWaveData.ckid==mmioStringToFOURCC(\"data\",0)", 0},
+    {"ShrunkIntoItsData", [](const std::string& p) { fs::resize_file(p, 46 + 2 * 1000 + 1); }, "", 1000},
+};
+
+std::string ChangedName(const testing::TestParamInfo<ChangedSource>& param) { return param.param.name; }
+INSTANTIATE_TEST_SUITE_P(Source, SourceChanged, testing::ValuesIn(kChangedSources), ChangedName);
+
+// Another thread cuts the source short while the conversion reads it: the
+// conversion ends at the new end of the file with what it read, all of it.
+TEST(SourceShrinks, DuringTheConversion) {
+    TempDir dir;
+    constexpr std::uint32_t kFrames = 16'000'000;  // 32 MB of data
+    const Source s = PcmSource(8000);
+    Bytes data;
+    data.reserve(2ull * kFrames);
+    while (data.size() < 2ull * kFrames) data.insert(data.end(), s.data.begin(), s.data.end());
+    const std::string src = dir.file("in.wav");
+    WriteBytes(src, testsupport::MakeWave(s.fmt, data));
+    const std::string dst = dir.file("out.wav");
+    constexpr std::uintmax_t kCutAt = 4u << 20;
+
+    // Cuts the source once the unfinished destination beside it holds 1 MiB.
+    std::atomic<bool> cut{false};
+    std::atomic<bool> stop{false};
+    std::thread cutter([&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!stop && std::chrono::steady_clock::now() < deadline) {
+            std::error_code ec;
+            for (const auto& entry : fs::directory_iterator(dir.path(), ec)) {
+                const std::string name = entry.path().filename().string();
+                if (name.rfind(".out.wav", 0) == 0 && entry.file_size(ec) > (1u << 20)) {
+                    ::truncate(src.c_str(), static_cast<off_t>(kCutAt));
+                    cut = true;
+                    return;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    const flow::Result r = flow::RunScript(Execute(src, dst));
+    stop = true;
+    cutter.join();
+    ASSERT_TRUE(cut) << "the conversion ended before the source could be cut";
+
+    EXPECT_EQ(BoxesOf(r.transcript), PlainBox("success") + "end 2\n");
+    const Bytes out = ReadBytes(dst);
+    ASSERT_GE(out.size(), 46u + (1u << 20));
+    const std::size_t written = out.size() - 46;
+    // Whatever was read before the cut, and never more than the file held.
+    EXPECT_LT(written, data.size());
+    EXPECT_TRUE(std::equal(out.begin() + 46, out.end(), data.begin()));
+    EXPECT_EQ(testsupport::Probe(dst).ok, true);
+    EXPECT_EQ(FilesIn(dir.path()), 2u) << Listing(dir.path());
+}
+
+// ---------------------------------------------------------------------------
+// The source cannot be read part-way through the conversion.
+
+TEST(ReadError, InsideTheLoopAbandonsTheConversion) {
+    TempDir dir;
+    // 80,000 frames: the 8,000 Hz 16-bit mono destination buffer takes 8 kB, so
+    // the loop makes about twenty passes.
+    const std::string src = WritePcmSource(dir.file("in.wav"), 80000);
+    const std::string dst = dir.file("out.wav");
+    WriteBytes(dst, kPrecious);
+    // The first read is the format block's; 2 is the loop's first pass, 6 its fifth.
+    for (int nth : {2, 6}) {
+        SCOPED_TRACE("read " + std::to_string(nth) + " fails");
+        SetReadFailureForTesting(nth);
+        const flow::Result r = flow::RunScript(Execute(src, dst));
+        SetReadFailureForTesting(0);
+        EXPECT_EQ(r.exitStatus, 0) << r.errors;
+        EXPECT_EQ(BoxesOf(r.transcript), PlainBox(kReadError) + "end 2\n");
+        EXPECT_EQ(ReadBytes(dst), kPrecious);
+        EXPECT_EQ(FilesIn(dir.path()), 2u) << Listing(dir.path());
+    }
+}
+
+}  // namespace
