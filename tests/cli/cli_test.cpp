@@ -271,8 +271,8 @@ TEST(CliConvert, InterruptStopsTheWorkersAndRemovesTheirUnfinishedFiles) {
     TempDir dir;
     const fs::path out = dir.path() / "out";
     fs::create_directories(out);
-    // Long enough to be caught mid-way: MP3 encoding of several minutes.
-    const std::string src = testsupport::WriteTestWave(dir.file("long.wav"), testsupport::PcmFormat(44100, 16, 2), 44100 * 240);
+    // Long enough to be caught mid-way: MP3 encoding of a minute and a half.
+    const std::string src = testsupport::WriteTestWave(dir.file("long.wav"), testsupport::PcmFormat(44100, 16, 2), 44100 * 90);
 
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
