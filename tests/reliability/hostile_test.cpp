@@ -65,7 +65,9 @@ Bytes Chunk(const std::string& id, std::uint32_t sizeField, const Bytes& data, b
     if (pad && data.size() % 2 != 0) out.push_back(0);
     return out;
 }
-Bytes Chunk(const std::string& id, const Bytes& data) { return Chunk(id, static_cast<std::uint32_t>(data.size()), data); }
+Bytes Chunk(const std::string& id, const Bytes& data) {
+    return Chunk(id, static_cast<std::uint32_t>(data.size()), data);
+}
 
 Bytes Form(const std::vector<Bytes>& chunks) {
     Bytes body;
@@ -342,19 +344,28 @@ std::vector<HostileCase> MsAdpcmCoefficients() {
 
 std::vector<HostileCase> GsmAndMp3Extra() {
     auto edit = [](Get get, std::function<void(Bytes&)> e) { return [get, e] { return WithFields(get(), e); }; };
+    auto noExtra = [](Get get) {
+        return [get] {
+            Source s = get();
+            s.fmt.resize(kExtra);
+            Put16(s.fmt, kCbSize, 0);
+            return Wave(s.fmt, s.data);
+        };
+    };
+    auto fillExtra = [](std::uint8_t v) {
+        return [v](Bytes& f) { std::fill(f.begin() + kExtra, f.end(), v); };
+    };
     return {
-        {"GsmNoExtra", [] { Source s = Gsm(); s.fmt.resize(kExtra); Put16(s.fmt, kCbSize, 0); return Wave(s.fmt, s.data); },
-         Label(kGsm), Success(kGsmFrames)},
+        {"GsmNoExtra", noExtra(Gsm), Label(kGsm), Success(kGsmFrames)},
         {"GsmZeroSamplesPerBlock", edit(Gsm, [](Bytes& f) { Put16(f, kExtra, 0); }), Label(kGsm), Success(kGsmFrames)},
         {"GsmOddSamplesPerBlock", edit(Gsm, [](Bytes& f) { Put16(f, kExtra, 9999); }), Label(kGsm),
          Success(kGsmFrames)},
         {"GsmPlainFrames", edit(Gsm, [](Bytes& f) { Put16(f, kAlign, 33); }), Label(kGsm), Refused()},
         {"GsmStereo", edit(Gsm, [](Bytes& f) { Put16(f, kChannels, 2); }), Label("GSM 6.10 8,000 Hz, 13 kbit/s, ステレオ"),
          Success(kGsmFrames)},
-        {"Mp3NoExtra", [] { Source s = Mp3(); s.fmt.resize(kExtra); Put16(s.fmt, kCbSize, 0); return Wave(s.fmt, s.data); },
-         Label(kMp3), Success()},
-        {"Mp3ZeroFields", edit(Mp3, [](Bytes& f) { std::fill(f.begin() + kExtra, f.end(), 0); }), Label(kMp3), Success()},
-        {"Mp3AllOnes", edit(Mp3, [](Bytes& f) { std::fill(f.begin() + kExtra, f.end(), 0xFF); }), Label(kMp3), Success()},
+        {"Mp3NoExtra", noExtra(Mp3), Label(kMp3), Success()},
+        {"Mp3ZeroFields", edit(Mp3, fillExtra(0)), Label(kMp3), Success()},
+        {"Mp3AllOnes", edit(Mp3, fillExtra(0xFF)), Label(kMp3), Success()},
         {"Mp3NoBitRate", edit(Mp3, [](Bytes& f) { Put32(f, kAvg, 0); }), Label("MPEG Layer-3 8,000 Hz, モノラル"), Success()},
     };
 }
@@ -370,7 +381,8 @@ std::vector<HostileCase> DataSizes() {
     auto longer = [](Get get) {
         return [get] {
             const Source s = get();
-            return Form({Chunk("fmt ", s.fmt), Chunk("data", static_cast<std::uint32_t>(s.data.size() + 100000), s.data)});
+            const auto claimed = static_cast<std::uint32_t>(s.data.size() + 100000);
+            return Form({Chunk("fmt ", s.fmt), Chunk("data", claimed, s.data)});
         };
     };
     return {
@@ -414,7 +426,8 @@ std::vector<HostileCase> OddChunks() {
          [] {
              Source s = Pcm();
              s.data.push_back(0x11);
-             return Form({Chunk("fmt ", s.fmt), Chunk("data", static_cast<std::uint32_t>(s.data.size()), s.data, false)});
+             const auto size = static_cast<std::uint32_t>(s.data.size());
+             return Form({Chunk("fmt ", s.fmt), Chunk("data", size, s.data, false)});
          },
          Label(kPcm), Success(kPcmFrames)},
         {"DataHalfASampleLong",
@@ -500,7 +513,8 @@ std::vector<HostileCase> ExtensibleSubFormats() {
         {"UnknownTag", extensible([](Bytes& f) { Put32(f, kExtra + 6, 0x7777); }), Label("Extensible PCM unknown"),
          Refused()},
         {"TagZero", extensible([](Bytes& f) { Put32(f, kExtra + 6, 0); }), Label("Extensible PCM unknown"), Refused()},
-        {"ForeignGuid", extensible([](Bytes& f) { f[kExtra + 20] = 0x12; }), Label("Extensible PCM unknown"), Refused()},
+        {"ForeignGuid", extensible([](Bytes& f) { f[kExtra + 20] = 0x12; }), Label("Extensible PCM unknown"),
+         Refused()},
         {"ExtensibleInside", extensible([](Bytes& f) { Put32(f, kExtra + 6, WAVE_FORMAT_EXTENSIBLE); }),
          Label("Extensible PCM unknown"), Refused()},
         {"TooShort",
@@ -571,7 +585,8 @@ TEST(CutFile, ImaAdpcmAtEveryByteOfItsHead) {
         {34, 34, Label("IMA ADPCM 8,000 Hz, 32.4 kbit/s, モノラル"), Check(kDataCheck), nullptr},  // no bits per sample
         {35, 47, Label(kIma), Check(kDataCheck), nullptr},
         {48, 51, Label(kIma), Success(0), nullptr},  // less than a block header
-        {52, 60, Label(kIma), Success(), [](std::size_t cut) { return static_cast<long long>(1 + (cut - 52) / 4 * 8); }},
+        {52, 60, Label(kIma), Success(),
+         [](std::size_t cut) { return static_cast<long long>(1 + (cut - 52) / 4 * 8); }},
     });
 }
 
