@@ -240,7 +240,7 @@ tmp=$results.tmp
     echo "- Peers: $(sox --version 2>&1 | sed 's/^sox: *//'), $(ffmpeg -version | head -1 | cut -d' ' -f1-3)"
     echo "- Inputs (generated): $(( 600 / div )) s of 44,100 Hz 16-bit stereo music-like signal; $(( 120 / div )) s of 48,000 Hz 24-bit stereo; $(( 3600 / div )) s of 8,000 Hz 16-bit mono"
     echo "- Times: median wall-clock seconds of $runs runs (GNU time); memory: largest maximum resident set size over the runs"
-    echo "- Load average (1, 5, 15 min) before the run: $load_before; after: $(cut -d' ' -f1-3 /proc/loadavg)"
+    echo "- Load average (1, 5, 15 min) before the run: $load_before; after: $(cut -d' ' -f1-3 /proc/loadavg); the run's niceness: $(nice)"
     echo
     echo "## Speed"
     echo
