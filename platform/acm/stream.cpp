@@ -384,6 +384,11 @@ MMRESULT Stream::ProcessRaw(const std::uint8_t* bytes, std::size_t frames) {
             out[i] = static_cast<std::int32_t>(v);
         }
         plane = scratch_.data();
+    } else if (reinterpret_cast<std::uintptr_t>(bytes) % alignof(double) != 0) {
+        // Samples are read as 16- and 32-bit integers and floats: a source that
+        // starts mid-frame (after a carried partial frame) gets an aligned copy.
+        scratch_.assign(bytes, bytes + frames * src_.blockAlign);
+        plane = scratch_.data();
     }
     const std::uint8_t* planes[1] = {plane};
     return Process(planes, static_cast<int>(frames));

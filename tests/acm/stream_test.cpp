@@ -49,6 +49,22 @@ TEST(Stream, SameFormatIsACopyWhateverThePieces) {
     EXPECT_EQ(pieces.output, data);
 }
 
+// Pieces that cut frames leave the rest of a pass starting at an odd address;
+// float and wide integer samples must still be read correctly (and, under the
+// sanitizers, without a misaligned load).
+TEST(Stream, SourcePiecesThatCutFramesAreReadAligned) {
+    for (const Bytes& from : {Float(44100, 32, 2), Float(44100, 64, 1), Pcm(44100, 32, 2)}) {
+        // Same rate and channels, fewer bits: the path that looks at every sample.
+        const Bytes to = Pcm(44100, 16, acmtest::Wfx(from)->nChannels);
+        const Bytes data = Signal(from, 20000);
+        const auto whole = ConvertInPieces(from, to, data, data.size(), 1 << 24);
+        ASSERT_EQ(whole.result, 0u);
+        const auto pieces = ConvertInPieces(from, to, data, 1001, 4096);
+        ASSERT_EQ(pieces.result, 0u);
+        EXPECT_EQ(pieces.output, whole.output);
+    }
+}
+
 // How the source is cut into passes, and how small the destination is, never
 // changes what comes out: partial blocks, partial frames and surplus output are
 // all carried to the next pass.
