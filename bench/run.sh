@@ -51,7 +51,7 @@ wavtool=$work/wavtool
 # ---- inputs --------------------------------------------------------------------
 # A music-like signal: a few partials with vibrato and tremolo, high partials
 # up to 12 kHz and a little noise, a different chord in each channel. ffmpeg's
-# expression source is deterministic (random() has a fixed seed), and the PCM is
+# expression source is deterministic (random() always starts from the same state), and the PCM is
 # wrapped into a plain WAVE file (fmt then data) by wavtool.
 music_l='0.12*sin(2*PI*220*t)*(0.6+0.4*sin(2*PI*0.5*t))+0.09*sin(2*PI*330*t+3*sin(2*PI*0.25*t))+0.06*sin(2*PI*1320*t)*(0.5+0.5*sin(2*PI*3*t))+0.03*sin(2*PI*5280*t)*abs(sin(2*PI*0.7*t))+0.015*sin(2*PI*12000*t+sin(2*PI*0.1*t))+0.02*(random(0)-0.5)'
 music_r='0.12*sin(2*PI*277.18*t)*(0.6+0.4*sin(2*PI*0.4*t))+0.09*sin(2*PI*415.3*t+3*sin(2*PI*0.3*t))+0.06*sin(2*PI*1108.7*t)*(0.5+0.5*sin(2*PI*2*t))+0.03*sin(2*PI*4435*t)*abs(sin(2*PI*0.9*t))+0.015*sin(2*PI*9000*t+sin(2*PI*0.15*t))+0.02*(random(1)-0.5)'
@@ -126,9 +126,9 @@ declare -A T_OURS T_SOX T_FF RSS_OURS RSS_SOX RSS_FF RSS_10S C_OURS C_SOX C_FF
 
 # convert_with TOOL CASE INPUT OUTPUT: the command line of one tool for a case.
 command_for() {
-    local tool=$1 spec=$2 input=$3 output=$4
+    local tool=$1 case_line=$2 input=$3 output=$4
     local id in key soxopts ffopts label
-    IFS='|' read -r id in key soxopts ffopts label <<<"$spec"
+    IFS='|' read -r id in key soxopts ffopts label <<<"$case_line"
     case $tool in
     wavtrn) echo "$cli convert --to $key $input -o $output" ;;
     sox) [[ $soxopts == - ]] && return 1; echo "sox -V1 $input $soxopts $output" ;;
@@ -137,12 +137,12 @@ command_for() {
 }
 
 log "timing ($runs runs per measurement)"
-for spec in "${cases[@]}"; do
-    IFS='|' read -r id in key soxopts ffopts label <<<"$spec"
+for case_line in "${cases[@]}"; do
+    IFS='|' read -r id in key soxopts ffopts label <<<"$case_line"
     input=$work/in/$in.wav
     for tool in wavtrn sox ffmpeg; do
         out=$work/out/$id-$tool.wav
-        if ! cmd=$(command_for "$tool" "$spec" "$input" "$out"); then
+        if ! cmd=$(command_for "$tool" "$case_line" "$input" "$out"); then
             result="n/a n/a n/a"
         else
             # shellcheck disable=SC2086
@@ -194,20 +194,20 @@ q=$work/quality
 declare -A SOURCE_RATE=([music44]=44100 [hires48]=48000 [voice8]=8000)
 declare -A Q_TONE Q_PASS Q_ALIAS
 quality_cases=(mulaw8k ima22k gsm8k dither alaw1h)
-for spec in "${cases[@]}"; do
-    IFS='|' read -r id in key soxopts ffopts label <<<"$spec"
+for case_line in "${cases[@]}"; do
+    IFS='|' read -r id in key soxopts ffopts label <<<"$case_line"
     [[ " ${quality_cases[*]} " == *" $id "* ]] || continue
     for tool in wavtrn sox ffmpeg; do
         tone_out=$q/$id-$tool-tone.wav
         steps_out=$q/$id-$tool-steps.wav
         rm -f "$tone_out" "$steps_out"
-        if ! cmd=$(command_for "$tool" "$spec" "$q/tone-$in.wav" "$tone_out"); then
+        if ! cmd=$(command_for "$tool" "$case_line" "$q/tone-$in.wav" "$tone_out"); then
             Q_TONE[$id,$tool]=n/a; Q_PASS[$id,$tool]=n/a; Q_ALIAS[$id,$tool]=n/a
             continue
         fi
         # shellcheck disable=SC2086
         $cmd >/dev/null 2>&1 || true
-        cmd=$(command_for "$tool" "$spec" "$q/steps-$in.wav" "$steps_out")
+        cmd=$(command_for "$tool" "$case_line" "$q/steps-$in.wav" "$steps_out")
         # shellcheck disable=SC2086
         $cmd >/dev/null 2>&1 || true
         if [[ ! -s $tone_out || ! -s $steps_out ]]; then
@@ -248,8 +248,8 @@ tmp=$results.tmp
     echo
     echo "| conversion | wavtrn-cli s | sox s | ffmpeg s | ratio to sox | ratio to ffmpeg | ratio to faster peer |"
     echo "|---|---:|---:|---:|---:|---:|---:|"
-    for spec in "${cases[@]}"; do
-        IFS='|' read -r id in key soxopts ffopts label <<<"$spec"
+    for case_line in "${cases[@]}"; do
+        IFS='|' read -r id in key soxopts ffopts label <<<"$case_line"
         o=${T_OURS[$id]} s=${T_SOX[$id]} f=${T_FF[$id]}
         best=$f
         [[ $s =~ ^[0-9.]+$ ]] && [[ $f =~ ^[0-9.]+$ ]] && best=$(awk -v a="$s" -v b="$f" 'BEGIN { print (a < b) ? a : b }')
@@ -267,8 +267,8 @@ tmp=$results.tmp
     echo
     echo "| conversion | wavtrn-cli | sox | ffmpeg |"
     echo "|---|---:|---:|---:|"
-    for spec in "${cases[@]}"; do
-        IFS='|' read -r id in key soxopts ffopts label <<<"$spec"
+    for case_line in "${cases[@]}"; do
+        IFS='|' read -r id in key soxopts ffopts label <<<"$case_line"
         echo "| $label | ${C_OURS[$id]} | ${C_SOX[$id]} | ${C_FF[$id]} |"
     done
     echo
@@ -278,8 +278,8 @@ tmp=$results.tmp
     echo
     echo "| conversion | wavtrn-cli | wavtrn-cli, 10 s input | long / 10 s | sox | ffmpeg |"
     echo "|---|---:|---:|---:|---:|---:|"
-    for spec in "${cases[@]}"; do
-        IFS='|' read -r id in key soxopts ffopts label <<<"$spec"
+    for case_line in "${cases[@]}"; do
+        IFS='|' read -r id in key soxopts ffopts label <<<"$case_line"
         echo "| $label | ${RSS_OURS[$id]} | ${RSS_10S[$id]} | $(ratio "${RSS_OURS[$id]}" "${RSS_10S[$id]}") | ${RSS_SOX[$id]} | ${RSS_FF[$id]} |"
     done
     echo
@@ -298,8 +298,8 @@ tmp=$results.tmp
     echo
     echo "| conversion | tool | tone SINAD dB | sweep worst passband dB | sweep alias dB |"
     echo "|---|---|---:|---:|---:|"
-    for spec in "${cases[@]}"; do
-        IFS='|' read -r id in key soxopts ffopts label <<<"$spec"
+    for case_line in "${cases[@]}"; do
+        IFS='|' read -r id in key soxopts ffopts label <<<"$case_line"
         [[ " ${quality_cases[*]} " == *" $id "* ]] || continue
         for tool in wavtrn sox ffmpeg; do
             name=$tool; [[ $tool == wavtrn ]] && name=wavtrn-cli
@@ -313,9 +313,9 @@ tmp=$results.tmp
     echo "## Commands"
     echo
     echo '```'
-    for spec in "${cases[@]}"; do
+    for case_line in "${cases[@]}"; do
         for tool in wavtrn sox ffmpeg; do
-            command_for "$tool" "$spec" IN.wav OUT.wav || true
+            command_for "$tool" "$case_line" IN.wav OUT.wav || true
         done
     done
     echo '```'
