@@ -487,6 +487,7 @@ MMRESULT Stream::ReceiveFrames() {
 
 MMRESULT Stream::Process(const std::uint8_t* const* planes, int samples) {
     if (samples <= 0) return MMSYSERR_NOERROR;
+    planes = ClipFloats(planes, samples);
     if (direct_) return Deliver(planes, samples);
     if (!swr_) return ACMERR_NOTPOSSIBLE;
     const int capacity = swr_get_out_samples(swr_.get(), samples);
@@ -501,6 +502,51 @@ MMRESULT Stream::Process(const std::uint8_t* const* planes, int samples) {
     const int got = swr_convert(swr, out, capacity, const_cast<const std::uint8_t**>(planes), samples);
     if (got < 0) return FromAv(got);
     return Deliver(out, got);
+}
+
+// Float samples that are not numbers become silence and those beyond full scale
+// clip, before anything else sees them: the resampler would spread them, and
+// some encoders abort on such input.
+const std::uint8_t* const* Stream::ClipFloats(const std::uint8_t* const* planes, int samples) {
+    const AVSampleFormat packed = av_get_packed_sample_fmt(inFormat_);
+    if (packed != AV_SAMPLE_FMT_FLT && packed != AV_SAMPLE_FMT_DBL) return planes;
+    const bool planar = av_sample_fmt_is_planar(inFormat_) != 0;
+    const int planeCount = planar ? inLayout_.nb_channels : 1;
+    const std::size_t perPlane = static_cast<std::size_t>(samples) * (planar ? 1 : inLayout_.nb_channels);
+    const std::size_t width = packed == AV_SAMPLE_FMT_FLT ? sizeof(float) : sizeof(double);
+    const auto load = [packed](const std::uint8_t* p) -> double {
+        if (packed == AV_SAMPLE_FMT_FLT) {
+            float f;
+            std::memcpy(&f, p, sizeof f);
+            return f;
+        }
+        double d;
+        std::memcpy(&d, p, sizeof d);
+        return d;
+    };
+    const auto outside = [](double x) { return !(x >= -1.0 && x <= 1.0); };
+    bool any = false;
+    for (int p = 0; p < planeCount && !any; ++p)
+        for (std::size_t i = 0; i < perPlane && !any; ++i) any = outside(load(planes[p] + i * width));
+    if (!any) return planes;
+
+    clipped_.resize(static_cast<std::size_t>(planeCount) * perPlane * width);
+    clippedPlanes_.assign(static_cast<std::size_t>(planeCount), nullptr);
+    for (int p = 0; p < planeCount; ++p) {
+        std::uint8_t* out = clipped_.data() + static_cast<std::size_t>(p) * perPlane * width;
+        for (std::size_t i = 0; i < perPlane; ++i) {
+            double x = load(planes[p] + i * width);
+            x = std::isnan(x) ? 0.0 : std::clamp(x, -1.0, 1.0);
+            if (packed == AV_SAMPLE_FMT_FLT) {
+                const float f = static_cast<float>(x);
+                std::memcpy(out + i * width, &f, sizeof f);
+            } else {
+                std::memcpy(out + i * width, &x, sizeof x);
+            }
+        }
+        clippedPlanes_[static_cast<std::size_t>(p)] = out;
+    }
+    return clippedPlanes_.data();
 }
 
 bool Stream::FitsTargetDepth(const std::uint8_t* const* planes, int samples) const {

@@ -48,6 +48,7 @@ private:
     MMRESULT ReceiveFrames();
     MMRESULT Process(const std::uint8_t* const* planes, int samples);
     bool FitsTargetDepth(const std::uint8_t* const* planes, int samples) const;
+    const std::uint8_t* const* ClipFloats(const std::uint8_t* const* planes, int samples);
     MMRESULT FlushResampler();
     MMRESULT Deliver(const std::uint8_t* const* planes, int samples);
     MMRESULT Encode(bool flush);
@@ -88,6 +89,8 @@ private:
     unsigned inDepth_ = 0;
     std::vector<std::uint8_t> work_;
     std::vector<std::uint8_t> scratch_;
+    std::vector<std::uint8_t> clipped_;                 // float input brought within full scale
+    std::vector<const std::uint8_t*> clippedPlanes_;
 
     // Destination encoder with a FIFO that gathers whole frames.
     CodecContextPtr encoder_;

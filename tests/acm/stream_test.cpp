@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <set>
 
 namespace {
@@ -294,6 +295,32 @@ TEST(Stream, SampleArithmetic) {
     c = ConvertLikeProgram(Pcm(44100, 16, 1), Pcm(44100, 16, 2), acmtest::Bytes16({32767, -5}));
     ASSERT_EQ(c.result, 0u);
     EXPECT_EQ(acmtest::Samples16(c.output), (std::vector<std::int16_t>{32767, 32767, -5, -5}));
+}
+
+// Float sources may hold values that are not numbers or far beyond full scale:
+// they become silence or full scale, also on the way into an encoder (the MP3
+// encoder aborts the process on such input) and through the resampler.
+TEST(Stream, FloatsThatAreNotNumbersOrHugeAreSilencedOrClipped) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    std::vector<float> f;
+    for (int i = 0; i < 44100; ++i) {
+        const float v[] = {nan, inf, -inf, 3e38f, -3e38f, 0.25f};
+        f.push_back(v[i % 6]);
+    }
+    Bytes fb(f.size() * 4);
+    std::memcpy(fb.data(), f.data(), fb.size());
+    auto c = ConvertLikeProgram(Float(44100, 32, 2), Pcm(44100, 16, 2), fb);
+    ASSERT_EQ(c.result, 0u);
+    const auto out = acmtest::Samples16(c.output);
+    ASSERT_EQ(out.size(), f.size());
+    EXPECT_EQ(std::vector<std::int16_t>(out.begin(), out.begin() + 6),
+              (std::vector<std::int16_t>{0, 32767, -32768, 32767, -32768, 8192}));
+    for (const Bytes& to : {OfferedBlock(WAVE_FORMAT_MPEGLAYER3, 44100, 2, 16000), Pcm(22050, 16, 1)}) {
+        c = ConvertLikeProgram(Float(44100, 32, 2), to, fb);
+        ASSERT_EQ(c.result, 0u);
+        EXPECT_FALSE(c.output.empty());
+    }
 }
 
 // Dropping bits dithers: a level half-way between two 16-bit steps comes out as a
