@@ -100,6 +100,11 @@ MMRESULT Stream::Open(std::span<const std::uint8_t> source, std::span<const std:
     s->dstBlock_.assign(destination.begin(), destination.end());
     if (MMRESULT r = ParseFormat(s->srcBlock_.data(), s->srcBlock_.size(), &s->src_); r != 0) return ACMERR_NOTPOSSIBLE;
     if (MMRESULT r = ParseFormat(s->dstBlock_.data(), s->dstBlock_.size(), &s->dst_); r != 0) return ACMERR_NOTPOSSIBLE;
+    // Rates further apart than this are refused: one source block of such a file
+    // would turn into gigabytes of output held for later passes.
+    constexpr double kMaxRateRatio = 64.0;
+    const double ratio = static_cast<double>(s->src_.rate) / s->dst_.rate;
+    if (ratio > kMaxRateRatio || ratio < 1.0 / kMaxRateRatio) return ACMERR_NOTPOSSIBLE;
     LayoutFor(s->dst_, &s->dstLayout_);
     if (MMRESULT r = s->OpenDestination(); r != 0) return r;
     if (MMRESULT r = s->OpenSource(); r != 0) return r;

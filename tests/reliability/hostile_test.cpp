@@ -483,7 +483,10 @@ std::vector<HostileCase> AbsurdChannelsAndRates() {
         {"ImaChannels65535",
          [] { return WithFields(Ima(), [](Bytes& f) { Put16(f, kChannels, 65535); }); },
          Label("IMA ADPCM unknown"), Refused()},
-        {"RateOne", rate(ShortPcm, 1), Label("PCM 1 Hz, 16 ビット, モノラル"), Success(8 * 8000)},
+        // Resampling more than 64 times up or down is refused: a block of such a
+        // file would become gigabytes of output in one pass.
+        {"RateOne", rate(ShortPcm, 1), Label("PCM 1 Hz, 16 ビット, モノラル"), Refused()},
+        {"RateAtTheRatioLimit", rate(ShortPcm, 125), Label("PCM 125 Hz, 16 ビット, モノラル"), Success(8 * 64)},
         {"RateMax", rate(Pcm, 0xFFFFFFFFu), Label("PCM unknown"), Refused()},
         {"RateBeyondAMillion", rate(Pcm, 1000001), Label("PCM unknown"), Refused()},
         {"ImaRateMax", rate(Ima, 0xFFFFFFFFu), Label("IMA ADPCM unknown"), Refused()},
