@@ -347,13 +347,20 @@ void Stream::Emit(const std::uint8_t* bytes, std::size_t size) {
     if (size > 0) pending_.insert(pending_.end(), bytes, bytes + size);
 }
 
+// Tops up the partial block carried from the last pass with the start of source
+// (which loses what was taken); true when a whole block is now carried.
+bool Stream::TopUpCarry(std::span<const std::uint8_t>& source) {
+    const std::size_t align = src_.blockAlign;
+    const std::size_t take = std::min(align - carry_.size(), source.size());
+    carry_.insert(carry_.end(), source.begin(), source.begin() + static_cast<std::ptrdiff_t>(take));
+    source = source.subspan(take);
+    return carry_.size() == align;
+}
+
 MMRESULT Stream::FeedRaw(std::span<const std::uint8_t> source) {
     const std::size_t align = src_.blockAlign;
     if (!carry_.empty()) {
-        const std::size_t take = std::min(align - carry_.size(), source.size());
-        carry_.insert(carry_.end(), source.begin(), source.begin() + static_cast<std::ptrdiff_t>(take));
-        source = source.subspan(take);
-        if (carry_.size() < align) return MMSYSERR_NOERROR;
+        if (!TopUpCarry(source)) return MMSYSERR_NOERROR;
         if (MMRESULT r = ProcessRaw(carry_.data(), 1); r != 0) return r;
         carry_.clear();
     }
@@ -424,10 +431,7 @@ MMRESULT Stream::FeedDecoder(std::span<const std::uint8_t> source) {
     }
     const std::size_t align = src_.blockAlign;
     if (!carry_.empty()) {
-        const std::size_t take = std::min(align - carry_.size(), source.size());
-        carry_.insert(carry_.end(), source.begin(), source.begin() + static_cast<std::ptrdiff_t>(take));
-        source = source.subspan(take);
-        if (carry_.size() < align) return MMSYSERR_NOERROR;
+        if (!TopUpCarry(source)) return MMSYSERR_NOERROR;
         if (MMRESULT r = DecodePacket(carry_.data(), carry_.size()); r != 0) return r;
         carry_.clear();
     }

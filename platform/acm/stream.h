@@ -41,6 +41,7 @@ private:
     MMRESULT OpenDestination();
     MMRESULT SetUpConversion(AVSampleFormat format, int rate, const AVChannelLayout& layout, unsigned depth);
 
+    bool TopUpCarry(std::span<const std::uint8_t>& source);
     MMRESULT FeedRaw(std::span<const std::uint8_t> source);
     MMRESULT ProcessRaw(const std::uint8_t* bytes, std::size_t frames);
     MMRESULT FeedDecoder(std::span<const std::uint8_t> source);
