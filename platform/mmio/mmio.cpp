@@ -6,15 +6,25 @@
 
 #include "platform/kernel/lasterror.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <memory>
 #include <unistd.h>
+#include <vector>
 
 struct MMIO {
     int fd = -1;
+    // The 64-bit sizes of a form read from an "RF64" or "BW64" file: the
+    // "ds64" chunk's form and data sizes and its table of other chunks.
+    bool wideRead = false;
+    std::uint64_t riffSize64 = 0;
+    std::uint64_t dataSize64 = 0;
+    std::vector<std::pair<FOURCC, std::uint64_t>> sizeTable;
+    // Where the "ds64" chunk's data begins in a form being written as "RF64"; 0 when none.
+    std::uint64_t ds64Offset = 0;
     ~MMIO() {
         // Only reached for a handle whose close already failed or was never
         // asked for; mmioClose reports its own close result.
@@ -27,6 +37,16 @@ namespace {
 constexpr MMRESULT kOk = 0;
 constexpr FOURCC kRiff = mmioFOURCC('R', 'I', 'F', 'F');
 constexpr FOURCC kList = mmioFOURCC('L', 'I', 'S', 'T');
+constexpr FOURCC kRf64 = mmioFOURCC('R', 'F', '6', '4');
+constexpr FOURCC kBw64 = mmioFOURCC('B', 'W', '6', '4');
+constexpr FOURCC kDs64 = mmioFOURCC('d', 's', '6', '4');
+constexpr FOURCC kData = mmioFOURCC('d', 'a', 't', 'a');
+constexpr DWORD kSizeInDs64 = 0xFFFFFFFFu;
+// The "ds64" chunk as written: form size, data size, sample count (all
+// 64-bit) and an empty table of further sizes.
+constexpr DWORD kDs64Size = 28;
+// Chunks a search skips before it gives up: real files hold a handful.
+constexpr int kMaxChunksSkipped = 1 << 16;
 constexpr std::uint64_t kMaxChunkOffset = 0xFFFFFFFFu;
 
 // The countdown set by SetReadFailureForTesting; 0 means off.
@@ -96,6 +116,30 @@ bool WriteAllAt(int fd, const void* buffer, std::size_t count, off_t offset) {
     return true;
 }
 
+// Reads count bytes at offset; false when the file holds fewer.
+bool ReadAllAt(int fd, void* buffer, std::size_t count, std::uint64_t offset) {
+    auto* p = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::pread(fd, p + done, count - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::uint64_t Le64(const BYTE* p) {
+    std::uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+    return v;
+}
+
+std::uint32_t Le32(const BYTE* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
 off_t CurrentPosition(int fd) {
     const off_t pos = ::lseek(fd, 0, SEEK_CUR);
     if (pos < 0) SetLastErrorFromErrno(errno);
@@ -128,14 +172,8 @@ HMMIO mmioOpenA(const char* path, MMIOINFO* info, DWORD dwOpenFlags) {
         case MMIO_READ:
             flags |= O_RDONLY;
             break;
-        case MMIO_READWRITE:
-            flags |= O_RDWR;
-            break;
         case MMIO_CREATE | MMIO_WRITE:
             flags |= O_WRONLY | O_CREAT | O_TRUNC;
-            break;
-        case MMIO_CREATE | MMIO_READWRITE:
-            flags |= O_RDWR | O_CREAT | O_TRUNC;
             break;
         default:
             SetLastError(ERROR_INVALID_PARAMETER);
@@ -213,32 +251,153 @@ LONG mmioWrite(HMMIO hmmio, const char* pch, LONG cch) {
     return static_cast<LONG>(n);
 }
 
-MMRESULT mmioDescend(HMMIO hmmio, MMCKINFO* pmmcki, const MMCKINFO* /*pmmckiParent*/, UINT fuDescend) {
-    if (pmmcki == nullptr) return MMIOERR_CHUNKNOTFOUND;
-    *pmmcki = MMCKINFO{};
-    // Only the chunk at the current position is entered; searching is not offered.
-    if (!Valid(hmmio) || fuDescend != 0) return MMIOERR_CHUNKNOTFOUND;
 
-    const off_t start = CurrentPosition(hmmio->fd);
+std::int64_t mmioSeek(HMMIO hmmio, std::int64_t lOffset, int iOrigin) {
+    if (!Valid(hmmio)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return -1;
+    }
+    const off_t pos = ::lseek(hmmio->fd, static_cast<off_t>(lOffset), iOrigin);
+    if (pos < 0) SetLastErrorFromErrno(errno);
+    return pos;
+}
+
+namespace {
+
+// A chunk header read at a file offset: identifier, 32-bit size and, for
+// forms and lists, the form type.
+struct ChunkHeader {
+    FOURCC ckid = 0;
+    DWORD cksize = 0;
+    FOURCC fccType = 0;
+    std::size_t length = 0;  // bytes of header read: 8, or 12 with a form type
+};
+
+bool IsForm(FOURCC id) { return id == kRiff || id == kList || id == kRf64 || id == kBw64; }
+
+bool ReadHeader(int fd, std::uint64_t offset, ChunkHeader& header) {
+    BYTE bytes[12];
+    if (!ReadAllAt(fd, bytes, 8, offset)) return false;
+    header.ckid = Le32(bytes);
+    header.cksize = Le32(bytes + 4);
+    header.length = 8;
+    if (IsForm(header.ckid)) {
+        if (!ReadAllAt(fd, bytes + 8, 4, offset + 8)) return false;
+        header.fccType = Le32(bytes + 8);
+        header.length = 12;
+    }
+    return true;
+}
+
+// Reads the "ds64" chunk that must follow the form type of an "RF64" or "BW64"
+// form at formOffset. False when there is none, so the form is not entered.
+bool ReadDs64(MMIO& file, std::uint64_t formOffset) {
+    ChunkHeader ds64;
+    if (!ReadHeader(file.fd, formOffset + 12, ds64) || ds64.ckid != kDs64 || ds64.cksize < 28) return false;
+    BYTE fields[28];
+    if (!ReadAllAt(file.fd, fields, sizeof fields, formOffset + 20)) return false;
+    file.wideRead = true;
+    file.riffSize64 = Le64(fields);
+    file.dataSize64 = Le64(fields + 8);
+    file.sizeTable.clear();
+    // The table of further 64-bit sizes: 12 bytes an entry, as many as the chunk holds.
+    const std::uint32_t entries = std::min<std::uint32_t>(Le32(fields + 24), (ds64.cksize - 28) / 12);
+    for (std::uint32_t i = 0; i < entries && i < 64; ++i) {
+        BYTE entry[12];
+        if (!ReadAllAt(file.fd, entry, sizeof entry, formOffset + 48 + 12ull * i)) break;
+        file.sizeTable.emplace_back(Le32(entry), Le64(entry + 4));
+    }
+    return true;
+}
+
+// The data size of a chunk: in a 64-bit form a 32-bit size of 0xFFFFFFFF
+// stands for the size "ds64" gives.
+std::uint64_t DataSize(const MMIO& file, FOURCC ckid, DWORD cksize) {
+    if (!file.wideRead || cksize != kSizeInDs64) return cksize;
+    if (ckid == kData) return file.dataSize64;
+    for (const auto& [id, size] : file.sizeTable)
+        if (id == ckid) return size;
+    return cksize;
+}
+
+// Fills the record of the chunk whose header was read at offset and moves the
+// file position to its data (after the form type of a form).
+MMRESULT Enter(MMIO& file, const ChunkHeader& header, std::uint64_t offset, MMCKINFO* pmmcki) {
+    const std::uint64_t dataOffset = offset + 8;
+    if (dataOffset > kMaxChunkOffset) return MMIOERR_CHUNKNOTFOUND;
+    if (::lseek(file.fd, static_cast<off_t>(offset + header.length), SEEK_SET) < 0) {
+        SetLastErrorFromErrno(errno);
+        return MMIOERR_CANNOTSEEK;
+    }
+    pmmcki->ckid = header.ckid;
+    pmmcki->cksize = header.cksize;
+    pmmcki->fccType = header.fccType;
+    pmmcki->dwDataOffset = static_cast<DWORD>(dataOffset);
+    pmmcki->dwFlags = 0;
+    pmmcki->cksize64 = DataSize(file, header.ckid, header.cksize);
+    return kOk;
+}
+
+// Where a search inside parent must end: the end of the file, and the end of
+// the parent form unless its size is a placeholder (0xFFFFFFFF, or too small
+// to hold even the form type, as streaming writers leave it).
+std::uint64_t SearchLimit(const MMIO& file, const MMCKINFO* parent) {
+    struct stat st {};
+    std::uint64_t limit = ::fstat(file.fd, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size)
+                                                                             : UINT64_MAX;
+    if (parent == nullptr) return limit;
+    const bool placeholder = parent->cksize64 < 4 || (parent->cksize == 0xFFFFFFFFu && (parent->dwFlags & MMIO_WIDEFORM) == 0);
+    if (!placeholder) limit = std::min(limit, parent->dwDataOffset + parent->cksize64 + (parent->cksize64 & 1));
+    return limit;
+}
+
+MMRESULT FindChunk(MMIO& file, MMCKINFO* pmmcki, const MMCKINFO* parent) {
+    const FOURCC wanted = pmmcki->ckid;
+    *pmmcki = MMCKINFO{};
+    const off_t start = CurrentPosition(file.fd);
     if (start < 0) return MMIOERR_CANNOTSEEK;
-    DWORD header[2] = {};
-    if (ReadFully(hmmio->fd, header, sizeof header) != static_cast<long long>(sizeof header)) {
+    const std::uint64_t limit = SearchLimit(file, parent);
+    std::uint64_t offset = static_cast<std::uint64_t>(start);
+    for (int skipped = 0; skipped <= kMaxChunksSkipped && offset + 8 <= limit; ++skipped) {
+        ChunkHeader header;
+        if (!ReadHeader(file.fd, offset, header)) break;
+        if (header.ckid == wanted) return Enter(file, header, offset, pmmcki);
+        const std::uint64_t size = DataSize(file, header.ckid, header.cksize);
+        if (size > limit - offset - 8) break;
+        offset += 8 + size + (size & 1);
+    }
+    return MMIOERR_CHUNKNOTFOUND;
+}
+
+}  // namespace
+
+MMRESULT mmioDescend(HMMIO hmmio, MMCKINFO* pmmcki, const MMCKINFO* pmmckiParent, UINT fuDescend) {
+    if (pmmcki == nullptr) return MMIOERR_CHUNKNOTFOUND;
+    if (!Valid(hmmio) || (fuDescend != 0 && fuDescend != MMIO_FINDCHUNK)) {
+        *pmmcki = MMCKINFO{};
         return MMIOERR_CHUNKNOTFOUND;
     }
-    FOURCC fccType = 0;
-    if (header[0] == kRiff || header[0] == kList) {
-        if (ReadFully(hmmio->fd, &fccType, sizeof fccType) != static_cast<long long>(sizeof fccType)) {
-            return MMIOERR_CHUNKNOTFOUND;
-        }
-    }
-    const std::uint64_t dataOffset = static_cast<std::uint64_t>(start) + sizeof header;
-    if (dataOffset > kMaxChunkOffset) return MMIOERR_CHUNKNOTFOUND;
+    if (fuDescend == MMIO_FINDCHUNK) return FindChunk(*hmmio, pmmcki, pmmckiParent);
 
-    pmmcki->ckid = header[0];
-    pmmcki->cksize = header[1];
-    pmmcki->fccType = fccType;
-    pmmcki->dwDataOffset = static_cast<DWORD>(dataOffset);
-    return kOk;
+    *pmmcki = MMCKINFO{};
+    const off_t start = CurrentPosition(hmmio->fd);
+    if (start < 0) return MMIOERR_CANNOTSEEK;
+    const auto offset = static_cast<std::uint64_t>(start);
+    ChunkHeader header;
+    if (!ReadHeader(hmmio->fd, offset, header)) return MMIOERR_CHUNKNOTFOUND;
+    bool wide = false;
+    if (pmmckiParent == nullptr && (header.ckid == kRf64 || header.ckid == kBw64)) {
+        hmmio->wideRead = false;
+        wide = ReadDs64(*hmmio, offset);
+        // Read like a RIFF form, with its size from "ds64".
+        if (wide) header.ckid = kRiff;
+    }
+    const MMRESULT result = Enter(*hmmio, header, offset, pmmcki);
+    if (result == kOk && wide) {
+        pmmcki->dwFlags = MMIO_WIDEFORM;
+        pmmcki->cksize64 = hmmio->riffSize64;
+    }
+    return result;
 }
 
 MMRESULT mmioAscend(HMMIO hmmio, MMCKINFO* pmmcki, UINT /*fuAscend*/) {
@@ -255,11 +414,13 @@ MMRESULT mmioAscend(HMMIO hmmio, MMCKINFO* pmmcki, UINT /*fuAscend*/) {
         }
         const std::uint64_t size = static_cast<std::uint64_t>(end) - dataOffset;
         const std::uint64_t padded = size + (size & 1);
-        if (size > 0xFFFFFFFFu || dataOffset + padded > kMaxChunkOffset + 8) {
+        // In an "RF64" form the form's and the data chunk's sizes go to "ds64".
+        const bool inDs64 = hmmio->ds64Offset != 0 && (pmmcki->ckid == kRf64 || pmmcki->ckid == kData);
+        if (!inDs64 && (size > 0xFFFFFFFFu || dataOffset + padded > kMaxChunkOffset + 8)) {
             SetLastError(ERROR_FILE_TOO_LARGE);
             return MMIOERR_CANNOTEXPAND;
         }
-        const DWORD cksize = static_cast<DWORD>(size);
+        const DWORD cksize = inDs64 ? kSizeInDs64 : static_cast<DWORD>(size);
         if ((size & 1) != 0) {
             const char pad = 0;
             if (!WriteAllAt(hmmio->fd, &pad, 1, end)) return MMIOERR_CANNOTWRITE;
@@ -267,7 +428,16 @@ MMRESULT mmioAscend(HMMIO hmmio, MMCKINFO* pmmcki, UINT /*fuAscend*/) {
         if (!WriteAllAt(hmmio->fd, &cksize, sizeof cksize, static_cast<off_t>(dataOffset - sizeof cksize))) {
             return MMIOERR_CANNOTWRITE;
         }
+        if (inDs64) {
+            // The form's size counts its pad byte like every other byte after its header.
+            const std::uint64_t wideSize = pmmcki->ckid == kRf64 ? padded : size;
+            const std::uint64_t field = hmmio->ds64Offset + (pmmcki->ckid == kRf64 ? 0 : 8);
+            if (!WriteAllAt(hmmio->fd, &wideSize, sizeof wideSize, static_cast<off_t>(field))) {
+                return MMIOERR_CANNOTWRITE;
+            }
+        }
         pmmcki->cksize = cksize;
+        pmmcki->cksize64 = size;
         pmmcki->dwFlags &= ~MMIO_DIRTY;
         if (::lseek(hmmio->fd, static_cast<off_t>(dataOffset + padded), SEEK_SET) < 0) {
             SetLastErrorFromErrno(errno);
@@ -276,10 +446,10 @@ MMRESULT mmioAscend(HMMIO hmmio, MMCKINFO* pmmcki, UINT /*fuAscend*/) {
         return kOk;
     }
 
-    const std::uint64_t size = pmmcki->cksize;
+    const std::uint64_t size = pmmcki->cksize64;
     const std::uint64_t end = dataOffset + size + (size & 1);
-    if (::lseek(hmmio->fd, static_cast<off_t>(end), SEEK_SET) < 0) {
-        SetLastErrorFromErrno(errno);
+    if (end > static_cast<std::uint64_t>(INT64_MAX) || ::lseek(hmmio->fd, static_cast<off_t>(end), SEEK_SET) < 0) {
+        SetLastErrorFromErrno(errno != 0 ? errno : EINVAL);
         return MMIOERR_CANNOTSEEK;
     }
     return kOk;
@@ -290,12 +460,22 @@ MMRESULT mmioCreateChunk(HMMIO hmmio, MMCKINFO* pmmcki, UINT fuCreate) {
     const off_t start = CurrentPosition(hmmio->fd);
     if (start < 0) return MMIOERR_CANNOTSEEK;
 
-    if ((fuCreate & MMIO_CREATERIFF) != 0) pmmcki->ckid = kRiff;
-    if ((fuCreate & MMIO_CREATELIST) != 0) pmmcki->ckid = kList;
-    const bool form = (fuCreate & (MMIO_CREATERIFF | MMIO_CREATELIST)) != 0;
+    const bool wide = (fuCreate & MMIO_CREATERF64) != 0;
+    const bool form = wide || (fuCreate & MMIO_CREATERIFF) != 0;
+    if (form) pmmcki->ckid = wide ? kRf64 : kRiff;
 
-    DWORD header[3] = {pmmcki->ckid, 0, pmmcki->fccType};
-    const std::size_t length = form ? 12 : 8;
+    // A 64-bit form starts with its "ds64" chunk, whose sizes are written when
+    // the form and its data chunk are left.
+    BYTE header[12 + 8 + kDs64Size] = {};
+    auto put32 = [&header](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) header[at + i] = static_cast<BYTE>(v >> (8 * i));
+    };
+    put32(0, pmmcki->ckid);
+    put32(4, wide ? kSizeInDs64 : 0);
+    put32(8, pmmcki->fccType);
+    put32(12, kDs64);
+    put32(16, kDs64Size);
+    const std::size_t length = wide ? sizeof header : form ? 12 : 8;
     const std::uint64_t dataOffset = static_cast<std::uint64_t>(start) + 8;
     if (dataOffset > kMaxChunkOffset) {
         SetLastError(ERROR_FILE_TOO_LARGE);
@@ -304,7 +484,9 @@ MMRESULT mmioCreateChunk(HMMIO hmmio, MMCKINFO* pmmcki, UINT fuCreate) {
     bool failed = false;
     if (WriteFully(hmmio->fd, header, length, &failed) != length) return MMIOERR_CANNOTWRITE;
 
+    if (wide) hmmio->ds64Offset = static_cast<std::uint64_t>(start) + 20;
     pmmcki->cksize = 0;
+    pmmcki->cksize64 = 0;
     pmmcki->dwDataOffset = static_cast<DWORD>(dataOffset);
     pmmcki->dwFlags = MMIO_DIRTY;
     return kOk;

@@ -1,26 +1,31 @@
 // RIFF chunk file I/O with no buffer between the program and the file: every
 // read and write goes straight to the file.
+//
+// 64-bit forms (EBU Tech 3306): a form "RF64" or "BW64" whose first chunk is
+// "ds64" is read like a "RIFF" form, with the 64-bit sizes the "ds64" chunk
+// holds; an output that may pass 4 GiB is created as "RF64" from the start.
 #pragma once
 
 #include "platform/wintypes.h"
+
+#include <cstdint>
 
 struct MMIO;
 using HMMIO = MMIO*;
 
 constexpr DWORD MMIO_READ = 0x0000;
 constexpr DWORD MMIO_WRITE = 0x0001;
-constexpr DWORD MMIO_READWRITE = 0x0002;
 constexpr DWORD MMIO_CREATE = 0x1000;
 constexpr UINT MMIO_TOUPPER = 0x0010;
 constexpr UINT MMIO_CREATERIFF = 0x0020;
-constexpr UINT MMIO_CREATELIST = 0x0040;
+// Creates an "RF64" form with a "ds64" chunk first: the form's and the "data"
+// chunk's sizes go into "ds64" when they are left, so both may pass 4 GiB.
+constexpr UINT MMIO_CREATERF64 = 0x0080;
 constexpr UINT MMIO_FINDCHUNK = 0x0010;
-constexpr UINT MMIO_FINDRIFF = 0x0020;
-constexpr UINT MMIO_FINDLIST = 0x0040;
 constexpr DWORD MMIO_DIRTY = 0x10000000;
+// Set by mmioDescend on a form read from a 64-bit ("RF64"/"BW64") file.
+constexpr DWORD MMIO_WIDEFORM = 0x20000000;
 
-constexpr MMRESULT MMIOERR_CANNOTOPEN = 259;
-constexpr MMRESULT MMIOERR_CANNOTREAD = 261;
 constexpr MMRESULT MMIOERR_CANNOTWRITE = 262;
 constexpr MMRESULT MMIOERR_CANNOTSEEK = 263;
 constexpr MMRESULT MMIOERR_CANNOTEXPAND = 264;
@@ -29,13 +34,16 @@ constexpr MMRESULT MMIOERR_CHUNKNOTFOUND = 265;
 struct MMIOINFO;
 
 // One RIFF chunk: identifier, data size, form type (RIFF and LIST chunks) and
-// the file offset of its data. Sizes are unsigned 32-bit.
+// the file offset of its data. Sizes are unsigned.
 struct MMCKINFO {
     FOURCC ckid;
-    DWORD cksize;
+    DWORD cksize;  // the 32-bit size as the file holds it
     FOURCC fccType;
     DWORD dwDataOffset;
     DWORD dwFlags;
+    // The data size: cksize, or in a 64-bit form the size "ds64" gives for a
+    // chunk whose 32-bit size is 0xFFFFFFFF.
+    std::uint64_t cksize64;
 };
 
 constexpr FOURCC mmioFOURCC(char a, char b, char c, char d) {
@@ -55,14 +63,26 @@ MMRESULT mmioClose(HMMIO hmmio, UINT uFlags);
 // Bytes read or written, or -1 on an error (last error set).
 LONG mmioRead(HMMIO hmmio, char* pch, LONG cch);
 LONG mmioWrite(HMMIO hmmio, const char* pch, LONG cch);
+// Moves the file position (SEEK_SET, SEEK_CUR, SEEK_END); returns the new
+// position, or -1 with the last error set.
+std::int64_t mmioSeek(HMMIO hmmio, std::int64_t lOffset, int iOrigin);
 
-// Enters the chunk whose header stands at the current position (no search with
-// flags 0). For "RIFF" and "LIST" also reads the form type. A header that cannot
-// be read in full leaves ckid 0 and returns MMIOERR_CHUNKNOTFOUND.
+// With flags 0, enters the chunk whose header stands at the current position.
+// For "RIFF" and "LIST" it also reads the form type; a "RF64" or "BW64" form
+// whose first chunk is "ds64" is entered as a "RIFF" form (MMIO_WIDEFORM set)
+// whose sizes come from "ds64". A header that cannot be read in full leaves
+// ckid 0 and returns MMIOERR_CHUNKNOTFOUND.
+//
+// With MMIO_FINDCHUNK, searches from the current position for the first chunk
+// whose identifier is pmmcki->ckid, skipping every other chunk by its size and
+// pad byte, and enters it. The search stays inside the parent form and the
+// file: a size that runs past either, or a very long run of chunks, ends it
+// with ckid 0 and MMIOERR_CHUNKNOTFOUND.
 MMRESULT mmioDescend(HMMIO hmmio, MMCKINFO* pmmcki, const MMCKINFO* pmmckiParent, UINT fuDescend);
-// Leaves a chunk: for a chunk being written, writes its real size and the pad byte
-// when the size is odd; then moves to the end of the chunk (after the pad byte).
+// Leaves a chunk: for a chunk being written, writes its real size and the pad
+// byte when the size is odd; then moves to the end of the chunk (after the pad
+// byte).
 MMRESULT mmioAscend(HMMIO hmmio, MMCKINFO* pmmcki, UINT fuAscend);
-// Writes a chunk header at the current position with size 0 (and the form type for
-// MMIO_CREATERIFF / MMIO_CREATELIST) and remembers where its data begins.
+// Writes a chunk header at the current position with size 0 (and the form type
+// for MMIO_CREATERIFF and MMIO_CREATERF64) and remembers where its data begins.
 MMRESULT mmioCreateChunk(HMMIO hmmio, MMCKINFO* pmmcki, UINT fuCreate);

@@ -213,6 +213,105 @@ TEST(MmioRead, SizesAreUnsignedAndAscendMayPassTheEnd) {
     EXPECT_EQ(mmioRead(f.get(), buf, 16), 0);
 }
 
+TEST(MmioRead, SearchSkipsOtherChunksAndStopsAtLyingSizes) {
+    TempDir dir;
+    const std::string path = dir.file("search.wav");
+    auto find = [&path](const Bytes& bytes, const char* id) {
+        WriteBytes(path, bytes);
+        File f = OpenRead(path);
+        MMCKINFO riff{}, ck{};
+        EXPECT_EQ(mmioDescend(f.get(), &riff, nullptr, 0), 0u);
+        ck.ckid = mmioStringToFOURCC(id, 0);
+        const MMRESULT r = mmioDescend(f.get(), &ck, &riff, MMIO_FINDCHUNK);
+        EXPECT_EQ(r == 0, ck.ckid != 0);
+        return ck;
+    };
+    const Bytes form = SampleForm();
+    // Found past a chunk of odd size and its pad byte; a LIST's type is read.
+    EXPECT_EQ(find(form, "fmt ").dwDataOffset, 32u);
+    EXPECT_EQ(find(form, "LIST").fccType, mmioFOURCC('I', 'N', 'F', 'O'));
+    EXPECT_EQ(find(form, "data").ckid, 0u);
+
+    auto withChunk = [&form](std::uint32_t size, std::size_t copies = 1) {
+        Bytes b(form.begin(), form.begin() + 12);
+        for (std::size_t i = 0; i < copies; ++i) {
+            Append(b, "PAD ");
+            AppendU32(b, size);
+        }
+        b.insert(b.end(), form.begin() + 12, form.end());
+        const std::uint32_t riffSize = static_cast<std::uint32_t>(b.size() - 8);
+        std::memcpy(&b[4], &riffSize, 4);
+        return b;
+    };
+    EXPECT_NE(find(withChunk(0, 1000), "fmt ").ckid, 0u);
+    // Sizes that run past the form or the file, and endless runs of empty chunks, end the search.
+    for (const Bytes& b : {withChunk(0xFFFFFFFFu), withChunk(0x7FFFFFFFu), withChunk(24), withChunk(0, 70000)}) {
+        EXPECT_EQ(find(b, "fmt ").ckid, 0u);
+    }
+    // A form size of 0, as streaming writers leave it, bounds nothing but the file.
+    Bytes streaming = form;
+    std::memset(&streaming[4], 0, 4);
+    EXPECT_NE(find(streaming, "fmt ").ckid, 0u);
+}
+
+// "RF64", "ds64" with form, data and sample counts and a table entry for "big ",
+// then "fmt ", "big " and "data" whose 32-bit sizes say "see ds64".
+Bytes WideForm(const char* formId, std::uint64_t dataSize) {
+    auto put64 = [](Bytes& b, std::uint64_t v) {
+        for (int i = 0; i < 8; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    };
+    Bytes b;
+    Append(b, formId);
+    AppendU32(b, 0xFFFFFFFFu);
+    Append(b, "WAVEds64");
+    AppendU32(b, 40);
+    put64(b, 0x123456789ull);
+    put64(b, dataSize);
+    put64(b, 0);
+    AppendU32(b, 1);
+    Append(b, "big ");
+    put64(b, 2);
+    Append(b, "fmt ");
+    AppendU32(b, 2);
+    b.insert(b.end(), {7, 7});
+    Append(b, "big ");
+    AppendU32(b, 0xFFFFFFFFu);
+    b.insert(b.end(), {5, 5});
+    Append(b, "data");
+    AppendU32(b, 0xFFFFFFFFu);
+    b.insert(b.end(), {1, 2, 3, 4});
+    return b;
+}
+
+TEST(MmioRead, WideFormsAreReadWithTheirDs64Sizes) {
+    TempDir dir;
+    const std::string path = dir.file("rf64.wav");
+    for (const char* id : {"RF64", "BW64"}) {
+        WriteBytes(path, WideForm(id, 0x100000004ull));
+        File f = OpenRead(path);
+        MMCKINFO riff{}, data{};
+        ASSERT_EQ(mmioDescend(f.get(), &riff, nullptr, 0), 0u);
+        EXPECT_EQ(riff.ckid, mmioFOURCC('R', 'I', 'F', 'F')) << id;
+        EXPECT_EQ(riff.dwFlags, MMIO_WIDEFORM);
+        EXPECT_EQ(riff.cksize64, 0x123456789ull);
+        data.ckid = mmioStringToFOURCC("data", 0);
+        // "big " is skipped by the size the ds64 table gives it.
+        ASSERT_EQ(mmioDescend(f.get(), &data, &riff, MMIO_FINDCHUNK), 0u);
+        EXPECT_EQ(data.cksize, 0xFFFFFFFFu);
+        EXPECT_EQ(data.cksize64, 0x100000004ull);
+        char buf[8];
+        EXPECT_EQ(mmioRead(f.get(), buf, 8), 4);
+    }
+    // Without "ds64" first, a 64-bit form is not a form this reader enters.
+    Bytes noDs64 = WideForm("RF64", 4);
+    std::memcpy(&noDs64[12], "JUNK", 4);
+    WriteBytes(path, noDs64);
+    File f = OpenRead(path);
+    MMCKINFO riff{};
+    ASSERT_EQ(mmioDescend(f.get(), &riff, nullptr, 0), 0u);
+    EXPECT_EQ(riff.ckid, mmioFOURCC('R', 'F', '6', '4'));
+}
+
 TEST(MmioWrite, CreatedChunksGetTheirSizesAndPadBytes) {
     TempDir dir;
     const std::string path = dir.file("out.wav");
@@ -265,6 +364,46 @@ TEST(MmioWrite, CreatedChunksGetTheirSizesAndPadBytes) {
     ASSERT_EQ(mmioDescend(f.get(), &c2, &r, 0), 0u);
     EXPECT_EQ(c2.ckid, data.ckid);
     EXPECT_EQ(c2.cksize, 5u);
+}
+
+TEST(MmioWrite, WideFormKeepsItsSizesInDs64) {
+    TempDir dir;
+    const std::string path = dir.file("out.wav");
+    HMMIO h = mmioOpenA(path.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE);
+    ASSERT_NE(h, nullptr);
+    MMCKINFO form{}, fmt{}, data{};
+    form.fccType = mmioStringToFOURCC("WAVE", 0);
+    ASSERT_EQ(mmioCreateChunk(h, &form, MMIO_CREATERF64), 0u);
+    fmt.ckid = mmioStringToFOURCC("fmt ", 0);
+    ASSERT_EQ(mmioCreateChunk(h, &fmt, 0), 0u);
+    ASSERT_EQ(mmioWrite(h, "0123456789abcdefgh", 18), 18);
+    ASSERT_EQ(mmioAscend(h, &fmt, 0), 0u);
+    data.ckid = mmioStringToFOURCC("data", 0);
+    ASSERT_EQ(mmioCreateChunk(h, &data, 0), 0u);
+    ASSERT_EQ(mmioWrite(h, "xyz", 3), 3);
+    ASSERT_EQ(mmioAscend(h, &data, 0), 0u);
+    ASSERT_EQ(mmioAscend(h, &form, 0), 0u);
+    ASSERT_EQ(mmioClose(h, 0), 0u);
+
+    const Bytes out = ReadBytes(path);
+    ASSERT_EQ(out.size(), 12u + 36 + 26 + 8 + 4);
+    EXPECT_EQ(std::string(out.begin(), out.begin() + 4), "RF64");
+    EXPECT_EQ(U32At(out, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(std::string(out.begin() + 8, out.begin() + 16), "WAVEds64");
+    EXPECT_EQ(U32At(out, 16), 28u);
+    EXPECT_EQ(U32At(out, 20), out.size() - 8);  // form size, low and high halves
+    EXPECT_EQ(U32At(out, 24), 0u);
+    EXPECT_EQ(U32At(out, 28), 3u);  // data size
+    EXPECT_EQ(std::string(out.begin() + 74, out.begin() + 78), "data");
+    EXPECT_EQ(U32At(out, 78), 0xFFFFFFFFu);
+    EXPECT_EQ(out.back(), 0);  // pad
+
+    File f = OpenRead(path);
+    MMCKINFO riff{}, back{};
+    ASSERT_EQ(mmioDescend(f.get(), &riff, nullptr, 0), 0u);
+    back.ckid = data.ckid;
+    ASSERT_EQ(mmioDescend(f.get(), &back, &riff, MMIO_FINDCHUNK), 0u);
+    EXPECT_EQ(back.cksize64, 3u);
 }
 
 TEST(MmioWrite, EmptyChunkStaysEmpty) {
