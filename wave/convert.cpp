@@ -69,12 +69,24 @@ bool CodecFailed(MMRESULT mmr, WaveMessage other) {
     return false;
 }
 
-// Appends the codec's output of one pass to the data chunk.
-bool AppendOutput(HMMIO hDstWaveFile, const MMCKINFO& DstWaveData, const ACMSTREAMHEADER& ash,
-                  std::uint64_t& cbDataWritten) {
+// The source data bytes the file really holds: the data chunk's size, or less
+// when the file ends first (a streaming writer's placeholder size).
+std::uint64_t SourceDataPresent(HMMIO hSrcWaveFile, const MMCKINFO& SrcWaveData) {
+    const std::int64_t cbFile = mmioSeek(hSrcWaveFile, 0, SEEK_END);
+    mmioSeek(hSrcWaveFile, SrcWaveData.dwDataOffset, SEEK_SET);
+    if (cbFile < 0) return SrcWaveData.cksize64;
+    const std::uint64_t cbAfter = static_cast<std::uint64_t>(cbFile) - std::min<std::uint64_t>(cbFile, SrcWaveData.dwDataOffset);
+    return std::min(SrcWaveData.cksize64, cbAfter);
+}
+
+// Appends the codec's output of one pass to the data chunk. Only a plain RIFF
+// form has a 4 GiB limit.
+bool AppendOutput(HMMIO hDstWaveFile, const MMCKINFO& DstWaveFile, const MMCKINFO& DstWaveData,
+                  const ACMSTREAMHEADER& ash, std::uint64_t& cbDataWritten) {
     const DWORD cbUsed = std::min(ash.cbDstLengthUsed, ash.cbDstLength);
     if (cbUsed == 0) return true;
-    if (!DataFitsRiffForm(DstWaveData.dwDataOffset, cbDataWritten + cbUsed)) {
+    const bool fRiff = DstWaveFile.ckid == mmioFOURCC('R', 'I', 'F', 'F');
+    if (fRiff && !DataFitsRiffForm(DstWaveData.dwDataOffset, cbDataWritten + cbUsed)) {
         ShowWaveMessage(WaveMessage::TooLarge);
         return false;
     }
@@ -116,7 +128,10 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
     FormatBlock pwfxSrc;
     if (!ReadSourceFormat(hSrcWaveFile.get(), SrcWaveFile, SrcWaveFmt, pwfxSrc)) return -1;
 
-    mmioDescend(hSrcWaveFile.get(), &SrcWaveData, &SrcWaveFile, 0);
+    // The first "data" chunk after the format chunk; fact, LIST, PEAK and the
+    // like between them are skipped.
+    SrcWaveData.ckid = mmioFOURCC('d', 'a', 't', 'a');
+    mmioDescend(hSrcWaveFile.get(), &SrcWaveData, &SrcWaveFile, MMIO_FINDCHUNK);
     REQUIRE(SrcWaveData.ckid==mmioStringToFOURCC("data",0), -1);
     REQUIRE(pwfxDst, -1);
 
@@ -133,10 +148,12 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
     MMCKINFO DstWaveFmt{};
     MMCKINFO DstWaveData{};
     const LONG cbwfxDst = static_cast<LONG>(sizeof(WAVEFORMATEX) + pwfxDst->cbSize);
+    // An output that may pass what a RIFF form holds is an RF64 form from the start.
+    const bool fRf64 = OutputMayPassRiffLimit(*pwfxSrc.get(), *pwfxDst, SourceDataPresent(hSrcWaveFile.get(), SrcWaveData));
     DstWaveFile.fccType = mmioStringToFOURCC("WAVE", 0);
     DstWaveFmt.ckid = mmioStringToFOURCC("fmt ", 0);
     DstWaveData.ckid = mmioStringToFOURCC("data", 0);
-    if (mmioCreateChunk(hDstWaveFile.get(), &DstWaveFile, MMIO_CREATERIFF) != 0 ||
+    if (mmioCreateChunk(hDstWaveFile.get(), &DstWaveFile, fRf64 ? MMIO_CREATERF64 : MMIO_CREATERIFF) != 0 ||
         mmioCreateChunk(hDstWaveFile.get(), &DstWaveFmt, 0) != 0 ||
         mmioWrite(hDstWaveFile.get(), reinterpret_cast<const char*>(pwfxDst), cbwfxDst) != cbwfxDst ||
         mmioAscend(hDstWaveFile.get(), &DstWaveFmt, 0) != 0 ||
@@ -178,7 +195,7 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
 
     // One read, one conversion and one write per pass, until the data chunk
     // or the file ends, whichever comes first.
-    std::uint64_t cbRemaining = SrcWaveData.cksize;
+    std::uint64_t cbRemaining = SrcWaveData.cksize64;
     std::uint64_t cbDataWritten = 0;
     const DWORD cbReadMax = std::min<DWORD>(cbSrc, 0x7FFFFFFF);
     while (cbRemaining > 0) {
@@ -196,7 +213,7 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
         ash.cbDstLengthUsed = 0;
         mmr = acmStreamConvert(has, &ash, 0);
         if (CodecFailed(mmr, WaveMessage::CodecFailed)) return -1;
-        if (!AppendOutput(hDstWaveFile.get(), DstWaveData, ash, cbDataWritten)) return -1;
+        if (!AppendOutput(hDstWaveFile.get(), DstWaveFile, DstWaveData, ash, cbDataWritten)) return -1;
         if (static_cast<DWORD>(cbGot) < cbRead) break;
     }
 
@@ -208,7 +225,7 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
         mmr = acmStreamConvert(has, &ash, ACM_STREAMCONVERTF_END);
         if (CodecFailed(mmr, WaveMessage::CodecFailed)) return -1;
         if (ash.cbDstLengthUsed == 0) break;
-        if (!AppendOutput(hDstWaveFile.get(), DstWaveData, ash, cbDataWritten)) return -1;
+        if (!AppendOutput(hDstWaveFile.get(), DstWaveFile, DstWaveData, ash, cbDataWritten)) return -1;
     }
 
     prepared.Unprepare();

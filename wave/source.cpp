@@ -14,7 +14,10 @@ bool ReadSourceFormat(HMMIO hSrcWaveFile, MMCKINFO& SrcWaveFile, MMCKINFO& SrcWa
     REQUIRE(SrcWaveFile.ckid==mmioStringToFOURCC("RIFF",MMIO_TOUPPER), false);
     REQUIRE(SrcWaveFile.fccType==mmioStringToFOURCC("WAVE",MMIO_TOUPPER), false);
 
-    mmioDescend(hSrcWaveFile, &SrcWaveFmt, &SrcWaveFile, 0);
+    // The first "fmt " chunk of the form, wherever it stands: chunks before it
+    // (JUNK, LIST, bext, ds64, ...) are skipped.
+    SrcWaveFmt.ckid = mmioFOURCC('f', 'm', 't', ' ');
+    mmioDescend(hSrcWaveFile, &SrcWaveFmt, &SrcWaveFile, MMIO_FINDCHUNK);
     REQUIRE(SrcWaveFmt.ckid==mmioStringToFOURCC("fmt ",0), false);
     // No format block is longer than a WAVEFORMATEX with 65535 extra bytes.
     REQUIRE(SrcWaveFmt.cksize<=sizeof(WAVEFORMATEX)+0xFFFF, false);
@@ -29,6 +32,28 @@ bool ReadSourceFormat(HMMIO hSrcWaveFile, MMCKINFO& SrcWaveFile, MMCKINFO& SrcWa
 
     mmioAscend(hSrcWaveFile, &SrcWaveFmt, 0);
     return true;
+}
+
+namespace {
+
+// Bytes a second of a format takes: rate times block for samples stored as
+// they are, otherwise the byte rate the block states (0 when unknown).
+double ByteRate(const WAVEFORMATEX& wfx) {
+    const bool linear = wfx.wFormatTag == WAVE_FORMAT_PCM || wfx.wFormatTag == WAVE_FORMAT_IEEE_FLOAT ||
+                        wfx.wFormatTag == WAVE_FORMAT_EXTENSIBLE;
+    if (linear) return static_cast<double>(wfx.nSamplesPerSec) * wfx.nBlockAlign;
+    return wfx.nAvgBytesPerSec;
+}
+
+}  // namespace
+
+bool OutputMayPassRiffLimit(const WAVEFORMATEX& wfxSrc, const WAVEFORMATEX& wfxDst, std::uint64_t cbSrcData) {
+    const double srcRate = ByteRate(wfxSrc), dstRate = ByteRate(wfxDst);
+    // A rate that is not known gives no ratio: the output is taken to be as long as the source.
+    const double ratio = srcRate > 0 && dstRate > 0 ? dstRate / srcRate : 1.0;
+    constexpr double kMargin = 1.01;
+    constexpr double kHeadroom = 1 << 20;
+    return static_cast<double>(cbSrcData) * ratio * kMargin + kHeadroom > 0xFFFFFFFFu;
 }
 
 void ShowSourceFormat(const char* path, HWND hDlg) {

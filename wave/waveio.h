@@ -44,6 +44,12 @@ constexpr DWORD DestinationBufferSize(WORD nBlockAlign) {
     return nBlockAlign <= 4 ? static_cast<DWORD>(nBlockAlign) * 4096u : static_cast<DWORD>(nBlockAlign) * 32u;
 }
 
+// Whether converting cbSrcData bytes of source data may give more output than
+// a RIFF form holds (4 GiB): the output's length is estimated from the two
+// formats' byte rates, with a margin, so that only outputs near or past the
+// limit are written as RF64.
+bool OutputMayPassRiffLimit(const WAVEFORMATEX& wfxSrc, const WAVEFORMATEX& wfxDst, std::uint64_t cbSrcData);
+
 // True when a data chunk of cbData bytes whose data starts at dwDataOffset
 // still leaves the RIFF form's size (file length less 8, pad byte included)
 // within 32 bits.

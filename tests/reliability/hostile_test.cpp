@@ -440,6 +440,49 @@ std::vector<HostileCase> OddChunks() {
     };
 }
 
+// Chunks found by search: lying sizes and endless runs end it; 64-bit forms
+// take their sizes from "ds64".
+std::vector<HostileCase> ChunkSearch() {
+    auto around = [](std::vector<Bytes> before, std::vector<Bytes> between) {
+        return [before, between] {
+            const Source s = Pcm();
+            std::vector<Bytes> chunks = before;
+            chunks.push_back(Chunk("fmt ", s.fmt));
+            chunks.insert(chunks.end(), between.begin(), between.end());
+            chunks.push_back(Chunk("data", s.data));
+            return Form(chunks);
+        };
+    };
+    auto wide = [](std::uint64_t riffSize, std::uint64_t dataSize, const char* first) {
+        return [=] {
+            const Source s = Pcm();
+            Bytes ds64(28, 0);
+            for (int i = 0; i < 8; ++i) {
+                ds64[i] = static_cast<std::uint8_t>(riffSize >> (8 * i));
+                ds64[8 + i] = static_cast<std::uint8_t>(dataSize >> (8 * i));
+            }
+            Bytes b;
+            Append(b, "RF64");
+            AppendU32(b, 0xFFFFFFFFu);
+            Append(b, "WAVE");
+            for (const Bytes& c : {Chunk(first, ds64), Chunk("fmt ", s.fmt), Chunk("data", 0xFFFFFFFFu, s.data)})
+                b.insert(b.end(), c.begin(), c.end());
+            return b;
+        };
+    };
+    const std::vector<Bytes> emptyRun(70000, Chunk("PAD ", {}));
+    return {
+        {"JunkRunsPastTheForm", around({Chunk("JUNK", 0x10000, {})}, {}), Check(kFmtCheck), Check(kFmtCheck)},
+        {"ListRunsPastTheForm", around({}, {Chunk("LIST", 0x10000, Bytes(8, 0))}), Label(kPcm), Check(kDataCheck)},
+        {"SizeAllOnes", around({}, {Chunk("LIST", 0xFFFFFFFFu, {})}), Label(kPcm), Check(kDataCheck)},
+        {"LongRunOfEmptyChunks", around({}, emptyRun), Label(kPcm), Check(kDataCheck)},
+        {"EmptyChunksBeforeEverything", around(std::vector<Bytes>(1000, Chunk("PAD ", {})), {}), Label(kPcm),
+         Success(kPcmFrames)},
+        {"Ds64SizesBeyondTheFile", wide(0xFFFFFFFFFFull, 0xFFFFFFFF00ull, "ds64"), Label(kPcm), Success(kPcmFrames)},
+        {"Rf64WithoutDs64", wide(0, 0, "JUNK"), Check(kRiffCheck), Check(kRiffCheck)},
+    };
+}
+
 // The file ends inside the last block of a compressed stream.
 std::vector<HostileCase> TruncatedFinalBlocks() {
     auto cut = [](Get get, std::size_t less) {
@@ -602,6 +645,7 @@ INSTANTIATE_TEST_SUITE_P(SamplesPerBlock, HostileFile, testing::ValuesIn(Samples
 INSTANTIATE_TEST_SUITE_P(MsAdpcmCoefficients, HostileFile, testing::ValuesIn(MsAdpcmCoefficients()), CaseName);
 INSTANTIATE_TEST_SUITE_P(GsmAndMp3Extra, HostileFile, testing::ValuesIn(GsmAndMp3Extra()), CaseName);
 INSTANTIATE_TEST_SUITE_P(DataSize, HostileFile, testing::ValuesIn(DataSizes()), CaseName);
+INSTANTIATE_TEST_SUITE_P(ChunkSearch, HostileFile, testing::ValuesIn(ChunkSearch()), CaseName);
 INSTANTIATE_TEST_SUITE_P(OddChunks, HostileFile, testing::ValuesIn(OddChunks()), CaseName);
 INSTANTIATE_TEST_SUITE_P(TruncatedFinalBlock, HostileFile, testing::ValuesIn(TruncatedFinalBlocks()), CaseName);
 INSTANTIATE_TEST_SUITE_P(AbsurdChannelsAndRates, HostileFile, testing::ValuesIn(AbsurdChannelsAndRates()), CaseName);

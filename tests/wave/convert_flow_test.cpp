@@ -50,7 +50,7 @@ TEST(ConvertFlow, FailuresShowTheirReasonKeepTheDestinationAndTheDialog) {
     testsupport::WriteTestWave(dir.file("in.wav"), pcm, 800);
     const Bytes fmt = testsupport::FormatBytes(pcm);
     WriteBytes(dir.file("fact.wav"),
-               Form("WAVE", {Chunk("fmt ", fmt), Chunk("fact", Bytes(4, 0)), Chunk("data", Bytes(16, 0))}));
+               Form("WAVE", {Chunk("fmt ", fmt), Chunk("fact", Bytes(4, 0)), Chunk("DATA", Bytes(16, 0))}));
     const Bytes precious(777, 0x5A);
     WriteBytes(dir.file("dest.wav"), precious);
 
@@ -62,7 +62,7 @@ TEST(ConvertFlow, FailuresShowTheirReasonKeepTheDestinationAndTheDialog) {
                 r.transcript.find("text=\"MMSYSERR_INVALPARAM\"") != std::string::npos)
         << r.transcript;
 
-    // A "fact" chunk before "data", then an empty source field, then a good run.
+    // No "data" chunk after "fact" (identifiers are not case-folded), then an empty source field, then a good run.
     r = flow::RunScript("click 107\n" + ChooseLine(pcm) + Fields(dir.file("fact.wav"), dir.file("dest.wav")) +
                         "click 1\n" + Fields("", dir.file("dest.wav")) + "click 1\n" +
                         Fields(dir.file("in.wav"), dir.file("new.wav")) + "click 1\n");

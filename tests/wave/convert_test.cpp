@@ -154,7 +154,7 @@ TEST(ConvertWave, BrokenSourceStopsAtItsCheckAndWritesNothing) {
     const WAVEFORMATEX format = PcmFormat(8000, 16, 1);
     const Bytes fmt = FormatBytes(format);
     const Bytes data = testsupport::TestSignalBytes(format, 100);
-    WriteBytes(dir.file("fact.wav"), Form("WAVE", {Chunk("fmt ", fmt), Chunk("fact", Bytes(4, 1)), Chunk("data", data)}));
+    WriteBytes(dir.file("fact.wav"), Form("WAVE", {Chunk("fmt ", fmt), Chunk("fact", Bytes(4, 1)), Chunk("DATA", data)}));
     WriteBytes(dir.file("nodata.wav"), Form("WAVE", {Chunk("fmt ", fmt)}));
     WriteBytes(dir.file("notwave.wav"), Bytes{'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'V', 'I', ' '});
     WriteBytes(dir.file("dest.wav"), Bytes{'k', 'e', 'e', 'p'});

@@ -30,6 +30,35 @@ TEST(RiffLimit, DataMayFillTheFormUpToFourGibibytes) {
     EXPECT_TRUE(DataFitsRiffForm(46, 1));
 }
 
+TEST(RiffLimit, OnlyOutputsNearFourGibibytesAreWrittenAsRf64) {
+    auto wfx = [](WORD tag, DWORD rate, WORD align, DWORD avg) {
+        return WAVEFORMATEX{tag, 2, rate, avg, align, 16, 0};
+    };
+    const WAVEFORMATEX cd = wfx(WAVE_FORMAT_PCM, 44100, 4, 0);  // byte rate from rate and block: 176,400
+    const WAVEFORMATEX float48 = wfx(WAVE_FORMAT_IEEE_FLOAT, 48000, 8, 384000);
+    const WAVEFORMATEX mulaw = wfx(WAVE_FORMAT_MULAW, 8000, 1, 8000);
+    const WAVEFORMATEX mp3NoRate = wfx(WAVE_FORMAT_MPEGLAYER3, 44100, 1, 0);
+    const struct {
+        const WAVEFORMATEX& src;
+        const WAVEFORMATEX& dst;
+        std::uint64_t cbData;
+        bool rf64;
+    } rows[] = {
+        {cd, cd, 4'000'000'000ull, false},
+        {cd, cd, 4'260'000'000ull, true},  // within the margin of the limit
+        {cd, float48, 1'960'000'000ull, true},
+        {cd, float48, 1'900'000'000ull, false},
+        {cd, mulaw, 0xFFFFFFFFull, false},
+        {mulaw, cd, 200'000'000ull, true},
+        {mp3NoRate, cd, 3'000'000'000ull, false},  // unknown rate: as long as the source
+        {mp3NoRate, cd, 4'290'000'000ull, true},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(OutputMayPassRiffLimit(row.src, row.dst, row.cbData), row.rf64)
+            << row.src.wFormatTag << " -> " << row.dst.wFormatTag << ", " << row.cbData << " bytes";
+    }
+}
+
 TEST(WaveMessages, EveryIdHasItsOwnText) {
     std::set<std::string> seen;
     for (int i = 0; i < static_cast<int>(WaveMessage::Count); ++i) {

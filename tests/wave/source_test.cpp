@@ -85,8 +85,10 @@ TEST(SourceFormat, EachFailedCheckQuotesItsExpressionAndKeepsTheDialog) {
         {"text.wav", Bytes{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!', '!', '!'}, kRiffCheck},
         {"avi.wav", Form("AVI ", {Chunk("fmt ", fmt)}), kWaveCheck},
         {"lowerwave.wav", Form("wave", {Chunk("fmt ", fmt)}), kWaveCheck},
-        {"junk.wav", Form("WAVE", {Chunk("JUNK", Samples(28)), Chunk("fmt ", fmt)}), kFmtCheck},
-        {"list.wav", Form("WAVE", {Chunk("LIST", Bytes{'I', 'N', 'F', 'O'}), Chunk("fmt ", fmt)}), kFmtCheck},
+        // Chunks before "fmt " are skipped by their sizes; one that runs past the
+        // file ends the search, and a form without "fmt " has none to find.
+        {"junk.wav", Form("WAVE", {Chunk("JUNK", 0x7FFFFFF0u, Samples(28)), Chunk("fmt ", fmt)}), kFmtCheck},
+        {"list.wav", Form("WAVE", {Chunk("LIST", Bytes{'I', 'N', 'F', 'O'}), Chunk("data", Samples(4))}), kFmtCheck},
         {"nofmt.wav", truncatedForm, kFmtCheck},
         {"upperfmt.wav", Form("WAVE", {Chunk("FMT ", fmt)}), kFmtCheck},
         {"hugefmt.wav", hugeFmt, kFmtSizeCheck},
