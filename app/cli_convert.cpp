@@ -6,6 +6,7 @@
 #include "app/cli_convert.h"
 
 #include "app/cli_backend.h"
+#include "app/report.h"
 #include "wave/convert.h"
 
 #include <algorithm>
@@ -140,7 +141,8 @@ std::string FindWritingPath(pid_t pid, const std::string& directory, const std::
     CaptureBackend backend;
     backend.SetMessageSink(STDERR_FILENO);
     SetWindowBackend(&backend);
-    const int rc = ConvertWave(job.source.c_str(), job.destination.c_str(), pwfxDst);
+    DialogReporter reporter(nullptr);
+    const int rc = ConvertWave(job.source.c_str(), job.destination.c_str(), pwfxDst, reporter);
     std::fflush(stdout);
     std::fflush(stderr);
     ::_exit(rc == 0 ? 0 : 1);

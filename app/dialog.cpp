@@ -1,7 +1,6 @@
 #include "app/dialog.h"
 
 #include "app/report.h"
-#include "app/texts.h"
 #include "diag/diag.h"
 #include "platform/acm/acm.h"
 #include "platform/window/window.h"
@@ -12,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -25,10 +25,21 @@ void OnExecute(HWND hDlg) {
     char szDst[kPathChars];
     if (!ReadPathField(hDlg, IDC_SRCFILE, szSrc) || !ReadPathField(hDlg, IDC_DSTFILE, szDst)) return;
     if (pwfxDst == nullptr) {
-        ShowMessage(texts::kNoFormatBlock);
+        ShowMessage(DialogText(Text::NoFormatBlock));
         return;
     }
-    if (ConvertWave(szSrc, szDst, pwfxDst) == 0) ShowMessage(texts::kSuccess);
+    DialogReporter reporter(hDlg);
+    if (ConvertWave(szSrc, szDst, pwfxDst, reporter) == 0) ShowMessage(DialogText(Text::Success));
+}
+
+// TEST, COPY and CPY2 on the two path fields.
+void OnDiagnostic(HWND hDlg, void (*command)(const char*, const char*, Reporter&)) {
+    char szSrcFile[kPathChars];
+    char szDstFile[kPathChars];
+    if (!ReadPathField(hDlg, IDC_SRCFILE, szSrcFile)) return;
+    if (!ReadPathField(hDlg, IDC_DSTFILE, szDstFile)) return;
+    DialogReporter reporter(hDlg);
+    command(szSrcFile, szDstFile, reporter);
 }
 
 void OnSourceKillFocus(HWND hDlg) {
@@ -41,7 +52,7 @@ void PreparePicker(HWND hDlg, char* szFile, char* szFileTitle, int cchFileTitle)
     std::memset(&ofn, 0, sizeof ofn);
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = hDlg;
-    ofn.lpstrFilter = texts::kFilterList;
+    ofn.lpstrFilter = DialogText(Text::FilterList);
     ofn.nFilterIndex = 1;
     szFile[0] = '\0';
     ofn.lpstrFile = szFile;
@@ -54,7 +65,7 @@ void OnSourceBrowse(HWND hDlg) {
     char szFile[kPathChars];
     char szFileTitle[256];
     PreparePicker(hDlg, szFile, szFileTitle, sizeof szFileTitle);
-    ofn.lpstrTitle = texts::kSourcePickerTitle;
+    ofn.lpstrTitle = DialogText(Text::SourcePickerTitle);
     ofn.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
     if (!GetOpenFileNameA(&ofn)) return;
     SetDlgItemTextA(hDlg, IDC_SRCFILE, szFile);
@@ -69,7 +80,7 @@ void OnDestinationBrowse(HWND hDlg) {
     char szFile[kPathChars];
     char szFileTitle[256];
     PreparePicker(hDlg, szFile, szFileTitle, sizeof szFileTitle);
-    ofn.lpstrTitle = texts::kDestinationPickerTitle;
+    ofn.lpstrTitle = DialogText(Text::DestinationPickerTitle);
     ofn.Flags = OFN_HIDEREADONLY;
     if (!GetSaveFileNameA(&ofn)) return;
     SetDlgItemTextA(hDlg, IDC_DSTFILE, szFile);
@@ -91,10 +102,22 @@ void OnChooseFormat(HWND hDlg) {
 
 }  // namespace
 
+void OnTest(HWND hDlg) { OnDiagnostic(hDlg, TestFiles); }
+void OnCopy(HWND hDlg) { OnDiagnostic(hDlg, CopyWholeFile); }
+void OnCpy2(HWND hDlg) { OnDiagnostic(hDlg, CopyByteByByte); }
+
+void ShowSourceFormat(const char* path, HWND hDlg) {
+    DialogReporter reporter(hDlg);
+    std::string description;
+    if (DescribeSourceFormat(path, reporter, description) == SourceFormat::Described) {
+        SetDlgItemTextA(hDlg, IDC_SRCFORMAT, description.c_str());
+    }
+}
+
 bool ReadPathField(HWND hDlg, int id, char* buffer) {
     buffer[0] = '\0';
     if (GetWindowTextLengthA(GetDlgItem(hDlg, id)) >= kPathChars) {
-        std::snprintf(szMessage, sizeof szMessage, texts::kPathTooLong, kPathChars - 1);
+        std::snprintf(szMessage, sizeof szMessage, DialogText(Text::PathTooLong), static_cast<unsigned long>(kPathChars - 1));
         ShowMessage(szMessage);
         return false;
     }

@@ -5,6 +5,7 @@
 #include "app/cli_backend.h"
 #include "app/cli_convert.h"
 #include "app/cli_formats.h"
+#include "app/dialog.h"
 #include "wave/convert.h"
 
 #include <algorithm>

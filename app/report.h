@@ -1,13 +1,10 @@
-// Reporting results and failures to the user: the shared message buffer, the
-// plain message box, the system-error report and required conditions.
+// Reporting results and failures to the user in message boxes: the plain
+// message box, the system-error report, failed checks, and the reporter the
+// dialog hands to the procedures it runs.
 #pragma once
 
 #include "platform/wintypes.h"
-
-#include <cstddef>
-
-constexpr std::size_t kMessageSize = 512;
-extern char szMessage[kMessageSize];
+#include "wave/report.h"
 
 // A message box with no owner, the default caption, an OK button and no icon.
 void ShowMessage(const char* text);
@@ -20,13 +17,19 @@ LONG ReportLastError(const char* context);
 // icon and the executable's name as caption. The caller then abandons its command.
 void ReportFailedCheck(const char* expression, const char* file, int line);
 
-// A required condition: when it is false the failure is reported and the enclosing
-// procedure returns (with the value given after the condition, if any). Objects
-// that own what the procedure opened release it as the return unwinds them.
-#define REQUIRE(condition, ...)                                          \
-    do {                                                                 \
-        if (!(condition)) {                                              \
-            ReportFailedCheck(#condition, __FILE_NAME__, __LINE__);      \
-            return __VA_ARGS__;                                          \
-        }                                                                \
-    } while (0)
+// The dialog's reporter: every message is a message box, failed checks show
+// their condition, and the byte copy's refusals are owned by the dialog.
+class DialogReporter : public Reporter {
+public:
+    explicit DialogReporter(HWND hDlg) : hDlg_(hDlg) {}
+    void Message(Text id, unsigned long number = 0) override;
+    void ShowText(const char* text) override { ShowMessage(text); }
+    void Box(const char* text, Text caption) override;
+    LONG SystemError(const char* context) override { return ReportLastError(context); }
+    void FailedCheck(Text, const char* expression, const char* file, int line) override {
+        ReportFailedCheck(expression, file, line);
+    }
+
+protected:
+    HWND hDlg_;
+};

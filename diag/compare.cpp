@@ -2,10 +2,7 @@
 // of both and ends with the verdict.
 #include "diag/diag.h"
 
-#include "app/dialog.h"
-#include "app/report.h"
 #include "platform/kernel/kernel.h"
-#include "res/resource.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -31,7 +28,7 @@ std::uint64_t FileTimeValue(const FILETIME& ft) {
 // Shows one pair of time stamps as UTC calendar fields: the first file's on the
 // first line, the second file's on the second. A stamp the conversion refuses
 // leaves its line at eight zeros.
-void ShowTimePair(const FILETIME& ft1, const FILETIME& ft2) {
+void ShowTimePair(const FILETIME& ft1, const FILETIME& ft2, Reporter& reporter) {
     SYSTEMTIME st1;
     SYSTEMTIME st2;
     std::memset(&st1, 0, sizeof st1);
@@ -42,62 +39,63 @@ void ShowTimePair(const FILETIME& ft1, const FILETIME& ft2) {
                   st1.wYear, st1.wMonth, st1.wDayOfWeek, st1.wDay, st1.wHour, st1.wMinute, st1.wSecond,
                   st1.wMilliseconds, st2.wYear, st2.wMonth, st2.wDayOfWeek, st2.wDay, st2.wHour, st2.wMinute,
                   st2.wSecond, st2.wMilliseconds);
-    ShowMessage(szMessage);
+    reporter.ShowText(szMessage);
 }
 
-void ShowFieldPair(const char* pszFormat, DWORD dw1, DWORD dw2) {
+void ShowFieldPair(const char* pszFormat, DWORD dw1, DWORD dw2, Reporter& reporter) {
     std::snprintf(szMessage, sizeof szMessage, pszFormat, static_cast<unsigned long>(dw1),
                   static_cast<unsigned long>(dw2));
-    ShowMessage(szMessage);
+    reporter.ShowText(szMessage);
 }
 
 }  // namespace
 
 // Compares the identity records of two files.
 //   [in] firstPath, secondPath: the paths as typed, opened unchanged.
+//   [in] reporter: shows every box.
 // Returns 0 when the records agree in every field but the last-access time,
 // 1 when the first path cannot be opened, 2 when the second cannot, 3 otherwise.
-LONG CompareFileInfo(const char* firstPath, const char* secondPath) {
+LONG CompareFileInfo(const char* firstPath, const char* secondPath, Reporter& reporter) {
     BY_HANDLE_FILE_INFORMATION bhfi1;
     BY_HANDLE_FILE_INFORMATION bhfi2;
 
     HANDLE hFile1 = OpenForAttributes(firstPath);
     std::snprintf(szMessage, sizeof szMessage, "hFile1=%ld", HandleValue(hFile1));
-    ShowMessage(szMessage);
+    reporter.ShowText(szMessage);
     if (hFile1 == INVALID_HANDLE_VALUE) {
-        ReportLastError("CreateFile 1");
+        reporter.SystemError("CreateFile 1");
         return 1;
     }
     std::memset(&bhfi1, 0x00, sizeof bhfi1);
     if (!GetFileInformationByHandle(hFile1, &bhfi1)) {
-        ReportLastError("GetFileInfo 1");
+        reporter.SystemError("GetFileInfo 1");
     }
     CloseHandle(hFile1);
 
     HANDLE hFile2 = OpenForAttributes(secondPath);
     std::snprintf(szMessage, sizeof szMessage, "hFile2=%ld", HandleValue(hFile2));
-    ShowMessage(szMessage);
+    reporter.ShowText(szMessage);
     if (hFile2 == INVALID_HANDLE_VALUE) {
-        ReportLastError("CreateFile 2");
+        reporter.SystemError("CreateFile 2");
         return 2;
     }
     std::memset(&bhfi2, 0xFF, sizeof bhfi2);
     if (!GetFileInformationByHandle(hFile2, &bhfi2)) {
-        ReportLastError("GetFileInfo 2");
+        reporter.SystemError("GetFileInfo 2");
     }
     CloseHandle(hFile2);
 
-    ShowTimePair(bhfi1.ftCreationTime, bhfi2.ftCreationTime);
-    ShowTimePair(bhfi1.ftLastAccessTime, bhfi2.ftLastAccessTime);
-    ShowTimePair(bhfi1.ftLastWriteTime, bhfi2.ftLastWriteTime);
+    ShowTimePair(bhfi1.ftCreationTime, bhfi2.ftCreationTime, reporter);
+    ShowTimePair(bhfi1.ftLastAccessTime, bhfi2.ftLastAccessTime, reporter);
+    ShowTimePair(bhfi1.ftLastWriteTime, bhfi2.ftLastWriteTime, reporter);
 
-    ShowFieldPair("attr =%lu %lu", bhfi1.dwFileAttributes, bhfi2.dwFileAttributes);
-    ShowFieldPair("volno=%lu %lu", bhfi1.dwVolumeSerialNumber, bhfi2.dwVolumeSerialNumber);
-    ShowFieldPair("sizhi=%lu %lu", bhfi1.nFileSizeHigh, bhfi2.nFileSizeHigh);
-    ShowFieldPair("sizlo=%lu %lu", bhfi1.nFileSizeLow, bhfi2.nFileSizeLow);
-    ShowFieldPair("links=%lu %lu", bhfi1.nNumberOfLinks, bhfi2.nNumberOfLinks);
-    ShowFieldPair("idx 1=%lu %lu", bhfi1.nFileIndexHigh, bhfi2.nFileIndexHigh);
-    ShowFieldPair("idx 2=%lu %lu", bhfi1.nFileIndexLow, bhfi2.nFileIndexLow);
+    ShowFieldPair("attr =%lu %lu", bhfi1.dwFileAttributes, bhfi2.dwFileAttributes, reporter);
+    ShowFieldPair("volno=%lu %lu", bhfi1.dwVolumeSerialNumber, bhfi2.dwVolumeSerialNumber, reporter);
+    ShowFieldPair("sizhi=%lu %lu", bhfi1.nFileSizeHigh, bhfi2.nFileSizeHigh, reporter);
+    ShowFieldPair("sizlo=%lu %lu", bhfi1.nFileSizeLow, bhfi2.nFileSizeLow, reporter);
+    ShowFieldPair("links=%lu %lu", bhfi1.nNumberOfLinks, bhfi2.nNumberOfLinks, reporter);
+    ShowFieldPair("idx 1=%lu %lu", bhfi1.nFileIndexHigh, bhfi2.nFileIndexHigh, reporter);
+    ShowFieldPair("idx 2=%lu %lu", bhfi1.nFileIndexLow, bhfi2.nFileIndexLow, reporter);
 
     // The record has no padding, so equal bytes mean equal fields.
     if (std::memcmp(&bhfi1, &bhfi2, sizeof bhfi1) == 0) return 0;
@@ -115,15 +113,7 @@ LONG CompareFileInfo(const char* firstPath, const char* secondPath) {
     return 0;
 }
 
-// TEST (IDC_TEST): compares the files named in the two path fields.
-void OnTest(HWND hDlg) {
-    char szSrcFile[kPathChars];
-    char szDstFile[kPathChars];
-    if (!ReadPathField(hDlg, IDC_SRCFILE, szSrcFile)) return;
-    if (!ReadPathField(hDlg, IDC_DSTFILE, szDstFile)) return;
-    if (CompareFileInfo(szSrcFile, szDstFile) != 0) {
-        ShowMessage("違う\n");
-    } else {
-        ShowMessage("同一\n");
-    }
+// TEST: compares the two files and ends with the verdict.
+void TestFiles(const char* szSrcFile, const char* szDstFile, Reporter& reporter) {
+    reporter.Message(CompareFileInfo(szSrcFile, szDstFile, reporter) != 0 ? Text::Different : Text::Same);
 }

@@ -2,21 +2,13 @@
 // whole-file copy and byte by byte through buffered binary streams.
 #include "diag/diag.h"
 
-#include "app/dialog.h"
-#include "app/report.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/replace.h"
-#include "platform/window/window.h"
-#include "res/resource.h"
 
 #include <cstdio>
 #include <string>
 
 namespace {
-
-constexpr const char* kCannotRead = "読み込み不可";
-constexpr const char* kCannotWrite = "書き込み不可";
-constexpr const char* kSameFile = "同じファイルにはコピーできません";
 
 // Closes a stream when the copy leaves early.
 struct StreamCloser {
@@ -28,51 +20,41 @@ struct StreamCloser {
 
 }  // namespace
 
-// COPY (IDC_COPY): the whole-file copy, replacing an existing destination.
-void OnCopy(HWND hDlg) {
-    char szSrcFile[kPathChars];
-    char szDstFile[kPathChars];
-    if (!ReadPathField(hDlg, IDC_SRCFILE, szSrcFile)) return;
-    if (!ReadPathField(hDlg, IDC_DSTFILE, szDstFile)) return;
+void CopyWholeFile(const char* szSrcFile, const char* szDstFile, Reporter& reporter) {
     if (CopyFileA(szSrcFile, szDstFile, FALSE)) {
-        ShowMessage("success");
+        reporter.Message(Text::Success);
     } else {
-        ReportLastError("copyfile");
+        reporter.SystemError(DialogText(Text::CopyContext));
     }
 }
 
-// CPY2 (IDC_CPY2): copies byte by byte. The bytes go to a file beside the
+// CPY2: copies byte by byte. The bytes go to a file beside the
 // destination that replaces it only when every byte was read, written and
 // flushed, so a failed copy leaves an existing destination as it was and never
 // leaves a partial one; a destination that is a device is written directly.
-void OnCpy2(HWND hDlg) {
-    char szSrcFile[kPathChars];
-    char szDstFile[kPathChars];
-    if (!ReadPathField(hDlg, IDC_SRCFILE, szSrcFile)) return;
-    if (!ReadPathField(hDlg, IDC_DSTFILE, szDstFile)) return;
-
+void CopyByteByByte(const char* szSrcFile, const char* szDstFile, Reporter& reporter) {
     FILE* pSrcFile = std::fopen(szSrcFile, "rb");
     StreamCloser srcCloser{pSrcFile};
     if (pSrcFile == nullptr) {
-        MessageBoxA(hDlg, szSrcFile, kCannotRead, MB_OK);
+        reporter.Box(szSrcFile, Text::CannotRead);
         return;
     }
     // Writing a file onto itself would empty it before the first byte is read.
     if (IsSameFile(szSrcFile, szDstFile)) {
-        const std::string text = std::string(szDstFile) + "\n" + kSameFile;
-        MessageBoxA(hDlg, text.c_str(), kCannotWrite, MB_OK);
+        const std::string text = std::string(szDstFile) + "\n" + DialogText(Text::SameFile);
+        reporter.Box(text.c_str(), Text::CannotWrite);
         return;
     }
     PendingReplace pending;
     if (!BeginReplace(szDstFile, pending)) {
-        MessageBoxA(hDlg, szDstFile, kCannotWrite, MB_OK);
+        reporter.Box(szDstFile, Text::CannotWrite);
         return;
     }
     ReplaceGuard guard(pending);
     FILE* pDstFile = std::fopen(pending.writePath.c_str(), "wb");
     StreamCloser dstCloser{pDstFile};
     if (pDstFile == nullptr) {
-        MessageBoxA(hDlg, szDstFile, kCannotWrite, MB_OK);
+        reporter.Box(szDstFile, Text::CannotWrite);
         return;
     }
 
@@ -94,12 +76,12 @@ void OnCpy2(HWND hDlg) {
     pDstFile = nullptr;
 
     if (fReadFailed) {
-        MessageBoxA(hDlg, szSrcFile, kCannotRead, MB_OK);
+        reporter.Box(szSrcFile, Text::CannotRead);
         return;
     }
     if (fWriteFailed || !CommitReplace(pending)) {
-        MessageBoxA(hDlg, szDstFile, kCannotWrite, MB_OK);
+        reporter.Box(szDstFile, Text::CannotWrite);
         return;
     }
-    ShowMessage("success");
+    reporter.Message(Text::Success);
 }

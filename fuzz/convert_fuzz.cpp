@@ -37,10 +37,8 @@ int FuzzConvert(const std::uint8_t* data, std::size_t size) {
     const auto& destination = Destinations()[data[0] % Destinations().size()];
     const std::string source = WriteScratch("convert-in.wav", data + 1, size - 1);
     const std::string output = ScratchDir() + "/convert-out.wav";
-    SilentBackend backend;
-    SetWindowBackend(&backend);
-    ConvertWave(source.c_str(), output.c_str(), reinterpret_cast<const WAVEFORMATEX*>(destination.data()));
-    SetWindowBackend(nullptr);
+    SilentReporter reporter;
+    ConvertWave(source.c_str(), output.c_str(), reinterpret_cast<const WAVEFORMATEX*>(destination.data()), reporter);
     return 0;
 }
 

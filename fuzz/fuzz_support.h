@@ -1,8 +1,8 @@
-// Shared pieces of the fuzz targets: a silent window backend that keeps the
-// label text, and a scratch file to hand arbitrary bytes to the file readers.
+// Shared pieces of the fuzz targets: a reporter that keeps quiet, and a
+// scratch file to hand arbitrary bytes to the file readers.
 #pragma once
 
-#include "platform/window/window.h"
+#include "wave/report.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -10,24 +10,16 @@
 
 namespace fuzzing {
 
-// Message boxes are counted, not shown; the source-format label is kept.
-class SilentBackend final : public WindowBackend {
+// Everything the procedures report is counted, nothing is shown.
+class SilentReporter final : public Reporter {
 public:
-    INT_PTR RunDialog(const DialogTemplate&, DLGPROC, LPARAM) override { return -1; }
-    HWND ControlHandle(HWND, int id) override { return reinterpret_cast<HWND>(static_cast<std::intptr_t>(id)); }
-    std::string ControlText(HWND) override { return label; }
-    bool SetControlText(HWND, std::string_view text) override {
-        label = text;
-        return true;
-    }
-    HWND SetFocus(HWND) override { return nullptr; }
-    void EndDialog(HWND, INT_PTR) override {}
-    void MessageBox(HWND, std::string_view, std::string_view, UINT) override { ++boxes; }
-    std::optional<std::string> PickFile(const FilePickerRequest&) override { return std::nullopt; }
-    std::optional<FormatChoice> ChooseFormat(HWND, const FormatChooserModel&) override { return std::nullopt; }
+    void Message(Text, unsigned long) override { ++reports; }
+    void ShowText(const char*) override { ++reports; }
+    void Box(const char*, Text) override { ++reports; }
+    LONG SystemError(const char*) override { return ++reports; }
+    void FailedCheck(Text, const char*, const char*, int) override { ++reports; }
 
-    std::string label;
-    int boxes = 0;
+    int reports = 0;
 };
 
 // A per-process scratch folder (under TMPDIR, or /dev/shm when it exists).

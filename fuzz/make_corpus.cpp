@@ -70,14 +70,13 @@ int main(int argc, char** argv) {
     acm::QuietCodecLog();
     const auto source = TestSource();
     const std::string sourcePath = fuzzing::WriteScratch("corpus-source.wav", source.data(), source.size());
-    fuzzing::SilentBackend backend;
-    SetWindowBackend(&backend);
+    fuzzing::SilentReporter reporter;
 
     int written = 0;
     for (const acm::CatalogueTag* tag : acm::ChooserTags()) {
         for (const acm::CatalogueFormat& format : tag->formats) {
             const std::string out = fuzzing::ScratchDir() + "/corpus-out.wav";
-            if (ConvertWave(sourcePath.c_str(), out.c_str(), &format.Header()) != 0) {
+            if (ConvertWave(sourcePath.c_str(), out.c_str(), &format.Header(), reporter) != 0) {
                 std::fprintf(stderr, "cannot make %s %s\n", tag->name.c_str(), format.name.c_str());
                 continue;
             }
@@ -107,7 +106,6 @@ int main(int argc, char** argv) {
             ++written;
         }
     }
-    SetWindowBackend(nullptr);
     std::printf("%d inputs written to %s\n", written, dir.c_str());
     return written > 0 ? 0 : 1;
 }

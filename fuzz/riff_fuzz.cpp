@@ -7,10 +7,9 @@ namespace fuzzing {
 
 int FuzzRiff(const std::uint8_t* data, std::size_t size) {
     const std::string path = WriteScratch("riff.wav", data, size);
-    SilentBackend backend;
-    SetWindowBackend(&backend);
-    ShowSourceFormat(path.c_str(), reinterpret_cast<HWND>(1));
-    SetWindowBackend(nullptr);
+    SilentReporter reporter;
+    std::string description;
+    DescribeSourceFormat(path.c_str(), reporter, description);
 
     // Walk the chunks at the top level and inside the form, as far as they go.
     if (HMMIO h = mmioOpenA(path.c_str(), nullptr, MMIO_READ)) {
@@ -22,6 +21,10 @@ int FuzzRiff(const std::uint8_t* data, std::size_t size) {
                 mmioRead(h, buf, sizeof buf);
                 if (mmioAscend(h, &chunk, 0) != 0) break;
             }
+            // And the search the source reader makes, from the form's first chunk.
+            mmioSeek(h, 12, SEEK_SET);
+            chunk.ckid = mmioFOURCC('d', 'a', 't', 'a');
+            mmioDescend(h, &chunk, &form, MMIO_FINDCHUNK);
         }
         mmioClose(h, 0);
     }

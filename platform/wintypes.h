@@ -2,6 +2,7 @@
 // Linux is LP64, so "long" is 64 bits here; the record types use fixed widths.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
@@ -20,6 +21,9 @@ using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
 using MMRESULT = std::uint32_t;
 using FOURCC = std::uint32_t;
+
+// Path buffers hold the platform's path limit; a longer path is refused, never cut.
+constexpr int kPathChars = PATH_MAX;
 
 struct HWND__;
 using HWND = HWND__*;

@@ -1,14 +1,11 @@
 // Converting a source WAVE file into a new WAVE file through one codec stream.
 #include "wave/convert.h"
 
-#include "app/report.h"
 #include "platform/kernel/lasterror.h"
 #include "platform/kernel/replace.h"
-#include "wave/messages.h"
 #include "wave/waveio.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -31,39 +28,37 @@ using ConversionStream = std::unique_ptr<HACMSTREAM__, StreamCloser>;
 struct PreparedHeader {
     HACMSTREAM has = nullptr;
     ACMSTREAMHEADER* pash = nullptr;
-    ~PreparedHeader() {
-        if (has != nullptr) acmStreamUnprepareHeader(has, pash, 0);
-    }
+    ~PreparedHeader() { Unprepare(); }
     void Unprepare() {
         if (has != nullptr) acmStreamUnprepareHeader(has, pash, 0);
         has = nullptr;
     }
 };
 
-void ShowWaveMessage(WaveMessage id) { ShowMessage(WaveMessageText(id)); }
-
-void ShowCodecFailure(WaveMessage id, MMRESULT mmr) {
-    std::snprintf(szMessage, sizeof szMessage, WaveMessageText(id), static_cast<unsigned>(mmr));
-    ShowMessage(szMessage);
-}
+// The destination's three chunks, in the order they are opened.
+struct DestinationChunks {
+    MMCKINFO DstWaveFile{};
+    MMCKINFO DstWaveFmt{};
+    MMCKINFO DstWaveData{};
+};
 
 // A write to the destination failed outside the data loop (chunk headers,
 // size patches, the final close): a full disk says so, anything else shows
 // the system's code.
-void ReportWriteFailure() {
+void ReportWriteFailure(Reporter& reporter) {
     if (GetLastError() == ERROR_DISK_FULL) {
-        ShowWaveMessage(WaveMessage::DiskFull);
+        reporter.Message(Text::DiskFull);
     } else {
-        ReportLastError(WaveMessageText(WaveMessage::WriteContext));
+        reporter.SystemError(DialogText(Text::WriteContext));
     }
 }
 
 // A codec-service result that ends the conversion: the five named failures
 // show their name, any other nonzero code the generic text with the code.
-bool CodecFailed(MMRESULT mmr, WaveMessage other) {
-    if (CheckMmResult(mmr)) return true;
+bool CodecFailed(MMRESULT mmr, Text other, Reporter& reporter) {
+    if (CheckMmResult(mmr, reporter)) return true;
     if (mmr != 0) {
-        ShowCodecFailure(other, mmr);
+        reporter.Message(other, mmr);
         return true;
     }
     return false;
@@ -75,65 +70,143 @@ std::uint64_t SourceDataPresent(HMMIO hSrcWaveFile, const MMCKINFO& SrcWaveData)
     const std::int64_t cbFile = mmioSeek(hSrcWaveFile, 0, SEEK_END);
     mmioSeek(hSrcWaveFile, SrcWaveData.dwDataOffset, SEEK_SET);
     if (cbFile < 0) return SrcWaveData.cksize64;
-    const std::uint64_t cbAfter = static_cast<std::uint64_t>(cbFile) - std::min<std::uint64_t>(cbFile, SrcWaveData.dwDataOffset);
-    return std::min(SrcWaveData.cksize64, cbAfter);
+    const auto cbEnd = static_cast<std::uint64_t>(cbFile);
+    return std::min(SrcWaveData.cksize64, cbEnd - std::min<std::uint64_t>(cbEnd, SrcWaveData.dwDataOffset));
+}
+
+// Writes the RIFF form (RF64 when the output may pass 4 GiB), the format
+// chunk holding pwfxDst, and the head of the data chunk.
+bool WriteDestinationHead(HMMIO hDstWaveFile, const WAVEFORMATEX* pwfxDst, bool fRf64, DestinationChunks& dst,
+                          Reporter& reporter) {
+    const LONG cbwfxDst = static_cast<LONG>(sizeof(WAVEFORMATEX) + pwfxDst->cbSize);
+    dst.DstWaveFile.fccType = mmioStringToFOURCC("WAVE", 0);
+    dst.DstWaveFmt.ckid = mmioStringToFOURCC("fmt ", 0);
+    dst.DstWaveData.ckid = mmioStringToFOURCC("data", 0);
+    if (mmioCreateChunk(hDstWaveFile, &dst.DstWaveFile, fRf64 ? MMIO_CREATERF64 : MMIO_CREATERIFF) != 0 ||
+        mmioCreateChunk(hDstWaveFile, &dst.DstWaveFmt, 0) != 0 ||
+        mmioWrite(hDstWaveFile, reinterpret_cast<const char*>(pwfxDst), cbwfxDst) != cbwfxDst ||
+        mmioAscend(hDstWaveFile, &dst.DstWaveFmt, 0) != 0 || mmioCreateChunk(hDstWaveFile, &dst.DstWaveData, 0) != 0) {
+        ReportWriteFailure(reporter);
+        return false;
+    }
+    return true;
 }
 
 // Appends the codec's output of one pass to the data chunk. Only a plain RIFF
 // form has a 4 GiB limit.
-bool AppendOutput(HMMIO hDstWaveFile, const MMCKINFO& DstWaveFile, const MMCKINFO& DstWaveData,
-                  const ACMSTREAMHEADER& ash, std::uint64_t& cbDataWritten) {
+bool AppendOutput(HMMIO hDstWaveFile, const DestinationChunks& dst, const ACMSTREAMHEADER& ash,
+                  std::uint64_t& cbDataWritten, Reporter& reporter) {
     const DWORD cbUsed = std::min(ash.cbDstLengthUsed, ash.cbDstLength);
     if (cbUsed == 0) return true;
-    const bool fRiff = DstWaveFile.ckid == mmioFOURCC('R', 'I', 'F', 'F');
-    if (fRiff && !DataFitsRiffForm(DstWaveData.dwDataOffset, cbDataWritten + cbUsed)) {
-        ShowWaveMessage(WaveMessage::TooLarge);
+    const bool fRiff = dst.DstWaveFile.ckid == mmioFOURCC('R', 'I', 'F', 'F');
+    if (fRiff && !DataFitsRiffForm(dst.DstWaveData.dwDataOffset, cbDataWritten + cbUsed)) {
+        reporter.Message(Text::TooLarge);
         return false;
     }
     const LONG cbWritten = mmioWrite(hDstWaveFile, reinterpret_cast<const char*>(ash.pbDst), static_cast<LONG>(cbUsed));
     if (cbWritten != static_cast<LONG>(cbUsed)) {
-        ShowWaveMessage(WaveMessage::DiskFull);
+        reporter.Message(Text::DiskFull);
         return false;
     }
     cbDataWritten += cbUsed;
     return true;
 }
 
-}  // namespace
+// The passes: one read, one conversion and one write each, until the data
+// chunk or the file ends, whichever comes first; then the codec is drained of
+// what it still holds (partial frames, resampler delay). The reporter hears
+// the progress after every pass and may stop the conversion.
+bool ConvertData(HMMIO hSrcWaveFile, std::uint64_t cbData, HACMSTREAM has, ACMSTREAMHEADER& ash, HMMIO hDstWaveFile,
+                 const DestinationChunks& dst, Reporter& reporter) {
+    const DWORD cbReadMax = std::min<DWORD>(ash.cbSrcLength, 0x7FFFFFFF);
+    std::uint64_t cbRemaining = cbData;
+    std::uint64_t cbDataWritten = 0;
+    while (cbRemaining > 0) {
+        const DWORD cbRead = static_cast<DWORD>(std::min<std::uint64_t>(cbReadMax, cbRemaining));
+        const LONG cbGot = mmioRead(hSrcWaveFile, reinterpret_cast<char*>(ash.pbSrc), static_cast<LONG>(cbRead));
+        if (cbGot < 0) {
+            reporter.Message(Text::ReadError);
+            return false;
+        }
+        if (cbGot == 0) break;
+        cbRemaining -= static_cast<DWORD>(cbGot);
 
-bool CheckMmResult(MMRESULT mmr) {
-    const char* name = nullptr;
-    switch (mmr) {
-        case MMSYSERR_INVALHANDLE: name = "MMSYSERR_INVALHANDLE"; break;
-        case MMSYSERR_NOMEM: name = "MMSYSERR_NOMEM"; break;
-        case MMSYSERR_INVALFLAG: name = "MMSYSERR_INVALFLAG"; break;
-        case MMSYSERR_INVALPARAM: name = "MMSYSERR_INVALPARAM"; break;
-        case ACMERR_NOTPOSSIBLE: name = "ACMERR_NOTPOSSIBLE"; break;
-        default: return false;
+        ash.cbSrcLength = static_cast<DWORD>(cbGot);
+        ash.cbSrcLengthUsed = 0;
+        ash.cbDstLengthUsed = 0;
+        if (CodecFailed(acmStreamConvert(has, &ash, 0), Text::CodecFailed, reporter)) return false;
+        if (!AppendOutput(hDstWaveFile, dst, ash, cbDataWritten, reporter)) return false;
+        if (!reporter.Progress(cbData - cbRemaining, cbData)) {
+            reporter.Message(Text::Cancelled);
+            return false;
+        }
+        if (static_cast<DWORD>(cbGot) < cbRead) break;
     }
-    ShowMessage(name);
+    for (;;) {
+        ash.cbSrcLength = 0;
+        ash.cbSrcLengthUsed = 0;
+        ash.cbDstLengthUsed = 0;
+        if (CodecFailed(acmStreamConvert(has, &ash, ACM_STREAMCONVERTF_END), Text::CodecFailed, reporter)) return false;
+        if (ash.cbDstLengthUsed == 0) return true;
+        if (!AppendOutput(hDstWaveFile, dst, ash, cbDataWritten, reporter)) return false;
+    }
+}
+
+// Leaves the destination's chunks (their sizes are written), closes both
+// files and puts the finished file in the destination's place.
+bool FinishDestination(MmioFile& hSrcWaveFile, MmioFile& hDstWaveFile, DestinationChunks& dst,
+                       PendingReplace& pending, Reporter& reporter) {
+    if (mmioAscend(hDstWaveFile.get(), &dst.DstWaveData, 0) != 0 ||
+        mmioAscend(hDstWaveFile.get(), &dst.DstWaveFile, 0) != 0) {
+        ReportWriteFailure(reporter);
+        return false;
+    }
+    mmioClose(hSrcWaveFile.release(), 0);
+    if (mmioClose(hDstWaveFile.release(), 0) != 0) {
+        ReportWriteFailure(reporter);
+        return false;
+    }
+    if (!CommitReplace(pending)) {
+        reporter.SystemError(DialogText(Text::ReplaceContext));
+        return false;
+    }
     return true;
 }
 
-int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEFORMATEX* pwfxDst) {
+}  // namespace
+
+bool CheckMmResult(MMRESULT mmr, Reporter& reporter) {
+    switch (mmr) {
+    case MMSYSERR_INVALHANDLE: reporter.Message(Text::InvalidHandle); return true;
+    case MMSYSERR_NOMEM: reporter.Message(Text::NoMemory); return true;
+    case MMSYSERR_INVALFLAG: reporter.Message(Text::InvalidFlag); return true;
+    case MMSYSERR_INVALPARAM: reporter.Message(Text::InvalidParam); return true;
+    case ACMERR_NOTPOSSIBLE: reporter.Message(Text::NotPossible); return true;
+    default: return false;
+    }
+}
+
+int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEFORMATEX* pwfxDst,
+                Reporter& reporter) {
     // Declared in the order of acquisition, so that leaving early releases the
     // stream header, buffers and stream before the chunks' files, and removes
     // the unfinished destination last.
     MmioFile hSrcWaveFile(mmioOpenA(sourcePath, nullptr, MMIO_READ));
-    REQUIRE(hSrcWaveFile, -1);
+    REQUIRE(reporter, CannotOpenSource, hSrcWaveFile, -1);
 
     MMCKINFO SrcWaveFile{};
     MMCKINFO SrcWaveFmt{};
     MMCKINFO SrcWaveData{};
     FormatBlock pwfxSrc;
-    if (!ReadSourceFormat(hSrcWaveFile.get(), SrcWaveFile, SrcWaveFmt, pwfxSrc)) return -1;
+    if (!ReadSourceFormat(hSrcWaveFile.get(), SrcWaveFile, SrcWaveFmt, pwfxSrc, reporter)) return -1;
 
     // The first "data" chunk after the format chunk; fact, LIST, PEAK and the
     // like between them are skipped.
     SrcWaveData.ckid = mmioFOURCC('d', 'a', 't', 'a');
     mmioDescend(hSrcWaveFile.get(), &SrcWaveData, &SrcWaveFile, MMIO_FINDCHUNK);
-    REQUIRE(SrcWaveData.ckid==mmioStringToFOURCC("data",0), -1);
-    REQUIRE(pwfxDst, -1);
+    REQUIRE(reporter, NoDataChunk, SrcWaveData.ckid==mmioStringToFOURCC("data",0), -1);
+    REQUIRE(reporter, NoDestinationFormat, pwfxDst, -1);
+    const std::uint64_t cbData = SourceDataPresent(hSrcWaveFile.get(), SrcWaveData);
 
     // The file written is a temporary one beside the destination, put in its
     // place only when the conversion is complete.
@@ -142,44 +215,32 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
     MmioFile hDstWaveFile(BeginReplace(destinationPath, pending)
                               ? mmioOpenA(pending.writePath.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE)
                               : nullptr);
-    REQUIRE(hDstWaveFile, -1);
+    REQUIRE(reporter, CannotCreateDestination, hDstWaveFile, -1);
+    reporter.Writing(pending.writePath.c_str());
 
-    MMCKINFO DstWaveFile{};
-    MMCKINFO DstWaveFmt{};
-    MMCKINFO DstWaveData{};
-    const LONG cbwfxDst = static_cast<LONG>(sizeof(WAVEFORMATEX) + pwfxDst->cbSize);
     // An output that may pass what a RIFF form holds is an RF64 form from the start.
-    const bool fRf64 = OutputMayPassRiffLimit(*pwfxSrc.get(), *pwfxDst, SourceDataPresent(hSrcWaveFile.get(), SrcWaveData));
-    DstWaveFile.fccType = mmioStringToFOURCC("WAVE", 0);
-    DstWaveFmt.ckid = mmioStringToFOURCC("fmt ", 0);
-    DstWaveData.ckid = mmioStringToFOURCC("data", 0);
-    if (mmioCreateChunk(hDstWaveFile.get(), &DstWaveFile, fRf64 ? MMIO_CREATERF64 : MMIO_CREATERIFF) != 0 ||
-        mmioCreateChunk(hDstWaveFile.get(), &DstWaveFmt, 0) != 0 ||
-        mmioWrite(hDstWaveFile.get(), reinterpret_cast<const char*>(pwfxDst), cbwfxDst) != cbwfxDst ||
-        mmioAscend(hDstWaveFile.get(), &DstWaveFmt, 0) != 0 ||
-        mmioCreateChunk(hDstWaveFile.get(), &DstWaveData, 0) != 0) {
-        ReportWriteFailure();
-        return -1;
-    }
+    DestinationChunks dst;
+    const bool fRf64 = OutputMayPassRiffLimit(*pwfxSrc.get(), *pwfxDst, cbData);
+    if (!WriteDestinationHead(hDstWaveFile.get(), pwfxDst, fRf64, dst, reporter)) return -1;
 
     HACMSTREAM has = nullptr;
     MMRESULT mmr = acmStreamOpen(&has, nullptr, pwfxSrc.get(), pwfxDst, nullptr, 0, 0, ACM_STREAMOPENF_NONREALTIME);
-    if (CodecFailed(mmr, WaveMessage::StreamOpenFailed)) return -1;
+    if (CodecFailed(mmr, Text::StreamOpenFailed, reporter)) return -1;
     ConversionStream stream(has);
 
     const DWORD cbDst = DestinationBufferSize(pwfxDst->nBlockAlign);
     DWORD cbSrc = 0;
     mmr = acmStreamSize(has, cbDst, &cbSrc, ACM_STREAMSIZEF_DESTINATION);
-    if (CheckMmResult(mmr)) return -1;
+    if (CheckMmResult(mmr, reporter)) return -1;
     if (mmr != 0 || cbDst == 0 || cbSrc == 0) {
-        ShowWaveMessage(WaveMessage::NoBufferSize);
+        reporter.Message(Text::NoBufferSize);
         return -1;
     }
 
     ConversionBuffer pbDst = AllocateBuffer(cbDst);
     ConversionBuffer pbSrc = AllocateBuffer(cbSrc);
     if (!pbDst || !pbSrc) {
-        ShowWaveMessage(WaveMessage::OutOfMemory);
+        reporter.Message(Text::OutOfMemory);
         return -1;
     }
 
@@ -189,65 +250,17 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
     ash.cbSrcLength = cbSrc;
     ash.pbDst = pbDst.get();
     ash.cbDstLength = cbDst;
-    mmr = acmStreamPrepareHeader(has, &ash, 0);
-    if (CodecFailed(mmr, WaveMessage::CodecFailed)) return -1;
+    if (CodecFailed(acmStreamPrepareHeader(has, &ash, 0), Text::CodecFailed, reporter)) return -1;
     PreparedHeader prepared{has, &ash};
 
-    // One read, one conversion and one write per pass, until the data chunk
-    // or the file ends, whichever comes first.
-    std::uint64_t cbRemaining = SrcWaveData.cksize64;
-    std::uint64_t cbDataWritten = 0;
-    const DWORD cbReadMax = std::min<DWORD>(cbSrc, 0x7FFFFFFF);
-    while (cbRemaining > 0) {
-        const DWORD cbRead = static_cast<DWORD>(std::min<std::uint64_t>(cbReadMax, cbRemaining));
-        const LONG cbGot = mmioRead(hSrcWaveFile.get(), reinterpret_cast<char*>(pbSrc.get()), static_cast<LONG>(cbRead));
-        if (cbGot < 0) {
-            ShowWaveMessage(WaveMessage::ReadError);
-            return -1;
-        }
-        if (cbGot == 0) break;
-        cbRemaining -= static_cast<DWORD>(cbGot);
-
-        ash.cbSrcLength = static_cast<DWORD>(cbGot);
-        ash.cbSrcLengthUsed = 0;
-        ash.cbDstLengthUsed = 0;
-        mmr = acmStreamConvert(has, &ash, 0);
-        if (CodecFailed(mmr, WaveMessage::CodecFailed)) return -1;
-        if (!AppendOutput(hDstWaveFile.get(), DstWaveFile, DstWaveData, ash, cbDataWritten)) return -1;
-        if (static_cast<DWORD>(cbGot) < cbRead) break;
-    }
-
-    // Drain what the codec still holds (partial frames, resampler delay).
-    for (;;) {
-        ash.cbSrcLength = 0;
-        ash.cbSrcLengthUsed = 0;
-        ash.cbDstLengthUsed = 0;
-        mmr = acmStreamConvert(has, &ash, ACM_STREAMCONVERTF_END);
-        if (CodecFailed(mmr, WaveMessage::CodecFailed)) return -1;
-        if (ash.cbDstLengthUsed == 0) break;
-        if (!AppendOutput(hDstWaveFile.get(), DstWaveFile, DstWaveData, ash, cbDataWritten)) return -1;
-    }
+    if (!ConvertData(hSrcWaveFile.get(), cbData, has, ash, hDstWaveFile.get(), dst, reporter)) return -1;
 
     prepared.Unprepare();
     pbSrc.reset();
     pbDst.reset();
-    mmr = acmStreamClose(stream.release(), 0);
-    if (CodecFailed(mmr, WaveMessage::CodecFailed)) return -1;
+    if (CodecFailed(acmStreamClose(stream.release(), 0), Text::CodecFailed, reporter)) return -1;
 
     mmioAscend(hSrcWaveFile.get(), &SrcWaveData, 0);
     mmioAscend(hSrcWaveFile.get(), &SrcWaveFile, 0);
-    if (mmioAscend(hDstWaveFile.get(), &DstWaveData, 0) != 0 || mmioAscend(hDstWaveFile.get(), &DstWaveFile, 0) != 0) {
-        ReportWriteFailure();
-        return -1;
-    }
-    mmioClose(hSrcWaveFile.release(), 0);
-    if (mmioClose(hDstWaveFile.release(), 0) != 0) {
-        ReportWriteFailure();
-        return -1;
-    }
-    if (!CommitReplace(pending)) {
-        ReportLastError(WaveMessageText(WaveMessage::ReplaceContext));
-        return -1;
-    }
-    return 0;
+    return FinishDestination(hSrcWaveFile, hDstWaveFile, dst, pending, reporter) ? 0 : -1;
 }

@@ -3,17 +3,32 @@
 
 #include "platform/acm/acm.h"
 #include "platform/wintypes.h"
+#include "wave/report.h"
 
-// Writes the tag name and format name of the file's format into the dialog's
-// source-format label. A file that cannot be opened changes nothing.
-void ShowSourceFormat(const char* path, HWND hDlg);
+#include <string>
+
+enum class SourceFormat {
+    Described,    // the description holds the tag name and the format name
+    NotOpened,    // the file cannot be opened; nothing was reported
+    FailedCheck,  // the file is no WAVE file this reader takes; the reporter heard why
+};
+
+// Names the format the source file holds: the format tag's name, a blank and
+// the format's name ("unknown" for either the codec service cannot name).
+//   [in]  path         the source file
+//   [in]  reporter     hears of a failed check
+//   [out] description  the text, when the result is Described
+SourceFormat DescribeSourceFormat(const char* path, Reporter& reporter, std::string& description);
 
 // Converts the source WAVE file into destination in the format pwfxDst.
 // Returns 0 when the conversion completed and the destination is in place;
-// otherwise the failure has been shown, nothing was left behind and an
-// existing destination is as it was.
-int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEFORMATEX* pwfxDst);
+// otherwise the failure has been reported, nothing was left behind and an
+// existing destination is as it was. The reporter hears the conversion's
+// progress and may stop it.
+int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEFORMATEX* pwfxDst,
+                Reporter& reporter);
 
-// Shows the name of the five codec-service failures the program tells apart and
-// returns true for them (the caller abandons); returns false for every other code.
-bool CheckMmResult(MMRESULT mmr);
+// Reports the name of the five codec-service failures the program tells apart
+// and returns true for them (the caller abandons); returns false for every
+// other code.
+bool CheckMmResult(MMRESULT mmr, Reporter& reporter);

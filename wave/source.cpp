@@ -1,7 +1,4 @@
 // Reading the head of a source WAVE file and describing its format.
-#include "app/report.h"
-#include "platform/window/window.h"
-#include "res/resource.h"
 #include "wave/convert.h"
 #include "wave/waveio.h"
 
@@ -9,18 +6,19 @@
 #include <cstdio>
 #include <cstring>
 
-bool ReadSourceFormat(HMMIO hSrcWaveFile, MMCKINFO& SrcWaveFile, MMCKINFO& SrcWaveFmt, FormatBlock& pwfxSrc) {
+bool ReadSourceFormat(HMMIO hSrcWaveFile, MMCKINFO& SrcWaveFile, MMCKINFO& SrcWaveFmt, FormatBlock& pwfxSrc,
+                      Reporter& reporter) {
     mmioDescend(hSrcWaveFile, &SrcWaveFile, nullptr, 0);
-    REQUIRE(SrcWaveFile.ckid==mmioStringToFOURCC("RIFF",MMIO_TOUPPER), false);
-    REQUIRE(SrcWaveFile.fccType==mmioStringToFOURCC("WAVE",MMIO_TOUPPER), false);
+    REQUIRE(reporter, NotRiffWave, SrcWaveFile.ckid==mmioStringToFOURCC("RIFF",MMIO_TOUPPER), false);
+    REQUIRE(reporter, NotRiffWave, SrcWaveFile.fccType==mmioStringToFOURCC("WAVE",MMIO_TOUPPER), false);
 
     // The first "fmt " chunk of the form, wherever it stands: chunks before it
     // (JUNK, LIST, bext, ds64, ...) are skipped.
     SrcWaveFmt.ckid = mmioFOURCC('f', 'm', 't', ' ');
     mmioDescend(hSrcWaveFile, &SrcWaveFmt, &SrcWaveFile, MMIO_FINDCHUNK);
-    REQUIRE(SrcWaveFmt.ckid==mmioStringToFOURCC("fmt ",0), false);
+    REQUIRE(reporter, NoFormatChunk, SrcWaveFmt.ckid==mmioStringToFOURCC("fmt ",0), false);
     // No format block is longer than a WAVEFORMATEX with 65535 extra bytes.
-    REQUIRE(SrcWaveFmt.cksize<=sizeof(WAVEFORMATEX)+0xFFFF, false);
+    REQUIRE(reporter, FormatChunkTooLarge, SrcWaveFmt.cksize<=sizeof(WAVEFORMATEX)+0xFFFF, false);
 
     // The block is never shorter than a WAVEFORMATEX; bytes the chunk or the
     // file does not hold stay zero, so a 16-byte PCM chunk gets cbSize 0.
@@ -56,14 +54,16 @@ bool OutputMayPassRiffLimit(const WAVEFORMATEX& wfxSrc, const WAVEFORMATEX& wfxD
     return static_cast<double>(cbSrcData) * ratio * kMargin + kHeadroom > 0xFFFFFFFFu;
 }
 
-void ShowSourceFormat(const char* path, HWND hDlg) {
+SourceFormat DescribeSourceFormat(const char* path, Reporter& reporter, std::string& description) {
     MmioFile hSrcWaveFile(mmioOpenA(path, nullptr, MMIO_READ));
-    if (!hSrcWaveFile) return;
+    if (!hSrcWaveFile) return SourceFormat::NotOpened;
 
     MMCKINFO SrcWaveFile{};
     MMCKINFO SrcWaveFmt{};
     FormatBlock pwfxSrc;
-    if (!ReadSourceFormat(hSrcWaveFile.get(), SrcWaveFile, SrcWaveFmt, pwfxSrc)) return;
+    if (!ReadSourceFormat(hSrcWaveFile.get(), SrcWaveFile, SrcWaveFmt, pwfxSrc, reporter)) {
+        return SourceFormat::FailedCheck;
+    }
 
     ACMFORMATTAGDETAILSA aftd{};
     aftd.cbStruct = sizeof aftd;
@@ -72,7 +72,7 @@ void ShowSourceFormat(const char* path, HWND hDlg) {
         std::snprintf(szMessage, sizeof szMessage, "%.*s", static_cast<int>(sizeof aftd.szFormatTag),
                       aftd.szFormatTag);
     } else {
-        std::snprintf(szMessage, sizeof szMessage, "unknown");
+        std::snprintf(szMessage, sizeof szMessage, "%s", DialogText(Text::Unknown));
     }
     std::strncat(szMessage, " ", sizeof szMessage - std::strlen(szMessage) - 1);
 
@@ -81,11 +81,13 @@ void ShowSourceFormat(const char* path, HWND hDlg) {
     afd.dwFormatTag = pwfxSrc.get()->wFormatTag;
     afd.pwfx = pwfxSrc.get();
     afd.cbwfx = pwfxSrc.size();
-    char szFormat[ACMFORMATDETAILS_FORMAT_CHARS + 1] = "unknown";
+    const char* szFormat = DialogText(Text::Unknown);
     if (acmFormatDetailsA(nullptr, &afd, ACM_FORMATDETAILSF_FORMAT) == 0) {
-        std::snprintf(szFormat, sizeof szFormat, "%.*s", static_cast<int>(sizeof afd.szFormat), afd.szFormat);
+        afd.szFormat[sizeof afd.szFormat - 1] = '\0';
+        szFormat = afd.szFormat;
     }
     std::strncat(szMessage, szFormat, sizeof szMessage - std::strlen(szMessage) - 1);
 
-    SetDlgItemTextA(hDlg, IDC_SRCFORMAT, szMessage);
+    description = szMessage;
+    return SourceFormat::Described;
 }

@@ -5,6 +5,7 @@
 #include "platform/acm/acm.h"
 #include "platform/mmio/mmio.h"
 #include "platform/wintypes.h"
+#include "wave/report.h"
 
 #include <cstdint>
 #include <memory>
@@ -32,11 +33,13 @@ constexpr DWORD kMaxFormatChunk = sizeof(WAVEFORMATEX) + 0xFFFF;
 // Enters the RIFF form and the format chunk of an open source file, checks
 // both, reads the format block into pwfxSrc and leaves the format chunk.
 // A failed check has been reported when it returns false.
+//   [in]  reporter      hears of a failed check
 //   [in]  hSrcWaveFile  source opened for reading, positioned at its start
 //   [out] SrcWaveFile   the RIFF form's record
 //   [out] SrcWaveFmt    the format chunk's record
 //   [out] pwfxSrc       the format block
-bool ReadSourceFormat(HMMIO hSrcWaveFile, MMCKINFO& SrcWaveFile, MMCKINFO& SrcWaveFmt, FormatBlock& pwfxSrc);
+bool ReadSourceFormat(HMMIO hSrcWaveFile, MMCKINFO& SrcWaveFile, MMCKINFO& SrcWaveFmt, FormatBlock& pwfxSrc,
+                      Reporter& reporter);
 
 // Destination buffer size D for a destination block alignment: 4096 blocks
 // when a block is at most 4 bytes long, 32 blocks when it is longer.

@@ -47,7 +47,8 @@ TEST_F(ReportTest, ErrnoMapping) {
 }
 
 int GuardedProcedure(bool condition, int* reached) {
-    REQUIRE(condition, -1);
+    DialogReporter reporter(nullptr);
+    REQUIRE(reporter, NotRiffWave, condition, -1);
     *reached = 1;
     return 0;
 }

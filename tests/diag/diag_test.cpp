@@ -1,6 +1,7 @@
 // TEST, COPY and CPY2: the boxes they show, their verdicts and the files they leave.
 #include "diag/diag.h"
 
+#include "app/dialog.h"
 #include "app/report.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/kernel_testing.h"
@@ -190,7 +191,7 @@ TEST_F(Diag, HardLinksAreTheSameFile) {
     const std::string b = dir.file("b");
     WriteText(a, "linked");
     ASSERT_EQ(::link(a.c_str(), b.c_str()), 0);
-    EXPECT_EQ(CompareFileInfo(a.c_str(), b.c_str()), 0);
+    EXPECT_EQ(CompareFileInfo(a.c_str(), b.c_str(), testsupport::BoxReporter()), 0);
     const auto texts = backend.Texts();
     ASSERT_EQ(texts.size(), 12u);
     const struct stat st = StatOf(a);
@@ -210,7 +211,7 @@ TEST_F(Diag, ACopyIsADifferentFile) {
     EXPECT_EQ(Slice(texts, 5, 7), FieldBoxes(StatOf(a), StatOf(b)));
     EXPECT_NE(texts[11], Format("idx 2=%lu %lu", 0, 0));
     EXPECT_EQ(texts[12], "違う\n");
-    EXPECT_EQ(CompareFileInfo(a.c_str(), b.c_str()), 3);
+    EXPECT_EQ(CompareFileInfo(a.c_str(), b.c_str(), testsupport::BoxReporter()), 3);
 }
 
 TEST_F(Diag, OpenFailuresEndEarly) {
@@ -233,7 +234,7 @@ TEST_F(Diag, OpenFailuresEndEarly) {
     };
     for (const Case& c : cases) {
         backend.boxes.clear();
-        EXPECT_EQ(CompareFileInfo(c.first.c_str(), c.second.c_str()), c.result) << c.first << " " << c.second;
+        EXPECT_EQ(CompareFileInfo(c.first.c_str(), c.second.c_str(), testsupport::BoxReporter()), c.result) << c.first << " " << c.second;
         backend.boxes.clear();
         Fields(c.first, c.second);
         OnTest(kDialog);
@@ -247,7 +248,7 @@ TEST_F(Diag, LargeSparseFileShowsBothHalves) {
     const std::string file = dir.file("big");
     WriteText(file, "");
     ASSERT_EQ(::truncate(file.c_str(), (off_t{4} << 30) + 7), 0);
-    EXPECT_EQ(CompareFileInfo(file.c_str(), file.c_str()), 0);
+    EXPECT_EQ(CompareFileInfo(file.c_str(), file.c_str(), testsupport::BoxReporter()), 0);
     const auto texts = backend.Texts();
     ASSERT_EQ(texts.size(), 12u);
     EXPECT_EQ(texts[7], "sizhi=1 1");
@@ -258,7 +259,7 @@ TEST_F(Diag, ReadOnlyAndUnreadableFilesAreCompared) {
     const std::string file = dir.file("locked");
     WriteText(file, "x");
     ASSERT_EQ(::chmod(file.c_str(), 0), 0);
-    EXPECT_EQ(CompareFileInfo(file.c_str(), file.c_str()), 0);
+    EXPECT_EQ(CompareFileInfo(file.c_str(), file.c_str(), testsupport::BoxReporter()), 0);
     const auto texts = backend.Texts();
     ASSERT_EQ(texts.size(), 12u);
     EXPECT_EQ(texts[5], "attr =1 1");
@@ -279,7 +280,7 @@ TEST_F(Diag, LastAccessTimeAloneDoesNotDecide) {
         const struct timespec times[2] = {{1'015'323'630, 456'000'000}, {0, UTIME_OMIT}};
         ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
     };
-    EXPECT_EQ(CompareFileInfo(file.c_str(), file.c_str()), 0);
+    EXPECT_EQ(CompareFileInfo(file.c_str(), file.c_str(), testsupport::BoxReporter()), 0);
     const auto texts = backend.Texts();
     ASSERT_EQ(texts.size(), 12u);
     const auto nl = texts[3].find('\n');
@@ -299,7 +300,7 @@ TEST_F(Diag, UnreadableRecordsKeepTheirFills) {
 
     // First record unreadable: zeros, shown as the zero stamp and 0 values.
     SetFileInformationFailureForTesting(1, ERROR_ACCESS_DENIED);
-    EXPECT_EQ(CompareFileInfo(file.c_str(), file.c_str()), 3);
+    EXPECT_EQ(CompareFileInfo(file.c_str(), file.c_str(), testsupport::BoxReporter()), 3);
     auto texts = backend.Texts();
     ASSERT_EQ(texts.size(), 13u);
     EXPECT_EQ(texts[1], "GetFileInfo 1: error=5");
@@ -316,7 +317,7 @@ TEST_F(Diag, UnreadableRecordsKeepTheirFills) {
     // Second record unreadable: all 0xFF, refused by the conversion, 4294967295 values.
     backend.boxes.clear();
     SetFileInformationFailureForTesting(2, ERROR_INVALID_HANDLE);
-    EXPECT_EQ(CompareFileInfo(file.c_str(), file.c_str()), 3);
+    EXPECT_EQ(CompareFileInfo(file.c_str(), file.c_str(), testsupport::BoxReporter()), 3);
     texts = backend.Texts();
     ASSERT_EQ(texts.size(), 13u);
     EXPECT_EQ(texts[2], "GetFileInfo 2: error=6");
@@ -331,7 +332,7 @@ TEST_F(Diag, UnreadableRecordsKeepTheirFills) {
     backend.onBox = [](const Box& b) {
         if (b.text.rfind("hFile2=", 0) == 0) SetFileInformationFailureForTesting(1);
     };
-    EXPECT_EQ(CompareFileInfo(file.c_str(), file.c_str()), 3);
+    EXPECT_EQ(CompareFileInfo(file.c_str(), file.c_str(), testsupport::BoxReporter()), 3);
     texts = backend.Texts();
     ASSERT_EQ(texts.size(), 14u);
     EXPECT_EQ(texts[5], zero + "\n" + none);

@@ -52,9 +52,9 @@ TEST(EveryFormat, ConvertsThereAndBackAndReleasesEverything) {
     for (const Offered& o : offered) {
         SCOPED_TRACE(o.name);
         const auto* pwfx = reinterpret_cast<const WAVEFORMATEX*>(o.format->block.data());
-        EXPECT_EQ(ConvertWave(src.c_str(), there.c_str(), pwfx), 0);
+        EXPECT_EQ(ConvertWave(src.c_str(), there.c_str(), pwfx, testsupport::BoxReporter()), 0);
         EXPECT_GT(DataSize(there), 0u);
-        EXPECT_EQ(ConvertWave(there.c_str(), back.c_str(), &pcm), 0);
+        EXPECT_EQ(ConvertWave(there.c_str(), back.c_str(), &pcm, testsupport::BoxReporter()), 0);
         // At least the signal's length came back (codecs may add their delay).
         EXPECT_GE(DataSize(back), 4410u * 4 * 9 / 10);
     }

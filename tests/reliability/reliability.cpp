@@ -50,7 +50,7 @@ Source Encode(WORD tag) {
     ScriptedBackend backend;
     SetWindowBackend(&backend);
     const int result = ConvertWave(dir.file("in.wav").c_str(), dir.file("out.wav").c_str(),
-                                   reinterpret_cast<const WAVEFORMATEX*>(chosen->block.data()));
+                                   reinterpret_cast<const WAVEFORMATEX*>(chosen->block.data()), testsupport::BoxReporter());
     SetWindowBackend(nullptr);
     if (result != 0) throw std::runtime_error("the starter file could not be encoded");
 

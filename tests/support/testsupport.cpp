@@ -1,5 +1,7 @@
 #include "support/testsupport.h"
 
+#include "app/report.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -13,6 +15,11 @@
 #include <sys/wait.h>
 
 namespace testsupport {
+
+Reporter& BoxReporter() {
+    static DialogReporter reporter(nullptr);
+    return reporter;
+}
 
 namespace fs = std::filesystem;
 

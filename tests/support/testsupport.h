@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/acm/acm.h"
+#include "wave/report.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -10,6 +11,10 @@
 #include <vector>
 
 namespace testsupport {
+
+// The dialog's reporter: what the procedures report becomes message boxes of
+// the current window backend, as in the dialog.
+Reporter& BoxReporter();
 
 // A fresh folder under the system's temporary folder, removed with its contents.
 class TempDir {

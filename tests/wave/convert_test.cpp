@@ -49,7 +49,7 @@ TEST(ConvertWave, SamePcmFormatKeepsEverySampleAndWritesThreeChunks) {
     const Bytes samples = testsupport::TestSignalBytes(format, 30001);
     WriteBytes(dir.file("in.wav"), MakeWaveBytes(format, samples));
     Boxes boxes;
-    ASSERT_EQ(ConvertWave(dir.file("in.wav").c_str(), dir.file("out.wav").c_str(), &format), 0) << boxes.Text();
+    ASSERT_EQ(ConvertWave(dir.file("in.wav").c_str(), dir.file("out.wav").c_str(), &format, testsupport::BoxReporter()), 0) << boxes.Text();
     EXPECT_EQ(boxes.Text(), "");
 
     const Bytes out = ReadBytes(dir.file("out.wav"));
@@ -76,8 +76,8 @@ TEST(ConvertWave, OddSizesArePaddedAndEmptyDataStaysEmpty) {
     WriteBytes(dir.file("odd.wav"), MakeWaveBytes(format, samples));
     WriteBytes(dir.file("empty.wav"), MakeWaveBytes(format, {}));
     Boxes boxes;
-    ASSERT_EQ(ConvertWave(dir.file("odd.wav").c_str(), dir.file("odd-out.wav").c_str(), &format), 0) << boxes.Text();
-    ASSERT_EQ(ConvertWave(dir.file("empty.wav").c_str(), dir.file("empty-out.wav").c_str(), &format), 0)
+    ASSERT_EQ(ConvertWave(dir.file("odd.wav").c_str(), dir.file("odd-out.wav").c_str(), &format, testsupport::BoxReporter()), 0) << boxes.Text();
+    ASSERT_EQ(ConvertWave(dir.file("empty.wav").c_str(), dir.file("empty-out.wav").c_str(), &format, testsupport::BoxReporter()), 0)
         << boxes.Text();
 
     const Bytes odd = ReadBytes(dir.file("odd-out.wav"));
@@ -118,9 +118,9 @@ TEST(ConvertWave, DataChunkAndFileEndBothBoundTheSource) {
     WriteBytes(dir.file("truncated.wav"), truncated);
 
     Boxes boxes;
-    ASSERT_EQ(ConvertWave(dir.file("streaming.wav").c_str(), dir.file("a.wav").c_str(), &format), 0);
-    ASSERT_EQ(ConvertWave(dir.file("list.wav").c_str(), dir.file("b.wav").c_str(), &format), 0);
-    ASSERT_EQ(ConvertWave(dir.file("truncated.wav").c_str(), dir.file("c.wav").c_str(), &format), 0);
+    ASSERT_EQ(ConvertWave(dir.file("streaming.wav").c_str(), dir.file("a.wav").c_str(), &format, testsupport::BoxReporter()), 0);
+    ASSERT_EQ(ConvertWave(dir.file("list.wav").c_str(), dir.file("b.wav").c_str(), &format, testsupport::BoxReporter()), 0);
+    ASSERT_EQ(ConvertWave(dir.file("truncated.wav").c_str(), dir.file("c.wav").c_str(), &format, testsupport::BoxReporter()), 0);
     EXPECT_EQ(boxes.Text(), "");
 
     const Bytes a = ReadBytes(dir.file("a.wav"));
@@ -142,7 +142,7 @@ TEST(ConvertWave, ResamplingDeliversEverySourceSample) {
     const std::uint32_t frames = 44100 * 3 + 17;
     WriteBytes(dir.file("in.wav"), MakeWaveBytes(in, testsupport::TestSignalBytes(in, frames)));
     Boxes boxes;
-    ASSERT_EQ(ConvertWave(dir.file("in.wav").c_str(), dir.file("out.wav").c_str(), &out), 0) << boxes.Text();
+    ASSERT_EQ(ConvertWave(dir.file("in.wav").c_str(), dir.file("out.wav").c_str(), &out, testsupport::BoxReporter()), 0) << boxes.Text();
     const WaveLayout layout = ReadLayout(dir.file("out.wav"));
     ASSERT_TRUE(layout.ok) << layout.error;
     const double expected = frames * 8000.0 / 44100.0;
@@ -171,7 +171,7 @@ TEST(ConvertWave, BrokenSourceStopsAtItsCheckAndWritesNothing) {
     };
     for (const auto& c : cases) {
         Boxes boxes;
-        EXPECT_NE(ConvertWave(c.source.c_str(), dir.file("dest.wav").c_str(), &format), 0);
+        EXPECT_NE(ConvertWave(c.source.c_str(), dir.file("dest.wav").c_str(), &format, testsupport::BoxReporter()), 0);
         EXPECT_TRUE(HasFailedCheck(boxes.Text(), c.check)) << boxes.Text();
         EXPECT_EQ(CountOf(boxes.Text(), "\n"), 1) << boxes.Text();
         EXPECT_EQ(ReadBytes(dir.file("dest.wav")), (Bytes{'k', 'e', 'e', 'p'}));
@@ -187,7 +187,7 @@ TEST(ConvertWave, DestinationThatCannotBeWrittenFailsItsCheck) {
     for (const std::string& dst :
          {std::string(), dir.file("no/such/dir.wav"), dir.path().string(), dir.file("pipe.wav")}) {
         Boxes boxes;
-        EXPECT_NE(ConvertWave(dir.file("in.wav").c_str(), dst.c_str(), &format), 0);
+        EXPECT_NE(ConvertWave(dir.file("in.wav").c_str(), dst.c_str(), &format, testsupport::BoxReporter()), 0);
         EXPECT_TRUE(HasFailedCheck(boxes.Text(), "hDstWaveFile")) << dst << "\n" << boxes.Text();
     }
     EXPECT_EQ(FilesIn(dir.path()), 2u);
@@ -203,7 +203,7 @@ TEST(ConvertWave, ReplacesAnExistingFileKeepingItsModeAndConvertsAFileOntoItself
     ASSERT_EQ(::chmod(dir.file("dest.wav").c_str(), 0640), 0);
 
     Boxes boxes;
-    ASSERT_EQ(ConvertWave(dir.file("in.wav").c_str(), dir.file("dest.wav").c_str(), &out), 0) << boxes.Text();
+    ASSERT_EQ(ConvertWave(dir.file("in.wav").c_str(), dir.file("dest.wav").c_str(), &out, testsupport::BoxReporter()), 0) << boxes.Text();
     const WaveLayout replaced = ReadLayout(dir.file("dest.wav"));
     ASSERT_TRUE(replaced.ok);
     EXPECT_EQ(replaced.fileSize, 46u + 22050 * 2);
@@ -211,7 +211,7 @@ TEST(ConvertWave, ReplacesAnExistingFileKeepingItsModeAndConvertsAFileOntoItself
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 
     // Onto itself: the source is read to the end before the result takes its place.
-    ASSERT_EQ(ConvertWave(dir.file("in.wav").c_str(), dir.file("in.wav").c_str(), &out), 0) << boxes.Text();
+    ASSERT_EQ(ConvertWave(dir.file("in.wav").c_str(), dir.file("in.wav").c_str(), &out, testsupport::BoxReporter()), 0) << boxes.Text();
     EXPECT_EQ(ReadBytes(dir.file("in.wav")), ReadBytes(dir.file("dest.wav")));
     EXPECT_EQ(FilesIn(dir.path()), 2u);
     EXPECT_EQ(boxes.Text(), "");

@@ -117,7 +117,7 @@ TEST_P(Interop, IndependentReadersAgreeOnTheFileWritten) {
     {
         ScriptedBackend boxes;
         SetWindowBackend(&boxes);
-        const int rc = ConvertWave(dir.file("in.wav").c_str(), out.c_str(), &dst);
+        const int rc = ConvertWave(dir.file("in.wav").c_str(), out.c_str(), &dst, testsupport::BoxReporter());
         SetWindowBackend(nullptr);
         ASSERT_EQ(rc, 0) << (boxes.Transcript().empty() ? "" : boxes.Transcript().front());
         EXPECT_TRUE(boxes.Transcript().empty());

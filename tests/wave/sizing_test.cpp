@@ -1,5 +1,5 @@
 // The conversion's buffer-size and RIFF-limit rules, and its message table.
-#include "wave/messages.h"
+#include "res/strings.h"
 #include "wave/waveio.h"
 
 #include <gtest/gtest.h>
@@ -59,19 +59,28 @@ TEST(RiffLimit, OnlyOutputsNearFourGibibytesAreWrittenAsRf64) {
     }
 }
 
-TEST(WaveMessages, EveryIdHasItsOwnText) {
-    std::set<std::string> seen;
-    for (int i = 0; i < static_cast<int>(WaveMessage::Count); ++i) {
-        const std::string text = WaveMessageText(static_cast<WaveMessage>(i));
-        EXPECT_FALSE(text.empty()) << i;
-        EXPECT_TRUE(seen.insert(text).second) << "duplicate text for id " << i;
+TEST(Texts, EveryIdHasItsOwnText) {
+    std::set<std::string> dialog, plain;
+    for (int i = 0; i < static_cast<int>(Text::Count); ++i) {
+        const auto id = static_cast<Text>(i);
+        const std::string d = DialogText(id), p = PlainText(id);
+        EXPECT_FALSE(p.empty()) << i;
+        EXPECT_TRUE(plain.insert(p).second) << "duplicate plain text for id " << i;
+        if (!d.empty()) {
+            EXPECT_TRUE(dialog.insert(d).second) << "duplicate dialog text for id " << i;
+        }
     }
-    EXPECT_STREQ(WaveMessageText(WaveMessage::DiskFull), "disk full");
-    EXPECT_STREQ(WaveMessageText(WaveMessage::Count), "");
-    // Texts that take the codec service's result code take exactly one number.
-    for (WaveMessage id : {WaveMessage::StreamOpenFailed, WaveMessage::CodecFailed}) {
-        const std::string text = WaveMessageText(id);
-        EXPECT_EQ(text.find("%u"), text.rfind('%')) << text;
+    EXPECT_STREQ(DialogText(Text::DiskFull), "disk full");
+    EXPECT_STREQ(DialogText(Text::Different), "違う\n");
+    EXPECT_STREQ(DialogText(Text::Count), "");
+    EXPECT_STREQ(PlainText(Text::NoDataChunk), "no \"data\" chunk");
+    // Texts that are given a number take exactly one, as %lu, in both words.
+    for (Text id : {Text::PathTooLong, Text::StreamOpenFailed, Text::CodecFailed, Text::DamagedBlocks}) {
+        for (const std::string text : {DialogText(id), PlainText(id)}) {
+            if (text.empty()) continue;
+            EXPECT_EQ(text.find('%'), text.rfind('%')) << text;
+            EXPECT_NE(text.find("%lu"), std::string::npos) << text;
+        }
     }
 }
 

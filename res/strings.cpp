@@ -1,0 +1,84 @@
+#include "res/strings.h"
+
+#include <array>
+
+namespace {
+
+struct Row {
+    Text id;
+    const char* dialog;  // null where the dialog shows a failed condition instead
+    const char* plain;   // null where the command line says what the dialog says
+};
+
+constexpr Row kRows[] = {
+    {Text::Success, "success", nullptr},
+    {Text::FilterList, "ｻｳﾝﾄﾞ(*.WAV)\0*.WAV\0全ファイル(*.*)\0*.*\0", nullptr},
+    {Text::SourcePickerTitle, "変換元ファイル", nullptr},
+    {Text::DestinationPickerTitle, "変換先ファイル", nullptr},
+    {Text::PathTooLong, "パスが長すぎます（%lu バイトまで）。", "path too long (at most %lu bytes)"},
+    {Text::NoFormatBlock, "変換先フォーマットを用意できません。", "no memory for the destination format"},
+    {Text::Cancelled, "変換を中止しました。", "cancelled"},
+    {Text::FileNotFound, "%s: file not found", nullptr},
+    {Text::PathNotFound, "%s: path not found", nullptr},
+    {Text::SharingViolation, "%s: shareing violation", nullptr},
+    {Text::OtherError, "%s: error=%ld", nullptr},
+    {Text::FailedCheck, "Assertion failed: %s, file %s, line %d", nullptr},
+    {Text::Unknown, "unknown", nullptr},
+    {Text::CannotOpenSource, nullptr, "cannot open '%s': %s"},
+    {Text::NotRiffWave, nullptr, "not a RIFF WAVE file"},
+    {Text::NoFormatChunk, nullptr, "no \"fmt \" chunk"},
+    {Text::FormatChunkTooLarge, nullptr, "\"fmt \" chunk larger than any format block"},
+    {Text::NoDataChunk, nullptr, "no \"data\" chunk"},
+    {Text::NoDestinationFormat, nullptr, "no destination format"},
+    {Text::CannotCreateDestination, nullptr, "cannot create '%s': %s"},
+    {Text::DiskFull, "disk full", nullptr},
+    {Text::ReadError, "入力ファイルを読み込めないため、変換を中止しました。", "read error in the source; conversion stopped"},
+    {Text::TooLarge, "出力ファイルが 4 GiB を超えるため、変換を中止しました。", "output would pass 4 GiB; conversion stopped"},
+    {Text::StreamOpenFailed, "この形式には変換できません。(エラー %lu)", "cannot convert into this format (error %lu)"},
+    {Text::CodecFailed, "変換に失敗したため、変換を中止しました。(エラー %lu)", "conversion failed (error %lu)"},
+    {Text::NoBufferSize, "変換バッファの大きさを決められないため、変換を中止しました。",
+     "no conversion buffer size; conversion stopped"},
+    {Text::OutOfMemory, "メモリが足りないため、変換を中止しました。", "out of memory; conversion stopped"},
+    {Text::WriteContext, "出力ファイルの書き込み", "writing the destination"},
+    {Text::ReplaceContext, "出力ファイルの置き換え", "replacing the destination"},
+    {Text::InvalidHandle, "MMSYSERR_INVALHANDLE", "codec service: invalid handle (MMSYSERR_INVALHANDLE)"},
+    {Text::NoMemory, "MMSYSERR_NOMEM", "codec service: out of memory (MMSYSERR_NOMEM)"},
+    {Text::InvalidFlag, "MMSYSERR_INVALFLAG", "codec service: invalid flag (MMSYSERR_INVALFLAG)"},
+    {Text::InvalidParam, "MMSYSERR_INVALPARAM", "codec service: invalid format (MMSYSERR_INVALPARAM)"},
+    {Text::NotPossible, "ACMERR_NOTPOSSIBLE", "this conversion is not possible (ACMERR_NOTPOSSIBLE)"},
+    {Text::DamagedBlocks, nullptr, "%lu damaged blocks of the source were skipped"},
+    {Text::Different, "違う\n", nullptr},
+    {Text::Same, "同一\n", nullptr},
+    {Text::CopyContext, "copyfile", nullptr},
+    {Text::CannotRead, "読み込み不可", "cannot read"},
+    {Text::CannotWrite, "書き込み不可", "cannot write"},
+    {Text::SameFile, "同じファイルにはコピーできません", "source and destination are the same file"},
+};
+
+constexpr int kCount = static_cast<int>(Text::Count);
+static_assert(std::size(kRows) == kCount, "every text id has its row");
+
+constexpr bool RowsInIdOrder() {
+    for (int i = 0; i < kCount; ++i)
+        if (static_cast<int>(kRows[i].id) != i) return false;
+    return true;
+}
+static_assert(RowsInIdOrder(), "rows stand in the order of their ids");
+
+const Row* Find(Text id) {
+    const int index = static_cast<int>(id);
+    return index >= 0 && index < kCount ? &kRows[index] : nullptr;
+}
+
+}  // namespace
+
+const char* DialogText(Text id) {
+    const Row* row = Find(id);
+    return row != nullptr && row->dialog != nullptr ? row->dialog : "";
+}
+
+const char* PlainText(Text id) {
+    const Row* row = Find(id);
+    if (row == nullptr) return "";
+    return row->plain != nullptr ? row->plain : DialogText(id);
+}

@@ -1,0 +1,60 @@
+// Every text the program shows, in one table keyed by id: the dialog's text
+// (Japanese where the dialog speaks Japanese, exactly as the user sees it) and
+// the plain English words the command line prints for the same event.
+#pragma once
+
+enum class Text {
+    // The dialog
+    Success,
+    FilterList,            // picker filters: pairs of terminated texts, ended by an empty one
+    SourcePickerTitle,
+    DestinationPickerTitle,
+    PathTooLong,           // %lu: the longest path in bytes
+    NoFormatBlock,
+    Cancelled,
+    // System-error reports (%s: the context, %ld: the code)
+    FileNotFound,
+    PathNotFound,
+    SharingViolation,
+    OtherError,
+    FailedCheck,           // %s expression, %s file, %d line
+    // Source description
+    Unknown,
+    // Failed checks, in the command line's words (%s: the path)
+    CannotOpenSource,
+    NotRiffWave,
+    NoFormatChunk,
+    FormatChunkTooLarge,
+    NoDataChunk,
+    NoDestinationFormat,
+    CannotCreateDestination,
+    // Conversion
+    DiskFull,
+    ReadError,
+    TooLarge,
+    StreamOpenFailed,      // %lu: the codec service's result code
+    CodecFailed,           // %lu: the codec service's result code
+    NoBufferSize,
+    OutOfMemory,
+    WriteContext,
+    ReplaceContext,
+    InvalidHandle,         // the five codec-service failures the conversion names
+    NoMemory,
+    InvalidFlag,
+    InvalidParam,
+    NotPossible,
+    DamagedBlocks,         // %lu: how many
+    // TEST, COPY, CPY2
+    Different,
+    Same,
+    CopyContext,
+    CannotRead,
+    CannotWrite,
+    SameFile,
+    Count
+};
+
+// The dialog's text; "" for an id out of range.
+const char* DialogText(Text id);
+// The command line's words for the same event; the dialog's text where the two agree.
+const char* PlainText(Text id);
