@@ -8,22 +8,14 @@
 
 #include <gtest/gtest.h>
 
-TEST(ProgramIcon, DrawsTheSvgAtEverySize) {
+TEST(ProgramIcon, IsTheSvgTileWithClearCorners) {
     int argc = 1;
     char name[] = "qt_icon_test";
     char* argv[] = {name, nullptr};
     QGuiApplication application(argc, argv);
 
-    const QIcon icon = ProgramIcon();
-    ASSERT_FALSE(icon.isNull());
-    for (const int size : {16, 48, 256}) {
-        const QImage image = icon.pixmap(size, size).toImage();
-        ASSERT_EQ(image.size(), QSize(size, size));
-        int opaque = 0;
-        for (int y = 0; y < size; ++y)
-            for (int x = 0; x < size; ++x) opaque += qAlpha(image.pixel(x, y)) == 255;
-        // The rounded tile covers most of the square and leaves its corners clear.
-        EXPECT_GT(opaque, size * size / 2) << size;
-        EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0) << size;
-    }
+    const QImage image = ProgramIcon().pixmap(48, 48).toImage();
+    ASSERT_EQ(image.size(), QSize(48, 48));
+    EXPECT_EQ(qAlpha(image.pixel(24, 24)), 255);
+    EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);
 }
