@@ -8,8 +8,12 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFontDatabase>
+#include <QIcon>
 #include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
 #include <QPointer>
+#include <QSvgRenderer>
 
 #include <algorithm>
 #include <memory>
@@ -66,6 +70,23 @@ void UseDefaultUiFont() {
     if (QFontDatabase::families().contains(cjk)) font.setFamilies({cjk});
     if (font.pointSizeF() > 0 && font.pointSizeF() < 10) font.setPointSizeF(10);
     QApplication::setFont(font);
+}
+
+// Drawn here with QSvgRenderer rather than loaded as a scalable QIcon, which would
+// need Qt's SVG icon-engine plugin at run time and give an empty icon without it.
+QIcon ProgramIcon() {
+    QSvgRenderer svg(QStringLiteral(":/icons/org.wavtrn.wavtrn.svg"));
+    QIcon icon;
+    if (!svg.isValid()) return icon;
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        svg.render(&painter);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
 }
 
 QtBackend::QtBackend() = default;

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+class QIcon;
 class QWidget;
 class TemplateDialog;
 
@@ -13,6 +14,10 @@ class TemplateDialog;
 // CJK JP when installed) at a size near a desktop's usual 10 points. Needs a
 // QApplication.
 void UseDefaultUiFont();
+
+// The program's icon, drawn from the SVG in the program's resources at the sizes
+// title bars, task bars and switchers ask for. Needs a QGuiApplication.
+QIcon ProgramIcon();
 
 class QtBackend final : public WindowBackend {
 public:
