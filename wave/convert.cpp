@@ -49,7 +49,7 @@ void ReportWriteFailure(Reporter& reporter) {
     if (GetLastError() == ERROR_DISK_FULL) {
         reporter.Message(Text::DiskFull);
     } else {
-        reporter.SystemError(DialogText(Text::WriteContext));
+        reporter.SystemErrorIn(Text::WriteContext);
     }
 }
 
@@ -167,7 +167,7 @@ bool FinishDestination(MmioFile& hSrcWaveFile, MmioFile& hDstWaveFile, Destinati
         return false;
     }
     if (!CommitReplace(pending)) {
-        reporter.SystemError(DialogText(Text::ReplaceContext));
+        reporter.SystemErrorIn(Text::ReplaceContext);
         return false;
     }
     return true;

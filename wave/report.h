@@ -26,6 +26,8 @@ public:
     // The thread's last system error with its context ("copyfile: file not
     // found"); returns the code.
     virtual LONG SystemError(const char* context) = 0;
+    // The same with a context of the table; the dialog shows its own words.
+    virtual LONG SystemErrorIn(Text context) { return SystemError(DialogText(context)); }
     // A required condition that failed: the condition as written, where it
     // stands, and the reason in the table's words.
     virtual void FailedCheck(Text reason, const char* expression, const char* file, int line) = 0;
