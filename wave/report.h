@@ -38,7 +38,9 @@ public:
         (void)total;
         return true;
     }
-    // The file a conversion writes until it replaces the destination.
+    // The temporary file a conversion writes until it replaces the
+    // destination; not told when the destination (a device, a pipe) is
+    // written in place.
     virtual void Writing(const char* path) { (void)path; }
 };
 
