@@ -31,6 +31,7 @@ constexpr Row kRows[] = {
     {Text::NoDataChunk, nullptr, "no \"data\" chunk"},
     {Text::NoDestinationFormat, nullptr, "no destination format"},
     {Text::CannotCreateDestination, nullptr, "cannot create '%s': %s"},
+    {Text::NotRegularFile, nullptr, "not a regular file"},
     {Text::DiskFull, "disk full", nullptr},
     {Text::ReadError, "入力ファイルを読み込めないため、変換を中止しました。", "read error in the source; conversion stopped"},
     {Text::TooLarge, "出力ファイルが 4 GiB を超えるため、変換を中止しました。", "output would pass 4 GiB; conversion stopped"},

@@ -28,6 +28,7 @@ enum class Text {
     NoDataChunk,
     NoDestinationFormat,
     CannotCreateDestination,
+    NotRegularFile,        // why a pipe or a socket is refused as a file of chunks
     // Conversion
     DiskFull,
     ReadError,

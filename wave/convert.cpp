@@ -49,7 +49,7 @@ void ReportWriteFailure(Reporter& reporter) {
     if (GetLastError() == ERROR_DISK_FULL) {
         reporter.Message(Text::DiskFull);
     } else {
-        reporter.SystemError(DialogText(Text::WriteContext));
+        reporter.SystemErrorIn(Text::WriteContext);
     }
 }
 
@@ -167,7 +167,7 @@ bool FinishDestination(MmioFile& hSrcWaveFile, MmioFile& hDstWaveFile, Destinati
         return false;
     }
     if (!CommitReplace(pending)) {
-        reporter.SystemError(DialogText(Text::ReplaceContext));
+        reporter.SystemErrorIn(Text::ReplaceContext);
         return false;
     }
     return true;
@@ -216,7 +216,8 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
                               ? mmioOpenA(pending.writePath.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE)
                               : nullptr);
     REQUIRE(reporter, CannotCreateDestination, hDstWaveFile, -1);
-    reporter.Writing(pending.writePath.c_str());
+    // A device or a pipe written in place is no file of ours to remove.
+    if (!pending.direct) reporter.Writing(pending.writePath.c_str());
 
     // An output that may pass what a RIFF form holds is an RF64 form from the start.
     DestinationChunks dst;

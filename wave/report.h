@@ -26,6 +26,8 @@ public:
     // The thread's last system error with its context ("copyfile: file not
     // found"); returns the code.
     virtual LONG SystemError(const char* context) = 0;
+    // The same with a context of the table; the dialog shows its own words.
+    virtual LONG SystemErrorIn(Text context) { return SystemError(DialogText(context)); }
     // A required condition that failed: the condition as written, where it
     // stands, and the reason in the table's words.
     virtual void FailedCheck(Text reason, const char* expression, const char* file, int line) = 0;
@@ -36,7 +38,9 @@ public:
         (void)total;
         return true;
     }
-    // The file a conversion writes until it replaces the destination.
+    // The temporary file a conversion writes until it replaces the
+    // destination; not told when the destination (a device, a pipe) is
+    // written in place.
     virtual void Writing(const char* path) { (void)path; }
 };
 

@@ -1,11 +1,14 @@
 #include "platform/kernel/lasterror.h"
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <sys/stat.h>
 
 namespace {
 thread_local DWORD tLastError = ERROR_SUCCESS;
+thread_local int tLastErrno = 0;
+thread_local Text tRefusal = Text::Count;  // Count: no refusal of the platform's own
 
 bool ParentDirectoryExists(const char* path) {
     std::string p(path);
@@ -19,7 +22,24 @@ bool ParentDirectoryExists(const char* path) {
 }  // namespace
 
 DWORD GetLastError() { return tLastError; }
-void SetLastError(DWORD code) { tLastError = code; }
+
+void SetLastError(DWORD code) {
+    tLastError = code;
+    tLastErrno = 0;
+    tRefusal = Text::Count;
+}
+
+int GetLastErrno() { return tLastErrno; }
+
+void SetLastErrorRefusal(DWORD code, Text reason) {
+    SetLastError(code);
+    tRefusal = reason;
+}
+
+const char* LastErrorReason() {
+    if (tRefusal != Text::Count) return PlainText(tRefusal);
+    return tLastErrno != 0 ? std::strerror(tLastErrno) : "";
+}
 
 DWORD ErrorFromErrno(int err, const char* path) {
     switch (err) {
@@ -56,5 +76,6 @@ DWORD ErrorFromErrno(int err, const char* path) {
 DWORD SetLastErrorFromErrno(int err, const char* path) {
     const DWORD code = ErrorFromErrno(err, path);
     SetLastError(code);
+    tLastErrno = err;
     return code;
 }

@@ -1,9 +1,12 @@
 // The thread's last system error, kept in the codes the program reports
 // (2 file not found, 3 path not found, 5 access denied, 32 sharing violation,
-// 80 file exists, 112 disk full, ...), mapped from errno.
+// 80 file exists, 112 disk full, ...), mapped from errno. The errno value
+// behind a code is kept beside it, so that a caller can name the system's
+// reason in the system's words.
 #pragma once
 
 #include "platform/wintypes.h"
+#include "res/strings.h"
 
 constexpr DWORD ERROR_SUCCESS = 0;
 constexpr DWORD ERROR_INVALID_FUNCTION = 1;
@@ -34,7 +37,20 @@ constexpr DWORD ERROR_DIRECTORY = 267;
 constexpr DWORD ERROR_CANT_RESOLVE_FILENAME = 1921;
 
 DWORD GetLastError();
+// Sets the code alone: no errno value and no reason stand behind it.
 void SetLastError(DWORD code);
+
+// The errno value behind the last error; 0 when the code was set without one.
+int GetLastErrno();
+
+// The platform refused a file on its own, no system call having failed (a pipe
+// where a file of chunks is needed): the code, and the reason in plain words.
+void SetLastErrorRefusal(DWORD code, Text reason);
+
+// Why the last error happened, in plain words: the platform's reason for a
+// refusal of its own, else the system's text for the errno value behind the
+// code; "" when neither is known.
+const char* LastErrorReason();
 
 // Maps an errno value to the code above. For ENOENT the path decides between
 // "file not found" (2) and "path not found" (3): a missing parent directory is 3.

@@ -61,7 +61,7 @@ bool BeginReplace(const char* destination, PendingReplace& pending) {
     struct stat st {};
     const bool exists = ::stat(path.c_str(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode)) {
-        SetLastError(ERROR_ACCESS_DENIED);
+        SetLastErrorFromErrno(EISDIR);
         return false;
     }
     if (exists && !S_ISREG(st.st_mode)) {

@@ -160,7 +160,7 @@ FOURCC mmioStringToFOURCC(const char* sz, UINT uFlags) {
 
 HMMIO mmioOpenA(const char* path, MMIOINFO* info, DWORD dwOpenFlags) {
     if (path == nullptr || *path == '\0') {
-        SetLastError(ERROR_FILE_NOT_FOUND);
+        SetLastErrorFromErrno(ENOENT);
         return nullptr;
     }
     if (info != nullptr) {
@@ -196,8 +196,12 @@ HMMIO mmioOpenA(const char* path, MMIOINFO* info, DWORD dwOpenFlags) {
         SetLastErrorFromErrno(errno, path);
         return nullptr;
     }
-    if (S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
-        SetLastError(ERROR_ACCESS_DENIED);
+    if (S_ISDIR(st.st_mode)) {
+        SetLastErrorFromErrno(EISDIR);
+        return nullptr;
+    }
+    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+        SetLastErrorRefusal(ERROR_ACCESS_DENIED, Text::NotRegularFile);
         return nullptr;
     }
     const int status = ::fcntl(file->fd, F_GETFL);

@@ -5,6 +5,7 @@
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <chrono>
@@ -16,6 +17,8 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -37,13 +40,28 @@ struct CliRun {
     std::string err;
 };
 
-// Runs wavtrn-cli with the arguments (each quoted), capturing both streams.
-CliRun RunCli(const TempDir& dir, const std::vector<std::string>& args) {
+// How a run is set up: a file for standard input, and shell words before the
+// program (a limit: "ulimit -n 12;").
+struct Setup {
+    std::string input = "/dev/null";
+    std::string prefix;
+};
+
+std::string CommandLine(const std::vector<std::string>& args) {
     std::string command = ShellQuote(Cli());
     for (const std::string& arg : args) command += " " + ShellQuote(arg);
+    return command;
+}
+
+// Runs wavtrn-cli with the arguments (each quoted), capturing both streams. A
+// run that hangs is ended after a minute (status 124).
+CliRun RunCli(const TempDir& dir, const std::vector<std::string>& args, const Setup& setup = {}) {
     const std::string errFile = dir.file("stderr.txt");
     CliRun run;
-    run.status = testsupport::RunCommand(command + " 2>" + ShellQuote(errFile), &run.out);
+    // The redirections stand outside the limits, which the shell would feel too.
+    run.status = testsupport::RunCommand("(" + setup.prefix + " exec timeout 60 " + CommandLine(args) + ") <" +
+                                             ShellQuote(setup.input) + " 2>" + ShellQuote(errFile),
+                                         &run.out);
     std::ifstream in(errFile);
     std::stringstream text;
     text << in.rdbuf();
@@ -130,10 +148,8 @@ TEST(CliInfo, DescribesLikeTheDialogAndReportsBadFilesWithoutStopping) {
     ASSERT_FALSE(pcmLabel.empty());
     ASSERT_FALSE(floatLabel.empty());
     EXPECT_EQ(run.out, pcm + ": " + pcmLabel + "\n" + flt + ": " + floatLabel + "\n");
-    // The failed check the dialog would show in a box, and a plain word for the
-    // file the dialog passes over in silence.
-    EXPECT_TRUE(Contains(run.err, junk + ": wavtrn-cli: Assertion failed: SrcWaveFile.ckid==")) << run.err;
-    EXPECT_TRUE(Contains(run.err, missing + ": cannot open: No such file or directory")) << run.err;
+    EXPECT_EQ(run.err, junk + ": not a RIFF WAVE file\n" + missing + ": cannot open '" + missing +
+                           "': No such file or directory\n");
 
     const CliRun good = RunCli(dir, {"info", pcm});
     EXPECT_EQ(good.status, 0) << good.err;
@@ -200,9 +216,9 @@ TEST(CliConvert, BatchConvertsTheGoodFilesAndReportsEachBadOneUnderItsName) {
     // Every line on standard error belongs to one of the bad files, whole.
     const std::vector<std::string> errors = Lines(run.err);
     ASSERT_EQ(errors.size(), 3u) << run.err;
-    EXPECT_TRUE(Contains(run.err, bad + ": wavtrn-cli: Assertion failed: SrcWaveFmt.ckid==")) << run.err;
-    EXPECT_TRUE(Contains(run.err, missing + ": cannot open: No such file or directory")) << run.err;
-    EXPECT_TRUE(Contains(run.err, folder + ": cannot open: Is a directory")) << run.err;
+    EXPECT_TRUE(Contains(run.err, bad + ": no \"fmt \" chunk\n")) << run.err;
+    EXPECT_TRUE(Contains(run.err, missing + ": cannot open '" + missing + "': No such file or directory\n")) << run.err;
+    EXPECT_TRUE(Contains(run.err, folder + ": cannot open '" + folder + "': Is a directory\n")) << run.err;
     EXPECT_EQ(run.err.find('\r'), std::string::npos);
 }
 
@@ -221,7 +237,7 @@ TEST(CliConvert, FailedConversionKeepsTheExistingDestination) {
 
     const CliRun run = RunCli(dir, {"convert", "--to=alaw/8000/1", broken, "-o", dst});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(Contains(run.err, broken + ": wavtrn-cli: Assertion failed: SrcWaveData.ckid==")) << run.err;
+    EXPECT_EQ(run.err, broken + ": no \"data\" chunk\n");
     EXPECT_TRUE(Contains(run.out, "0 converted, 1 failed\n")) << run.out;
     EXPECT_EQ(testsupport::ReadBytes(dst), std::vector<std::uint8_t>({'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
     EXPECT_EQ(Listing(dir.path()), (std::set<std::string>{"broken.wav", "dst.wav", "src.wav"}));
@@ -234,9 +250,11 @@ TEST(CliUsage, BadArgumentsExitWithTwoAndTouchNothing) {
     const std::vector<std::vector<std::string>> cases = {
         {},
         {"transmogrify"},
-        {"formats", "extra"},
+        {"formats", "word", "extra"},
         {"info"},
-        {"info", "--verbose", src},
+        {"info", "--frobnicate", src},
+        {"info", "-", "-"},
+        {"info", "--files-from", "-", "-"},
         {"convert", src, "-o", dst},                               // no --to
         {"convert", "--to", "pcm/44100/17/2", src, "-o", dst},     // unknown key
         {"convert", "--to", "gsm/8000/1", src},                    // no destination
@@ -248,6 +266,7 @@ TEST(CliUsage, BadArgumentsExitWithTwoAndTouchNothing) {
         {"convert", "--to", "gsm/8000/1", src, "-o", dst, "-j", "two"},
         {"convert", "--to", "gsm/8000/1", src, "-o"},
         {"convert", "--frobnicate", "--to", "gsm/8000/1", src, "-o", dst},
+        {"convert", "--to", "gsm/8000/1", "-", "--out-dir", dir.file("sub")},  // standard input has no name
     };
     fs::create_directories(dir.file("sub"));
     for (const auto& args : cases) {
@@ -263,41 +282,355 @@ TEST(CliUsage, BadArgumentsExitWithTwoAndTouchNothing) {
     for (const char* command : {"formats", "info", "convert"}) {
         const CliRun run = RunCli(dir, {command, "--help"});
         EXPECT_EQ(run.status, 0) << command;
-        EXPECT_TRUE(Contains(run.out, std::string("usage: wavtrn-cli ") + command)) << run.out;
+        EXPECT_TRUE(Contains(run.out, std::string("Usage: wavtrn-cli ") + command)) << run.out;
     }
 }
 
-TEST(CliConvert, InterruptStopsTheWorkersAndRemovesTheirUnfinishedFiles) {
+// The conversions' temporary files anywhere below folder (find copes with
+// folders deeper than PATH_MAX).
+std::vector<std::string> TemporaryFiles(const fs::path& folder) {
+    std::string out;
+    testsupport::RunCommand("find " + ShellQuote(folder.string()) + " -name '.*.wavtrn-*'", &out);
+    return Lines(out);
+}
+
+// Starts wavtrn-cli in a process group of its own, its output thrown away.
+pid_t StartCli(const std::vector<std::string>& args) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setpgid(0, 0);
+        const int devNull = ::open("/dev/null", O_RDWR);
+        ::dup2(devNull, STDOUT_FILENO);
+        ::dup2(devNull, STDERR_FILENO);
+        std::vector<std::string> words = {Cli()};
+        words.insert(words.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& word : words) argv.push_back(word.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+// Waits until a temporary file with data in it shows in folder: the worker has
+// told its parent the file's name by then. False when none did in ten seconds.
+bool WaitForTemporaryData(const fs::path& folder) {
+    for (int i = 0; i < 1000; ++i) {
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            std::error_code ec;
+            if (Contains(entry.path().filename().string(), ".wavtrn-") && fs::file_size(entry.path(), ec) > 0) return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// Makes folders named 250 x's, twenty deep, and goes into the last: a working
+// folder whose path is longer than PATH_MAX.
+void EnterDeepFolder() {
+    const std::string name(250, 'x');
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(::mkdir(name.c_str(), 0700) == 0 && ::chdir(name.c_str()) == 0);
+}
+
+// The first child of a process: wavtrn-cli's worker.
+pid_t FirstChild(pid_t pid) {
+    std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+    pid_t child = -1;
+    children >> child;
+    return child;
+}
+
+TEST(CliConvert, StoppingRemovesTheUnfinishedFileWhereverItIs) {
+    TempDir dir;
+    // Long enough to be caught mid-way: MP3 encoding of a minute and a half.
+    const std::string src = testsupport::WriteTestWave(dir.file("long.wav"), testsupport::PcmFormat(44100, 16, 2), 44100 * 90);
+    // Workers whose parent died come back to this process, to be waited for.
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    enum class Where { OutDir, DanglingLink, DeepFolder };
+    // Ctrl-C reaches the whole process group; a killed worker cannot clean up
+    // after itself, its parent must know the file.
+    enum class Stop { CtrlC, KillWorker, KillParent };
+    struct Row {
+        const char* name;
+        Where where;
+        Stop stop;
+        int status;  // the exit status; -1: killed
+    };
+    const Row rows[] = {
+        {"Ctrl-C, --out-dir", Where::OutDir, Stop::CtrlC, 130},
+        {"Ctrl-C, destination a dangling link", Where::DanglingLink, Stop::CtrlC, 130},
+        {"Ctrl-C, working folder longer than PATH_MAX", Where::DeepFolder, Stop::CtrlC, 130},
+        {"worker killed, destination a dangling link", Where::DanglingLink, Stop::KillWorker, 1},
+        {"worker killed, working folder longer than PATH_MAX", Where::DeepFolder, Stop::KillWorker, 1},
+        {"parent killed", Where::OutDir, Stop::KillParent, -1},
+    };
+    const int home = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const Row& row = rows[i];
+        const fs::path base = dir.path() / std::to_string(i), out = base / "out", target = base / "target";
+        fs::create_directories(out);
+        fs::create_directories(target);
+        std::vector<std::string> args = {"convert", "--to", "mp3/44100/128/2", src, "--out-dir", out.string()};
+        fs::path watched = out;
+        if (row.where == Where::DanglingLink) {
+            fs::create_symlink("../target/x.wav", out / "x.wav");
+            args = {"convert", "--to", "mp3/44100/128/2", src, "-o", (out / "x.wav").string()};
+            watched = target;
+        } else if (row.where == Where::DeepFolder) {
+            ASSERT_EQ(::chdir(base.c_str()), 0);
+            EnterDeepFolder();
+            args = {"convert", "--to", "mp3/44100/128/2", src, "-o", "x.wav"};
+            watched = ".";
+        }
+        const pid_t pid = StartCli(args);
+        const bool writing = WaitForTemporaryData(watched);
+        if (row.stop == Stop::CtrlC) ::kill(-pid, SIGINT);
+        if (row.stop == Stop::KillWorker) ::kill(FirstChild(pid), SIGKILL);
+        if (row.stop == Stop::KillParent) ::kill(pid, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        while (::wait(nullptr) > 0) {
+        }
+        ASSERT_EQ(::fchdir(home), 0);
+        EXPECT_TRUE(writing) << row.name << ": the conversion never started writing";
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, row.status) << row.name;
+        EXPECT_EQ(TemporaryFiles(base), std::vector<std::string>{}) << row.name;
+        testsupport::RunCommand("rm -rf " + ShellQuote(base.string()));
+    }
+}
+
+TEST(CliMessages, EachFailureIsTheFileAndItsReasonInPlainWords) {
+    TempDir dir;
+    const std::string good = testsupport::WriteTestWave(dir.file("good.wav"), testsupport::PcmFormat(8000, 16, 1), 800);
+    const std::string text = dir.file("text.wav"), noFmt = dir.file("nofmt.wav"), noData = dir.file("nodata.wav");
+    testsupport::WriteText(text, "just some words, no RIFF form");
+    testsupport::WriteText(noFmt, std::string("RIFF\x10\0\0\0WAVELIST\0\0\0\0", 20));
+    auto bytes = testsupport::ReadBytes(good);
+    const std::string data = "data";
+    *std::search(bytes.begin(), bytes.end(), data.begin(), data.end()) = 'x';  // "xata": no data chunk
+    testsupport::WriteBytes(noData, bytes);
+    const std::string missing = dir.file("missing.wav"), folder = dir.file("folder.wav"), fifo = dir.file("fifo.wav");
+    fs::create_directories(folder);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string out = dir.file("out.wav"), nowhere = dir.file("none/out.wav");
+    auto convert = [](const std::string& from, const std::string& to) {
+        return std::vector<std::string>{"convert", "--to", "alaw/8000/1", from, "-o", to};
+    };
+    struct Row {
+        std::vector<std::string> args;
+        std::string file;
+        std::string reason;
+        bool condition;  // a failed condition stands behind it, for --verbose to show
+    };
+    const Row rows[] = {
+        {{"info", text}, text, "not a RIFF WAVE file", true},
+        {{"info", noFmt}, noFmt, "no \"fmt \" chunk", true},
+        {{"info", missing}, missing, "cannot open '" + missing + "': No such file or directory", false},
+        {{"info", folder}, folder, "cannot open '" + folder + "': Is a directory", false},
+        {{"info", fifo}, fifo, "cannot open '" + fifo + "': not a regular file", false},
+        {convert(noData, out), noData, "no \"data\" chunk", true},
+        {convert(fifo, out), fifo, "cannot open '" + fifo + "': not a regular file", true},
+        {convert(good, nowhere), good, "cannot create '" + nowhere + "': No such file or directory", true},
+        {convert(good, folder), good, "cannot create '" + folder + "': Is a directory", true},
+    };
+    for (const Row& row : rows) {
+        for (const bool verbose : {false, true}) {
+            std::vector<std::string> args = row.args;
+            if (verbose) args.push_back("--verbose");
+            const CliRun run = RunCli(dir, args);
+            EXPECT_EQ(run.status, 1) << row.reason;
+            const std::vector<std::string> lines = Lines(run.err);
+            ASSERT_FALSE(lines.empty()) << row.reason;
+            EXPECT_EQ(lines[0], row.file + ": " + row.reason);
+            EXPECT_EQ(Contains(run.err, row.file + ": Assertion failed: "), verbose && row.condition) << run.err;
+            EXPECT_EQ(lines.size(), verbose && row.condition ? 2u : 1u) << run.err;
+        }
+    }
+    EXPECT_FALSE(fs::exists(out));
+}
+
+TEST(CliConvert, ASourceThatIsItsOwnDestinationIsConvertedOnlyWithForce) {
+    TempDir dir;
+    const std::string src = testsupport::WriteTestWave(dir.file("src.wav"), testsupport::PcmFormat(8000, 16, 1), 800);
+    const auto original = testsupport::ReadBytes(src);
+    fs::create_hard_link(src, dir.file("hard.wav"));
+    fs::create_symlink(src, dir.file("link.wav"));
+    for (const std::string& destination : {src, dir.file("hard.wav"), dir.file("link.wav")}) {
+        const CliRun run = RunCli(dir, {"convert", "--to", "alaw/8000/1", src, "-o", destination});
+        EXPECT_EQ(run.status, 1) << destination;
+        EXPECT_EQ(run.err, src + ": source and destination are the same file (--force converts it in place)\n");
+        EXPECT_EQ(testsupport::ReadBytes(src), original) << destination;
+    }
+    const CliRun forced = RunCli(dir, {"convert", "--force", "--to", "alaw/8000/1", src, "-o", dir.file("link.wav")});
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_EQ(testsupport::Probe(src).codec, "pcm_alaw");
+    EXPECT_TRUE(fs::is_symlink(dir.file("link.wav")));
+    EXPECT_EQ(TemporaryFiles(dir.path()), std::vector<std::string>{});
+}
+
+TEST(CliFormats, AWordFiltersLetterCaseAsideAndKeysAreTakenLikewise) {
+    TempDir dir;
+    const std::vector<std::string> all = Lines(RunCli(dir, {"formats"}).out);
+    for (const std::string word : {"gsm", "MU-LAW", "ima-adpcm/22050", "ステレオ", "44,100 HZ"}) {
+        const CliRun run = RunCli(dir, {"formats", word});
+        EXPECT_EQ(run.status, 0) << word;
+        auto lower = [](std::string t) {
+            std::transform(t.begin(), t.end(), t.begin(), [](unsigned char c) { return std::tolower(c); });
+            return t;
+        };
+        std::vector<std::string> expected;
+        for (const std::string& line : all) {
+            const std::vector<std::string> f = Split(line, '\t');
+            if (Contains(lower(f[0] + "\t" + f[1] + "\t" + f[2]), lower(word))) expected.push_back(line);
+        }
+        EXPECT_FALSE(expected.empty()) << word;
+        EXPECT_EQ(Lines(run.out), expected) << word;
+    }
+    EXPECT_EQ(RunCli(dir, {"formats", "no-such-codec"}).status, 1);
+
+    const std::string src = testsupport::WriteTestWave(dir.file("src.wav"), testsupport::PcmFormat(8000, 16, 1), 800);
+    struct Row {
+        std::string key;
+        int status;
+        std::string said;  // on standard error
+    };
+    const Row rows[] = {
+        {"GSM/8000/1", 0, ""},
+        {"Pcm/8000/8/1", 0, ""},
+        {"gsm/8000/2", 2, "unknown format key 'gsm/8000/2'; nearest: gsm/8000/1, "},
+        {"pcm/8000/17/1", 2, "; nearest: pcm/8000/16/1, pcm/8000/8/1, pcm/8000/16/2 ("},  // ties: chooser order
+    };
+    for (const Row& row : rows) {
+        const CliRun run = RunCli(dir, {"convert", "--to", row.key, src, "-o", dir.file("out.wav")});
+        EXPECT_EQ(run.status, row.status) << row.key << run.err;
+        EXPECT_TRUE(Contains(run.err, row.said)) << run.err;
+        EXPECT_EQ(fs::exists(dir.file("out.wav")), row.status == 0) << row.key;
+        fs::remove(dir.file("out.wav"));
+    }
+}
+
+TEST(CliConvert, FilesFromAListOrStandardInputWithAJsonLineEach) {
+    TempDir dir;
+    const fs::path in = dir.path() / "in";
+    fs::create_directories(in);
+    std::string list;
+    for (const char* name : {"a.wav", "say \"hi\" \\ \xC3\xA9\x01.wav", "b.wav"}) {
+        list += testsupport::WriteTestWave((in / name).string(), testsupport::PcmFormat(8000, 16, 1), 800) + "\n\n";
+    }
+    const std::string missing = (in / "missing.wav").string();
+    testsupport::WriteText(dir.file("list.txt"), list + missing + "\n");
+    for (const bool fromStdin : {false, true}) {
+        const fs::path out = dir.path() / (fromStdin ? "out-stdin" : "out-file");
+        fs::create_directories(out);
+        const CliRun run = RunCli(dir,
+                                  {"convert", "--json", "--to", "mulaw/8000/1", "--out-dir", out.string(), "--files-from",
+                                   fromStdin ? "-" : dir.file("list.txt")},
+                                  {.input = fromStdin ? dir.file("list.txt") : "/dev/null"});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, "") << "with --json every word is in the objects";
+        std::set<std::string> sources;
+        for (const std::string& line : Lines(run.out)) {
+            const nlohmann::json object = nlohmann::json::parse(line);
+            ASSERT_EQ(object.size(), 5u) << line;
+            const std::string source = object.at("source");
+            const bool good = source != missing;
+            sources.insert(source);
+            EXPECT_EQ(object.at("destination"), (out / fs::path(source).filename()).string());
+            EXPECT_EQ(object.at("outcome"), good ? "converted" : "failed");
+            EXPECT_EQ(object.at("message"), good ? "" : "cannot open '" + missing + "': No such file or directory");
+            EXPECT_GE(object.at("seconds").get<double>(), 0.0);
+            EXPECT_EQ(fs::exists(object.at("destination").get<std::string>()), good);
+        }
+        EXPECT_EQ(sources.size(), 4u) << run.out;
+        EXPECT_TRUE(sources.count(missing)) << run.out;
+    }
+}
+
+TEST(CliConvert, DashReadsStandardInputThroughATemporaryFileThatIsRemoved) {
+    TempDir dir;
+    const std::string src = testsupport::WriteTestWave(dir.file("src.wav"), testsupport::PcmFormat(8000, 16, 1), 8000);
+    fs::create_directories(dir.path() / "tmp");
+    ASSERT_EQ(::setenv("TMPDIR", dir.file("tmp").c_str(), 1), 0);
+    const CliRun info = RunCli(dir, {"info", "-"}, {.input = src});
+    EXPECT_EQ(info.out, "-: " + DialogLabel(src) + "\n");
+    const CliRun run = RunCli(dir, {"convert", "--to", "alaw/8000/1", "-", "-o", dir.file("out.wav")}, {.input = src});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(testsupport::Probe(dir.file("out.wav")).codec, "pcm_alaw");
+    EXPECT_NEAR(testsupport::Probe(dir.file("out.wav")).duration, 1.0, 0.01);
+    EXPECT_TRUE(fs::is_empty(dir.path() / "tmp"));
+}
+
+// Runs wavtrn-cli with a standard output whose reader is gone before it starts.
+CliRun RunIntoClosedPipe(const std::vector<std::string>& args) {
+    int pipeFds[2];
+    EXPECT_EQ(::pipe(pipeFds), 0);
+    ::close(pipeFds[0]);
+    CliRun run;
+    run.status = testsupport::RunCommand(CommandLine(args) + " 2>&1 >&" + std::to_string(pipeFds[1]), &run.err);
+    ::close(pipeFds[1]);
+    return run;
+}
+
+TEST(CliConvert, AReaderThatGoesAwayStopsNoConversionAndLeavesNoFile) {
     TempDir dir;
     const fs::path out = dir.path() / "out";
     fs::create_directories(out);
-    // Long enough to be caught mid-way: MP3 encoding of a minute and a half.
-    const std::string src = testsupport::WriteTestWave(dir.file("long.wav"), testsupport::PcmFormat(44100, 16, 2), 44100 * 90);
+    std::vector<std::string> args = {"convert", "--to", "gsm/8000/1", "--out-dir", out.string(), "-j", "2"};
+    for (const char* name : {"a.wav", "b.wav", "c.wav", "d.wav"})
+        args.push_back(testsupport::WriteTestWave(dir.file(name), testsupport::PcmFormat(8000, 16, 1), 8000));
+    for (const auto& run : {RunIntoClosedPipe(args), RunIntoClosedPipe({"formats"})}) {
+        EXPECT_EQ(run.status, 1) << run.err;
+        EXPECT_TRUE(Contains(run.err, "wavtrn-cli: standard output: Broken pipe\n")) << run.err;
+    }
+    EXPECT_EQ(Listing(out), (std::set<std::string>{"a.wav", "b.wav", "c.wav", "d.wav"}));
+}
 
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        const std::string cli = Cli(), outDir = out.string();
-        const int devNull = ::open("/dev/null", O_WRONLY);
-        ::dup2(devNull, STDOUT_FILENO);
-        ::dup2(devNull, STDERR_FILENO);
-        ::execl(cli.c_str(), cli.c_str(), "convert", "--to", "mp3/44100/128/2", src.c_str(), "--out-dir", outDir.c_str(),
-                static_cast<char*>(nullptr));
-        ::_exit(127);
+TEST(CliConvert, FewDescriptorsMeanFewerWorkersNotFailedFiles) {
+    TempDir dir;
+    const fs::path out = dir.path() / "out";
+    fs::create_directories(out);
+    std::vector<std::string> args = {"convert", "--to", "gsm/8000/1", "--out-dir", out.string(), "-j", "8"};
+    std::set<std::string> names;
+    for (int i = 0; i < 10; ++i) {
+        names.insert(std::to_string(i) + ".wav");
+        args.push_back(testsupport::WriteTestWave(dir.file(*names.rbegin()), testsupport::PcmFormat(8000, 16, 1), 8000));
     }
-    // Wait until the worker's temporary file exists, then interrupt.
-    bool writing = false;
-    for (int i = 0; i < 500 && !writing; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        writing = !fs::is_empty(out);
+    const CliRun run = RunCli(dir, args, {.prefix = "ulimit -n 12;"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, "10 converted, 0 failed\n")) << run.out;
+    EXPECT_EQ(Listing(out), names);
+}
+
+TEST(CliFormats, TooLittleMemoryIsSaidInsteadOfDying) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer maps more address space than a low limit leaves";
+#endif
+    TempDir dir;
+    auto limited = [&](long kib, const std::string& command) {
+        return RunCli(dir, {command}, {.prefix = "ulimit -v " + std::to_string(kib) + ";"});
+    };
+    // The lowest limit (KiB) under which the program starts at all: libraries
+    // that fail before main are beyond its reach.
+    long low = 0, high = 4L << 20;
+    ASSERT_EQ(limited(high, "--help").status, 0);
+    while (high - low > 1) {
+        const long middle = (low + high) / 2;
+        (limited(middle, "--help").status == 0 ? high : low) = middle;
     }
-    ::kill(pid, SIGINT);
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(writing) << "the conversion never started writing";
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130);
-    EXPECT_TRUE(fs::is_empty(out)) << *Listing(out).begin();
+    const std::size_t all = Lines(RunCli(dir, {"formats"}).out).size();
+    bool saidSo = false;
+    for (long kib = high + 16; kib < high + 1024; kib += 32) {
+        const CliRun run = limited(kib, "formats");
+        if (run.status == 0) {
+            EXPECT_EQ(Lines(run.out).size(), all) << kib;
+            continue;
+        }
+        EXPECT_EQ(run.status, 1) << kib;
+        EXPECT_EQ(run.err, "wavtrn-cli: out of memory\n") << kib;
+        saidSo = true;
+    }
+    EXPECT_TRUE(saidSo) << "no limit from " << high << " KiB up ran out of memory";
 }
 
 }  // namespace

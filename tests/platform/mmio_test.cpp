@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -50,12 +51,15 @@ TEST(MmioOpen, ReportsWhyAFileCannotBeOpened) {
     SetLastError(0);
     EXPECT_EQ(mmioOpenA(dir.file("missing.wav").c_str(), nullptr, MMIO_READ), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_STREQ(LastErrorReason(), "No such file or directory");
     EXPECT_EQ(mmioOpenA(dir.file("no/such/dir.wav").c_str(), nullptr, MMIO_READ), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
     EXPECT_EQ(mmioOpenA("", nullptr, MMIO_READ), nullptr);
     // A directory is not a file of chunks.
     EXPECT_EQ(mmioOpenA(dir.path().c_str(), nullptr, MMIO_READ), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(GetLastErrno(), EISDIR);
+    EXPECT_STREQ(LastErrorReason(), "Is a directory");
     EXPECT_EQ(mmioOpenA(dir.file("x").c_str(), nullptr, MMIO_CREATE | MMIO_WRITE | 0x100), nullptr);
 }
 
@@ -66,6 +70,7 @@ TEST(MmioOpen, PipesAreRefusedWithoutWaiting) {
     // Nobody writes or reads at the other end: opening must not block.
     EXPECT_EQ(mmioOpenA(fifo.c_str(), nullptr, MMIO_READ), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_STREQ(LastErrorReason(), "not a regular file");
     EXPECT_EQ(mmioOpenA(fifo.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE), nullptr);
 }
 

@@ -1,0 +1,191 @@
+#include "cli/commands.h"
+
+#include "cli/batch.h"
+#include "cli/formats.h"
+#include "cli/output.h"
+#include "cli/reporter.h"
+#include "cli/sources.h"
+#include "platform/kernel/replace.h"
+#include "wave/convert.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The sources named as arguments and those of --files-from, in that order.
+// Returns kExitOk, or the status of a list that could not be read.
+int GatherSources(const Request& request, std::vector<std::string>& sources) {
+    sources = request.files;
+    std::string error;
+    if (!request.filesFrom.empty() && !ReadFileList(request.filesFrom, sources, error)) {
+        std::fprintf(stderr, "wavtrn-cli: %s\n", error.c_str());
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+// Why the sources cannot be taken together, or "" when they can.
+std::string SourcesProblem(const Request& request, const std::vector<std::string>& sources) {
+    const auto stdinSources = std::count(sources.begin(), sources.end(), "-");
+    if (sources.empty()) return "no source file named";
+    if (stdinSources > 1) return "'-' (standard input) named more than once";
+    if (stdinSources > 0 && request.filesFrom == "-") return "standard input cannot hold both the list and a source";
+    return {};
+}
+
+// Copies standard input aside when a source is "-". Returns kExitOk or the status to end with.
+int SpoolIfNamed(const std::vector<std::string>& sources, const InterruptWatch& interrupts, StdinSpool& spool) {
+    if (std::find(sources.begin(), sources.end(), "-") == sources.end()) return kExitOk;
+    std::string error;
+    if (spool.Fill(interrupts, error)) return kExitOk;
+    std::fprintf(stderr, "wavtrn-cli: %s\n", error.c_str());
+    return interrupts.Count() > 0 ? kExitInterrupted : kExitFailed;
+}
+
+std::string ReadPath(const std::string& source, const StdinSpool& spool) {
+    return source == "-" ? spool.path() : source;
+}
+
+bool Describe(const std::string& source, const std::string& readPath, bool verbose) {
+    CliReporter reporter(source, {}, verbose);
+    std::string description;
+    switch (DescribeSourceFormat(readPath.c_str(), reporter, description)) {
+    case SourceFormat::Described: PrintLine(source + ": " + description); return true;
+    case SourceFormat::NotOpened: reporter.CannotOpenSource(); return false;
+    case SourceFormat::FailedCheck: return false;
+    }
+    return false;
+}
+
+std::string UnknownKey(const std::vector<CliFormat>& formats, const std::string& key) {
+    std::string text = "unknown format key '" + key + "'";
+    const std::vector<std::string> nearest = NearestKeys(formats, key, 3);
+    for (std::size_t i = 0; i < nearest.size(); ++i) text += (i == 0 ? "; nearest: " : ", ") + nearest[i];
+    return text + " ('wavtrn-cli formats' lists them all)";
+}
+
+std::uint64_t SizeOf(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+}
+
+bool EndsWithWav(const std::string& path) {
+    if (path.size() < 4) return false;
+    std::string tail = path.substr(path.size() - 4);
+    std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
+    return tail == ".wav";
+}
+
+// The destination of each source; a usage problem is returned as its text.
+std::string PlanDestinations(const Request& request, const std::vector<std::string>& sources,
+                             std::vector<Job>& jobs) {
+    if (request.outDir.empty()) {
+        if (request.output.empty()) return "no destination: give -o DST or --out-dir DIR";
+        if (sources.size() > 1) return "-o takes a single source; use --out-dir for several";
+        jobs.push_back({sources.front(), sources.front(), request.output});
+        return {};
+    }
+    struct stat st {};
+    if (::stat(request.outDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        return "'" + request.outDir + "' is not a directory";
+    }
+    std::set<std::string> names;
+    const std::string folder = request.outDir.back() == '/' ? request.outDir : request.outDir + "/";
+    for (const std::string& source : sources) {
+        if (source == "-") return "'-' (standard input) has no name to write under --out-dir; use -o";
+        const std::string name = BaseName(source);
+        if (!names.insert(name).second) return "two sources are named '" + name + "'; their destinations would collide";
+        jobs.push_back({source, source, folder + name});
+    }
+    return {};
+}
+
+// A source that is its destination (also through links) is converted only
+// with --force; a destination not named .wav still gets a WAVE file, and is
+// warned of.
+void CheckJobs(const Request& request, std::vector<Job>& jobs) {
+    for (Job& job : jobs) {
+        if (!request.force && job.source != "-" && IsSameFile(job.source.c_str(), job.destination.c_str())) {
+            job.refusal = std::string(PlainText(Text::SameFile)) + " (--force converts it in place)";
+        }
+        if (!EndsWithWav(job.destination)) {
+            std::fprintf(stderr, "wavtrn-cli: warning: '%s' is written as a WAVE file; its name does not end in .wav\n",
+                         job.destination.c_str());
+        }
+    }
+}
+
+int Workers(const Request& request, std::size_t jobs) {
+    const long cpus = request.jobs > 0 ? request.jobs : std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN));
+    return static_cast<int>(std::min<long>(cpus, static_cast<long>(std::max<std::size_t>(jobs, 1))));
+}
+
+}  // namespace
+
+int UsageError(const std::string& command, const std::string& text) {
+    const std::string name = command.empty() ? "wavtrn-cli" : "wavtrn-cli " + command;
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", name.c_str(), text.c_str(), name.c_str());
+    return kExitUsage;
+}
+
+int RunFormats(const Request& request) {
+    const std::vector<CliFormat> all = ListFormats();
+    const std::vector<CliFormat> shown = request.word.empty() ? all : FilterFormats(all, request.word);
+    if (shown.empty()) {
+        std::fprintf(stderr, "wavtrn-cli formats: no format matches '%s'\n", request.word.c_str());
+        return kExitFailed;
+    }
+    for (const CliFormat& format : shown) {
+        PrintLine(Formatted("%s\t%s\t%s\t%u bytes/s", format.key.c_str(), format.tagName.c_str(),
+                            format.formatName.c_str(), static_cast<unsigned>(format.wfx()->nAvgBytesPerSec)));
+    }
+    return OutputFailed() ? kExitFailed : kExitOk;
+}
+
+int RunInfo(const Request& request) {
+    std::vector<std::string> sources;
+    if (const int status = GatherSources(request, sources); status != kExitOk) return status;
+    if (const std::string problem = SourcesProblem(request, sources); !problem.empty()) return UsageError("info", problem);
+    InterruptWatch interrupts;
+    StdinSpool spool;
+    if (const int status = SpoolIfNamed(sources, interrupts, spool); status != kExitOk) return status;
+    int status = kExitOk;
+    for (const std::string& source : sources) {
+        if (interrupts.Count() > 0) return kExitInterrupted;
+        if (!Describe(source, ReadPath(source, spool), request.verbose)) status = kExitFailed;
+    }
+    return OutputFailed() ? kExitFailed : status;
+}
+
+int RunConvert(const Request& request) {
+    const std::vector<CliFormat> formats = ListFormats();
+    const CliFormat* format = FindFormat(formats, request.key);
+    if (format == nullptr) return UsageError("convert", UnknownKey(formats, request.key));
+    std::vector<std::string> sources;
+    if (const int status = GatherSources(request, sources); status != kExitOk) return status;
+    std::vector<Job> jobs;
+    std::string problem = SourcesProblem(request, sources);
+    if (problem.empty()) problem = PlanDestinations(request, sources, jobs);
+    if (!problem.empty()) return UsageError("convert", problem);
+
+    InterruptWatch interrupts;
+    StdinSpool spool;
+    if (const int status = SpoolIfNamed(sources, interrupts, spool); status != kExitOk) return status;
+    for (Job& job : jobs) {
+        job.readPath = ReadPath(job.source, spool);
+        job.weight = std::max<std::uint64_t>(1, SizeOf(job.readPath));
+    }
+    CheckJobs(request, jobs);
+
+    Results results(request.json, request.verbose);
+    const BatchOptions options{format->wfx(), Workers(request, jobs.size()), ::isatty(STDERR_FILENO) != 0,
+                               request.verbose};
+    const bool completed = RunBatch(jobs, options, interrupts, results);
+    results.Summary();
+    if (!completed) return kExitInterrupted;
+    return results.AllConverted() && !OutputFailed() ? kExitOk : kExitFailed;
+}

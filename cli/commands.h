@@ -1,0 +1,31 @@
+// The three commands of wavtrn-cli, on arguments already parsed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
+
+struct Request {
+    std::string word;                // formats: the filter
+    std::vector<std::string> files;  // info and convert: the sources named as arguments
+    std::string filesFrom;           // a list of further sources, "-" for standard input
+    std::string key;                 // convert: the destination format
+    std::string output;              // convert: -o
+    std::string outDir;              // convert: --out-dir
+    int jobs = 0;                    // convert: workers at a time; 0 for the number of CPUs
+    bool force = false;              // convert: also when source and destination are one file
+    bool json = false;               // convert: results as JSON lines
+    bool verbose = false;            // the failed condition beside the plain words
+};
+
+// Each returns the exit status; usage errors have been printed.
+int RunFormats(const Request& request);
+int RunInfo(const Request& request);
+int RunConvert(const Request& request);
+
+// Prints "wavtrn-cli COMMAND: text" and the hint to --help; returns kExitUsage.
+int UsageError(const std::string& command, const std::string& text);

@@ -1,0 +1,148 @@
+#include "cli/formats.h"
+
+#include "platform/acm/catalogue.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <numeric>
+
+namespace {
+
+// Short names of the tags the chooser can offer; any other tag is named by its number.
+const char* TagKeyName(WORD tag) {
+    switch (tag) {
+    case WAVE_FORMAT_PCM: return "pcm";
+    case WAVE_FORMAT_IEEE_FLOAT: return "float";
+    case WAVE_FORMAT_ALAW: return "alaw";
+    case WAVE_FORMAT_MULAW: return "mulaw";
+    case WAVE_FORMAT_IMA_ADPCM: return "ima-adpcm";
+    case WAVE_FORMAT_ADPCM: return "ms-adpcm";
+    case WAVE_FORMAT_GSM610: return "gsm";
+    case WAVE_FORMAT_MPEGLAYER3: return "mp3";
+    default: return nullptr;
+    }
+}
+
+// The tag that says how samples are coded: an extensible block's sub-format
+// (the first two bytes of its GUID, after cbSize, valid bits and channel mask).
+WORD CodingTag(const std::vector<BYTE>& block) {
+    const auto& wfx = *reinterpret_cast<const WAVEFORMATEX*>(block.data());
+    constexpr std::size_t kSubFormat = sizeof(WAVEFORMATEX) + 6;
+    if (wfx.wFormatTag != WAVE_FORMAT_EXTENSIBLE || block.size() < kSubFormat + 2) return wfx.wFormatTag;
+    return static_cast<WORD>(block[kSubFormat] | (block[kSubFormat + 1] << 8));
+}
+
+std::string Number(unsigned long value) { return std::to_string(value); }
+
+// The key of one format block, before collisions are settled.
+std::string BaseFormatKey(const std::vector<BYTE>& block) {
+    const auto& wfx = *reinterpret_cast<const WAVEFORMATEX*>(block.data());
+    const WORD tag = CodingTag(block);
+    std::string name;
+    if (const char* known = TagKeyName(tag)) {
+        name = known;
+    } else {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "tag-%04x", static_cast<unsigned>(tag));
+        name = hex;
+    }
+    if (wfx.wFormatTag == WAVE_FORMAT_EXTENSIBLE) name += "-ext";
+
+    const std::string head = name + "/" + Number(wfx.nSamplesPerSec) + "/";
+    const std::string channels = Number(wfx.nChannels);
+    switch (tag) {
+    case WAVE_FORMAT_MPEGLAYER3:
+        // The bit rate in kbit/s, as encoders are asked for it.
+        return head + Number((wfx.nAvgBytesPerSec * 8UL + 500) / 1000) + "/" + channels;
+    case WAVE_FORMAT_ALAW:
+    case WAVE_FORMAT_MULAW:
+    case WAVE_FORMAT_IMA_ADPCM:
+    case WAVE_FORMAT_ADPCM:
+    case WAVE_FORMAT_GSM610:
+        return head + channels;
+    default:
+        return head + Number(wfx.wBitsPerSample) + "/" + channels;
+    }
+}
+
+std::string Lower(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lower;
+}
+
+// Levenshtein distance: insertions, deletions and substitutions of one byte each.
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    std::iota(row.begin(), row.end(), std::size_t{0});
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+}  // namespace
+
+std::vector<CliFormat> ListFormats() {
+    std::vector<CliFormat> formats;
+    std::map<std::string, int> uses;
+    for (const acm::CatalogueTag* tag : acm::ChooserTags()) {
+        for (const acm::CatalogueFormat& format : tag->formats) {
+            CliFormat entry;
+            entry.tagName = tag->name;
+            entry.formatName = format.name;
+            entry.block.assign(format.block.begin(), format.block.end());
+            entry.key = BaseFormatKey(entry.block);
+            ++uses[entry.key];
+            formats.push_back(std::move(entry));
+        }
+    }
+    for (CliFormat& entry : formats) {
+        if (uses[entry.key] > 1) entry.key += "/b" + Number(entry.wfx()->nBlockAlign);
+    }
+    return formats;
+}
+
+std::vector<CliFormat> FilterFormats(const std::vector<CliFormat>& formats, std::string_view word) {
+    const std::string needle = Lower(word);
+    std::vector<CliFormat> matching;
+    for (const CliFormat& format : formats) {
+        for (const std::string* field : {&format.key, &format.tagName, &format.formatName}) {
+            if (Lower(*field).find(needle) != std::string::npos) {
+                matching.push_back(format);
+                break;
+            }
+        }
+    }
+    return matching;
+}
+
+const CliFormat* FindFormat(const std::vector<CliFormat>& formats, std::string_view key) {
+    const std::string wanted = Lower(key);
+    for (const CliFormat& format : formats) {
+        if (format.key == wanted) return &format;
+    }
+    return nullptr;
+}
+
+std::vector<std::string> NearestKeys(const std::vector<CliFormat>& formats, std::string_view key,
+                                     std::size_t count) {
+    const std::string wanted = Lower(key);
+    std::vector<std::pair<std::size_t, std::string>> ranked;
+    for (const CliFormat& format : formats) ranked.emplace_back(EditDistance(wanted, format.key), format.key);
+    // Stable: among keys as near as each other, the chooser's order decides.
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::string> nearest;
+    for (std::size_t i = 0; i < ranked.size() && i < count; ++i) nearest.push_back(ranked[i].second);
+    return nearest;
+}

@@ -1,0 +1,141 @@
+#include "cli/output.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+bool gOutputFailed = false;
+
+const char* OutcomeName(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::Converted: return "converted";
+    case Outcome::Failed: return "failed";
+    case Outcome::Interrupted: return "interrupted";
+    }
+    return "failed";
+}
+
+// The length of the UTF-8 sequence at text[at], or 0 when it is not one.
+std::size_t Utf8Length(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;   // no overlong forms
+        if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;  // nothing past U+10FFFF
+    }
+    if (length == 0 || at + length > text.size()) return 0;
+    if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    }
+    return length;
+}
+
+}  // namespace
+
+bool PrintLine(std::string_view line) {
+    if (gOutputFailed) return false;
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    if (std::fflush(stdout) == 0) return true;
+    gOutputFailed = true;
+    std::fprintf(stderr, "wavtrn-cli: standard output: %s\n", std::strerror(errno));
+    return false;
+}
+
+bool OutputFailed() { return gOutputFailed; }
+
+std::string JsonString(std::string_view text) {
+    std::string json = "\"";
+    char escape[8];
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += static_cast<char>(c);
+        } else if (c < 0x20) {
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            json += escape;
+        } else if (c < 0x80) {
+            json += static_cast<char>(c);
+        } else if (const std::size_t length = Utf8Length(text, i); length > 0) {
+            json.append(text.substr(i, length));
+            i += length;
+            continue;
+        } else {
+            json += "\\ufffd";
+        }
+        ++i;
+    }
+    return json + '"';
+}
+
+void Results::Report(const FileResult& result) {
+    ++(result.outcome == Outcome::Converted ? converted_ : result.outcome == Outcome::Failed ? failed_ : interrupted_);
+    Print(result);
+}
+
+void Results::NotStarted(const FileResult& result) {
+    ++notStarted_;
+    if (json_) Print(result);
+}
+
+void Results::Print(const FileResult& result) const {
+    if (json_) {
+        std::string message;
+        for (const std::string& text : result.messages) message += (message.empty() ? "" : "; ") + text;
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.3f", result.seconds);
+        PrintLine("{\"source\":" + JsonString(result.source) + ",\"destination\":" + JsonString(result.destination) +
+                  ",\"outcome\":\"" + OutcomeName(result.outcome) + "\",\"message\":" + JsonString(message) +
+                  ",\"seconds\":" + seconds + "}");
+        return;
+    }
+    std::fflush(stdout);
+    for (const std::string& text : result.messages) std::fprintf(stderr, "%s: %s\n", result.source.c_str(), text.c_str());
+    if (verbose_) {
+        for (const std::string& text : result.details) std::fprintf(stderr, "%s: %s\n", result.source.c_str(), text.c_str());
+    }
+    if (result.outcome == Outcome::Converted) PrintLine(result.source + " -> " + result.destination);
+}
+
+void Results::Summary() const {
+    if (json_) return;
+    std::string line = std::to_string(converted_) + " converted, " + std::to_string(failed_ + interrupted_) + " failed";
+    if (notStarted_ > 0) line += ", " + std::to_string(notStarted_) + " not started";
+    PrintLine(line);
+}
+
+void ProgressBar::Draw(double fraction, std::size_t done, std::size_t total) {
+    if (!enabled_) return;
+    constexpr int kWidth = 30;
+    fraction = std::clamp(fraction, 0.0, 1.0);
+    const int percent = static_cast<int>(fraction * 100);
+    if (shown_ && percent == lastPercent_ && done == lastDone_) return;
+    const int filled = static_cast<int>(fraction * kWidth);
+    const std::string bar = std::string(static_cast<std::size_t>(filled), '#') + std::string(kWidth - filled, '-');
+    std::fprintf(stderr, "\r[%s] %3d%%  %zu/%zu files\033[K", bar.c_str(), percent, done, total);
+    std::fflush(stderr);
+    shown_ = true;
+    lastPercent_ = percent;
+    lastDone_ = done;
+}
+
+void ProgressBar::Clear() {
+    if (!enabled_ || !shown_) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    shown_ = false;
+}

@@ -1,0 +1,73 @@
+// What the command line prints: lines on standard output that survive a
+// reader who has gone away, the per-file results (as text or as JSON lines),
+// and the progress bar on a terminal.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Writes a line on standard output. When standard output fails (a closed
+// pipe: SIGPIPE is ignored), says so once on standard error and returns
+// false; later lines are dropped.
+bool PrintLine(std::string_view line);
+// True once standard output has failed.
+bool OutputFailed();
+
+// text as a JSON string, quotes included. Valid UTF-8 stays as it is; a byte
+// that is not UTF-8 (a file name need not be) becomes U+FFFD, since JSON text
+// is Unicode and strict readers refuse anything else.
+std::string JsonString(std::string_view text);
+
+enum class Outcome { Converted, Failed, Interrupted };
+
+struct FileResult {
+    std::string source;
+    std::string destination;
+    Outcome outcome = Outcome::Failed;
+    std::vector<std::string> messages;  // reasons in plain words
+    std::vector<std::string> details;   // what --verbose adds
+    double seconds = 0;
+};
+
+class Results {
+public:
+    Results(bool json, bool verbose) : json_(json), verbose_(verbose) {}
+
+    // Text: the reasons as "SOURCE: reason" on standard error, and
+    // "SOURCE -> DESTINATION" on standard output for a converted file.
+    // JSON: one object on standard output.
+    void Report(const FileResult& result);
+    // A file an interrupt kept from being started: JSON gives it its object,
+    // text counts it for the summary.
+    void NotStarted(const FileResult& result);
+    // Text only: "N converted, M failed[, K not started]".
+    void Summary() const;
+    bool AllConverted() const { return failed_ == 0 && interrupted_ == 0 && notStarted_ == 0; }
+
+private:
+    void Print(const FileResult& result) const;
+
+    bool json_;
+    bool verbose_;
+    std::size_t converted_ = 0;
+    std::size_t failed_ = 0;
+    std::size_t interrupted_ = 0;
+    std::size_t notStarted_ = 0;
+};
+
+// A bar on standard error, redrawn in place; only drawn when enabled.
+class ProgressBar {
+public:
+    explicit ProgressBar(bool enabled) : enabled_(enabled) {}
+    void Draw(double fraction, std::size_t done, std::size_t total);
+    // Clears the bar's line before other text is printed.
+    void Clear();
+
+private:
+    bool enabled_;
+    bool shown_ = false;
+    int lastPercent_ = -1;
+    std::size_t lastDone_ = 0;
+};

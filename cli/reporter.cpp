@@ -1,0 +1,64 @@
+#include "cli/reporter.h"
+
+#include "platform/kernel/lasterror.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+std::string Formatted(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    std::va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
+    va_end(again);
+    return text;
+}
+
+namespace {
+
+// The system's reason for the last error, or its code when none is known.
+std::string LastReason() {
+    const std::string reason = LastErrorReason();
+    return reason.empty() ? Formatted("error %lu", static_cast<unsigned long>(GetLastError())) : reason;
+}
+
+}  // namespace
+
+CliReporter::CliReporter(std::string source, std::string destination, bool verbose)
+    : source_(std::move(source)), destination_(std::move(destination)), verbose_(verbose) {}
+
+void CliReporter::Message(Text id, unsigned long number) { Say(Formatted(PlainText(id), number)); }
+
+void CliReporter::Box(const char* text, Text caption) { Say(std::string(PlainText(caption)) + ": " + text); }
+
+LONG CliReporter::SystemError(const char* context) {
+    const LONG code = static_cast<LONG>(GetLastError());
+    Say(std::string(context) + ": " + LastReason());
+    return code;
+}
+
+std::string CliReporter::WithPath(Text id, const std::string& path) {
+    return Formatted(PlainText(id), path.c_str(), LastReason().c_str());
+}
+
+void CliReporter::FailedCheck(Text reason, const char* expression, const char* file, int line) {
+    if (reason == Text::CannotOpenSource) {
+        Say(WithPath(reason, source_));
+    } else if (reason == Text::CannotCreateDestination) {
+        Say(WithPath(reason, destination_));
+    } else {
+        Say(PlainText(reason));
+    }
+    if (verbose_) Detail(Formatted(DialogText(Text::FailedCheck), expression, file, line));
+}
+
+void CliReporter::Say(const std::string& text) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s\n", source_.c_str(), text.c_str());
+}
+
+void CliReporter::Detail(const std::string& text) { Say(text); }
