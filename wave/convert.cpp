@@ -166,8 +166,13 @@ bool FinishDestination(MmioFile& hSrcWaveFile, MmioFile& hDstWaveFile, Destinati
         ReportWriteFailure(reporter);
         return false;
     }
+    // The commit flushes the file to disk first, where a full disk may show.
     if (!CommitReplace(pending)) {
-        reporter.SystemError(DialogText(Text::ReplaceContext));
+        if (GetLastError() == ERROR_DISK_FULL) {
+            reporter.Message(Text::DiskFull);
+        } else {
+            reporter.SystemError(DialogText(Text::ReplaceContext));
+        }
         return false;
     }
     return true;

@@ -1,5 +1,6 @@
 #include "platform/kernel/replace.h"
 
+#include "platform/kernel/kernel_testing.h"
 #include "platform/kernel/lasterror.h"
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include <fcntl.h>
 #include <random>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +21,13 @@ namespace {
 constexpr char kMarker[] = ".wavtrn-";
 constexpr std::size_t kMarkerLength = sizeof kMarker - 1;
 constexpr std::size_t kRandomDigits = 4;
+
+// Where the flushes and renames are recorded, for tests; null when not.
+std::vector<std::string>* gSyncLog = nullptr;
+
+void Record(const char* what, const std::string& path, const std::string& to = {}) {
+    if (gSyncLog != nullptr) gSyncLog->push_back(std::string(what) + " " + path + (to.empty() ? "" : " " + to));
+}
 
 std::string DirectoryOf(const std::string& path) {
     const auto slash = path.find_last_of('/');
@@ -124,6 +133,8 @@ void TakeOverAttributes(int fd, const struct stat& st) {
 }  // namespace
 
 PendingReplace::~PendingReplace() { CloseDescriptors(*this); }
+
+void SetSyncLogForTesting(std::vector<std::string>* log) { gSyncLog = log; }
 
 bool BeginReplace(const char* destination, PendingReplace& pending) {
     AbandonReplace(pending);
@@ -250,12 +261,25 @@ bool CommitReplace(PendingReplace& pending) {
         SetLastError(ERROR_INVALID_HANDLE);
         return false;
     }
+    // The data reaches the disk before the name does. A file system that
+    // cannot flush (EINVAL) has nothing to wait for.
+    Record("fdatasync", pending.tempPath);
+    if (::fdatasync(pending.fd) != 0 && errno != EINVAL) {
+        SetLastErrorFromErrno(errno);
+        AbandonReplace(pending);
+        return false;
+    }
+    Record("rename", pending.tempPath, pending.finalPath);
     if (::renameat(pending.dirFd, pending.tempName.c_str(), pending.dirFd, pending.finalName.c_str()) != 0) {
         SetLastErrorFromErrno(errno, pending.finalPath.c_str());
         AbandonReplace(pending);
         return false;
     }
     pending.active = false;
+    // The rename is done: a folder that cannot be flushed (opened without
+    // read permission, or a file system without it) does not undo it.
+    Record("fsync", DirectoryOf(pending.finalPath));
+    (void)::fsync(pending.dirFd);
     CloseDescriptors(pending);
     return true;
 }

@@ -7,6 +7,8 @@
 // itself is never destroyed. A destination that is a symbolic link is resolved
 // first (the file it points to is replaced, not the link); a replaced file keeps
 // its permission bits, and its owner and group where the process may set them.
+// The commit flushes the new file's data before the rename and the folder after
+// it, so a power cut leaves the old file or the new one, never an empty one.
 //
 // An existing destination that is a device is written directly (and not
 // flushed); a pipe or a socket is refused, since opening it could wait for ever.
@@ -48,8 +50,9 @@ bool BeginReplace(const char* destination, PendingReplace& pending);
 // descriptor of the temporary file, or the device. -1 with the last error set.
 int OpenReplaceTarget(const PendingReplace& pending);
 
-// Moves the finished temporary file over the destination. Returns false with
-// the last error set when that fails; the temporary file is then removed.
+// Flushes the finished temporary file, moves it over the destination and
+// flushes the folder. Returns false with the last error set when the flush or
+// the rename fails; the temporary file is then removed.
 bool CommitReplace(PendingReplace& pending);
 
 // Removes the temporary file, leaving the destination as it was. Safe to call
