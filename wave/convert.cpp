@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -17,6 +18,11 @@ struct FreeDeleter {
 using ConversionBuffer = std::unique_ptr<BYTE[], FreeDeleter>;
 
 ConversionBuffer AllocateBuffer(DWORD cb) { return ConversionBuffer(static_cast<BYTE*>(std::calloc(cb, 1))); }
+
+// True when both blocks describe one format, extra bytes and all.
+bool SameFormatBlock(const WAVEFORMATEX& a, const WAVEFORMATEX& b) {
+    return a.cbSize == b.cbSize && std::memcmp(&a, &b, sizeof(WAVEFORMATEX) + a.cbSize) == 0;
+}
 
 // Closes the stream on scope exit unless the success path closed it already.
 struct StreamCloser {
@@ -242,16 +248,19 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
         return -1;
     }
 
-    ConversionBuffer pbDst = AllocateBuffer(cbDst);
-    ConversionBuffer pbSrc = AllocateBuffer(cbSrc);
-    if (!pbDst || !pbSrc) {
+    // A destination in the source's very format is converted in place: the
+    // pass reads into the buffer it writes, and the codec leaves the bytes there.
+    const bool fSameFormat = SameFormatBlock(*pwfxSrc.get(), *pwfxDst);
+    ConversionBuffer pbDst = AllocateBuffer(fSameFormat ? std::max(cbDst, cbSrc) : cbDst);
+    ConversionBuffer pbSrc = AllocateBuffer(fSameFormat ? 0 : cbSrc);
+    if (!pbDst || (!fSameFormat && !pbSrc)) {
         reporter.Message(Text::OutOfMemory);
         return -1;
     }
 
     ACMSTREAMHEADER ash{};
     ash.cbStruct = sizeof ash;
-    ash.pbSrc = pbSrc.get();
+    ash.pbSrc = fSameFormat ? pbDst.get() : pbSrc.get();
     ash.cbSrcLength = cbSrc;
     ash.pbDst = pbDst.get();
     ash.cbDstLength = cbDst;
