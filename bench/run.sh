@@ -257,15 +257,17 @@ done
 # ---- equal quality -------------------------------------------------------------------
 # A peer is of equal quality in a case when each of its three figures is within
 # 1 dB of wavtrn-cli's or past the level where the figure stops telling tools
-# apart (SINAD of 120 dB or more, an alias of -120 dB or less); "-" (no step in
-# that band) matches "-".
-same_or_better() {  # same_or_better OURS PEER higher|lower
-    awk -v a="$1" -v b="$2" -v dir="$3" 'BEGIN {
+# apart: a SINAD of 120 dB or more; an alias of -120 dB or less, or at least
+# 20 dB below the destination format's own noise (wavtrn-cli's tone SINAD), where
+# the codec's noise hides it. "-" (no step in that band) matches "-".
+same_or_better() {  # same_or_better OURS PEER higher|lower [NOISE_SINAD]
+    awk -v a="$1" -v b="$2" -v dir="$3" -v noise="${4:-}" 'BEGIN {
         if (a == b) exit 0
         if (a !~ /^[<-]?[0-9.-]+$/ || b !~ /^[<-]?[0-9.-]+$/) exit 1
         sub(/^</, "", a); sub(/^</, "", b); a += 0; b += 0
         if (dir == "higher") exit !(b >= a - 1 || b >= 120)
-        exit !(b <= a + 1 || b <= -120)
+        floor = noise ~ /^[0-9.]+$/ ? -(noise + 20) : -120
+        exit !(b <= a + 1 || b <= -120 || b <= floor)
     }'
 }
 declare -A EQUAL BEST
@@ -277,7 +279,7 @@ for case_line in "${cases[@]}"; do
         [[ ${T[$id,$tool]} =~ ^[0-9.]+$ ]] || continue
         same_or_better "${Q_TONE[$id,wavtrn]}" "${Q_TONE[$id,$tool]}" higher || continue
         same_or_better "${Q_PASS[$id,wavtrn]}" "${Q_PASS[$id,$tool]}" higher || continue
-        same_or_better "${Q_ALIAS[$id,wavtrn]}" "${Q_ALIAS[$id,$tool]}" lower || continue
+        same_or_better "${Q_ALIAS[$id,wavtrn]}" "${Q_ALIAS[$id,$tool]}" lower "${Q_TONE[$id,wavtrn]}" || continue
         EQUAL[$id,$tool]=1
         if [[ -z $best ]] || awk -v a="${T[$id,$tool]}" -v b="${T[$id,$best]}" 'BEGIN { exit !(a < b) }'; then best=$tool; fi
     done
@@ -305,7 +307,8 @@ tmp=$results.tmp
     echo "## Speed"
     echo
     echo "Median wall seconds. A peer marked * is of equal quality in that case by the quality table below"
-    echo "(each figure within 1 dB of wavtrn-cli's, or past 120 dB SINAD / -120 dB alias); \"ffmpeg soxr\" is"
+    echo "(each figure within 1 dB of wavtrn-cli's, or past 120 dB SINAD, or an alias below -120 dB or 20 dB"
+    echo "under the destination format's own noise); wavtrn flushes its output to disk, the peers do not; \"ffmpeg soxr\" is"
     echo "ffmpeg told to resample with soxr (\`-af aresample=resampler=soxr\`), run for the resampling cases."
     echo "Ratio = our time / the faster equal-quality peer's time (≤ 1.00: at least as fast)."
     echo
