@@ -227,7 +227,8 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
                               ? mmioOpenA(pending.writePath.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE)
                               : nullptr);
     REQUIRE(reporter, CannotCreateDestination, hDstWaveFile, -1);
-    reporter.Writing(pending.direct ? pending.finalPath.c_str() : pending.tempPath.c_str());
+    // A device written in place is no file of ours to remove.
+    if (!pending.direct) reporter.Writing(pending.tempPath.c_str());
 
     // An output that may pass what a RIFF form holds is an RF64 form from the start.
     DestinationChunks dst;
