@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Throughput, memory and quality of wavtrn-cli convert next to sox and the
-# ffmpeg tool, on the same conversions of the same generated inputs.
+# Throughput, memory and quality of wavtrn-cli convert and of the dialog's
+# own path (wavtrn-flow: the dialog procedure on the scripted backend) next to
+# sox and the ffmpeg tool, on the same conversions of the same generated
+# inputs. Every resampling case also runs ffmpeg with the soxr resampler, and
+# the quality table decides which peers are of equal quality.
 #
 #   bench/run.sh            full run; writes bench/RESULTS.md
 #   bench/run.sh --quick    inputs a tenth as long, one run each; writes the
@@ -10,8 +13,9 @@
 # /tmp/wavtrn-bench; inputs are kept there between runs; no blanks in the path),
 # WAVTRN_BENCH_BUILD (build folder, default <work>/build), WAVTRN_BENCH_RUNS (runs per measurement, default 5),
 # WAVTRN_BENCH_COMMIT (the commit named in the report, default git's HEAD).
-# Needs cmake, a C++ compiler, sox, ffmpeg, ffprobe and GNU time (/usr/bin/time,
-# Debian package "time").
+# Needs cmake, a C++ compiler, GoogleTest (the flow runner is built with the
+# tests), sox, ffmpeg, ffprobe and GNU time (/usr/bin/time, Debian package
+# "time"); scripts/setup bench installs them.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -41,10 +45,15 @@ mkdir -p "$work/in" "$work/out" "$work/quality"
 log() { printf '[%4ds] %s\n' $(($(date +%s) - started)) "$*" >&2; }
 
 # ---- build -------------------------------------------------------------------
-log "building wavtrn-cli (Release) in $build"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DWAVTRN_GUI=OFF -DWAVTRN_TESTS=OFF >/dev/null
-cmake --build "$build" --target wavtrn-cli -j "$(nproc)" >/dev/null
+log "building wavtrn-cli and wavtrn-flow (Release) in $build"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DWAVTRN_GUI=OFF -DWAVTRN_TESTS=ON >/dev/null
+cmake --build "$build" --target wavtrn-cli wavtrn-flow -j "$(nproc)" >/dev/null
 cli=$build/wavtrn-cli
+flow=$build/tests/wavtrn-flow
+mkdir -p "$work/flow"
+# The chooser's tag and format names of every key, for the flow scripts.
+declare -A CHOICE
+while IFS=$'\t' read -r key tag format _; do CHOICE[$key]="$tag | $format"; done < <("$cli" formats)
 c++ -O2 -std=c++20 -o "$work/wavtool" "$here/wavtool.cpp"
 wavtool=$work/wavtool
 
@@ -85,16 +94,17 @@ median() { sort -g | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
 
 # measure OUT -- COMMAND...: runs COMMAND $runs times (OUT removed before each
 # run); prints "median_wall_seconds max_rss_kib median_cpu_seconds", or "FAIL"
-# when a run failed.
+# when a run failed or left no OUT.
 measure() {
     local out=$1
     shift 2
     local times=() cpus=() rss=0 i t u s m
     for ((i = 0; i < runs; i++)); do
         rm -f "$out"
-        if ! /usr/bin/time -f '%e %U %S %M' -o "$work/time.txt" "$@" >"$work/cmd.out" 2>"$work/cmd.err"; then
+        if ! /usr/bin/time -f '%e %U %S %M' -o "$work/time.txt" "$@" >"$work/cmd.out" 2>"$work/cmd.err" ||
+            [[ ! -e $out ]]; then
             echo "command failed: $*" >&2
-            sed 's/^/    /' "$work/cmd.err" | head -5 >&2
+            cat "$work/cmd.err" "$work/cmd.out" | sed 's/^/    /' | head -5 >&2
             echo FAIL
             return
         fi
@@ -122,17 +132,43 @@ cases=(
     "alaw1h|voice8|alaw/8000/1|-e a-law|-c:a pcm_alaw|8k/16/1 (1 hour) → A-law"
 )
 
-declare -A T_OURS T_SOX T_FF RSS_OURS RSS_SOX RSS_FF RSS_10S C_OURS C_SOX C_FF
+# The tools of the tables: wavtrn-cli, the dialog's path, and the peers.
+tools=(wavtrn flow sox ffmpeg ffsoxr)
+peers=(sox ffmpeg ffsoxr)
+declare -A TOOL_NAME=([wavtrn]=wavtrn-cli [flow]=wavtrn-flow [sox]=sox [ffmpeg]=ffmpeg [ffsoxr]="ffmpeg soxr")
+declare -A SOURCE_RATE=([music44]=44100 [hires48]=48000 [voice8]=8000)
+declare -A T C RSS RSS_10S
 
-# convert_with TOOL CASE INPUT OUTPUT: the command line of one tool for a case.
+# resamples CASE: true when the case changes the sample rate.
+resamples() {
+    local id in key rest
+    IFS='|' read -r id in key rest <<<"$1"
+    [[ $(cut -d/ -f2 <<<"$key") != "${SOURCE_RATE[$in]}" ]]
+}
+
+# command_for TOOL CASE INPUT OUTPUT: the command line of one tool for a case
+# (the flow runner's script is written beside the output); fails when the
+# tool has no such conversion.
 command_for() {
     local tool=$1 case_line=$2 input=$3 output=$4
-    local id in key soxopts ffopts label
+    local id in key soxopts ffopts label script
     IFS='|' read -r id in key soxopts ffopts label <<<"$case_line"
     case $tool in
     wavtrn) echo "$cli convert --to $key $input -o $output" ;;
+    flow)
+        script=$work/flow/$(basename "$output" .wav).txt
+        printf 'click 107\nchoose %s\ntext 101 %s\ntext 104 %s\nclick 1\n' "${CHOICE[$key]}" "$input" "$output" >"$script"
+        echo "$flow $script" ;;
     sox) [[ $soxopts == - ]] && return 1; echo "sox -V1 $input $soxopts $output" ;;
     ffmpeg) echo "ffmpeg -nostdin -v error -y -i $input $ffopts $output" ;;
+    ffsoxr)
+        resamples "$case_line" || return 1
+        if [[ $ffopts == *"-af aresample="* ]]; then
+            ffopts=${ffopts/-af aresample=/-af aresample=resampler=soxr:}
+        else
+            ffopts="-af aresample=resampler=soxr $ffopts"
+        fi
+        echo "ffmpeg -nostdin -v error -y -i $input $ffopts $output" ;;
     esac
 }
 
@@ -140,7 +176,7 @@ log "timing ($runs runs per measurement)"
 for case_line in "${cases[@]}"; do
     IFS='|' read -r id in key soxopts ffopts label <<<"$case_line"
     input=$work/in/$in.wav
-    for tool in wavtrn sox ffmpeg; do
+    for tool in "${tools[@]}"; do
         out=$work/out/$id-$tool.wav
         if ! cmd=$(command_for "$tool" "$case_line" "$input" "$out"); then
             result="n/a n/a n/a"
@@ -149,13 +185,8 @@ for case_line in "${cases[@]}"; do
             result=$(measure "$out" -- $cmd)
             [[ $result == FAIL ]] && result="FAIL FAIL FAIL"
         fi
-        read -r t m c <<<"$result"
-        case $tool in
-        wavtrn) T_OURS[$id]=$t; RSS_OURS[$id]=$m; C_OURS[$id]=$c ;;
-        sox) T_SOX[$id]=$t; RSS_SOX[$id]=$m; C_SOX[$id]=$c ;;
-        ffmpeg) T_FF[$id]=$t; RSS_FF[$id]=$m; C_FF[$id]=$c ;;
-        esac
-        log "  $id $tool: ${t}s (cpu ${c}s) ${m} KiB"
+        read -r T[$id,$tool] RSS[$id,$tool] C[$id,$tool] <<<"$result"
+        log "  $id $tool: ${T[$id,$tool]}s (cpu ${C[$id,$tool]}s) ${RSS[$id,$tool]} KiB"
     done
     # The same conversion of a 10-second input, for the memory comparison.
     short=$work/in/$in-10s.wav
@@ -164,7 +195,9 @@ for case_line in "${cases[@]}"; do
 done
 
 read -r T_CP _ _ <<<"$(measure "$work/out/cp.wav" -- cp "$work/in/music44.wav" "$work/out/cp.wav")"
-log "  cp: ${T_CP}s"
+# The floor of a durable copy: wavtrn flushes what it writes before the rename.
+read -r T_CPSYNC _ _ <<<"$(measure "$work/out/cp.wav" -- sh -c "cp $work/in/music44.wav $work/out/cp.wav && sync $work/out/cp.wav")"
+log "  cp: ${T_CP}s, cp && sync: ${T_CPSYNC}s"
 
 # ---- batch -----------------------------------------------------------------------
 batch_key=ima-adpcm/22050/2
@@ -191,13 +224,10 @@ q=$work/quality
 "$wavtool" steps 48000 24 2 "$q/steps-hires48.wav"
 "$wavtool" tone 8000 16 1 5 997 "$q/tone-voice8.wav"
 "$wavtool" steps 8000 16 1 "$q/steps-voice8.wav"
-declare -A SOURCE_RATE=([music44]=44100 [hires48]=48000 [voice8]=8000)
 declare -A Q_TONE Q_PASS Q_ALIAS
-quality_cases=(mulaw8k ima22k gsm8k dither alaw1h)
 for case_line in "${cases[@]}"; do
     IFS='|' read -r id in key soxopts ffopts label <<<"$case_line"
-    [[ " ${quality_cases[*]} " == *" $id "* ]] || continue
-    for tool in wavtrn sox ffmpeg; do
+    for tool in "${tools[@]}"; do
         tone_out=$q/$id-$tool-tone.wav
         steps_out=$q/$id-$tool-steps.wav
         rm -f "$tone_out" "$steps_out"
@@ -224,6 +254,38 @@ for case_line in "${cases[@]}"; do
     done
 done
 
+# ---- equal quality -------------------------------------------------------------------
+# A peer is of equal quality in a case when each of its three figures is within
+# 1 dB of wavtrn-cli's or past the level where the figure stops telling tools
+# apart: a SINAD of 120 dB or more; an alias of -120 dB or less, or at least
+# 20 dB below the destination format's own noise (wavtrn-cli's tone SINAD), where
+# the codec's noise hides it. "-" (no step in that band) matches "-".
+same_or_better() {  # same_or_better OURS PEER higher|lower [NOISE_SINAD]
+    awk -v a="$1" -v b="$2" -v dir="$3" -v noise="${4:-}" 'BEGIN {
+        if (a == b) exit 0
+        if (a !~ /^[<-]?[0-9.-]+$/ || b !~ /^[<-]?[0-9.-]+$/) exit 1
+        sub(/^</, "", a); sub(/^</, "", b); a += 0; b += 0
+        if (dir == "higher") exit !(b >= a - 1 || b >= 120)
+        floor = noise ~ /^[0-9.]+$/ ? -(noise + 20) : -120
+        exit !(b <= a + 1 || b <= -120 || b <= floor)
+    }'
+}
+declare -A EQUAL BEST
+for case_line in "${cases[@]}"; do
+    IFS='|' read -r id _ <<<"$case_line"
+    best=
+    for tool in "${peers[@]}"; do
+        EQUAL[$id,$tool]=0
+        [[ ${T[$id,$tool]} =~ ^[0-9.]+$ ]] || continue
+        same_or_better "${Q_TONE[$id,wavtrn]}" "${Q_TONE[$id,$tool]}" higher || continue
+        same_or_better "${Q_PASS[$id,wavtrn]}" "${Q_PASS[$id,$tool]}" higher || continue
+        same_or_better "${Q_ALIAS[$id,wavtrn]}" "${Q_ALIAS[$id,$tool]}" lower "${Q_TONE[$id,wavtrn]}" || continue
+        EQUAL[$id,$tool]=1
+        if [[ -z $best ]] || awk -v a="${T[$id,$tool]}" -v b="${T[$id,$best]}" 'BEGIN { exit !(a < b) }'; then best=$tool; fi
+    done
+    BEST[$id]=$best
+done
+
 # ---- report ------------------------------------------------------------------------
 cpu=$(lscpu | sed -n 's/^Model name: *//p' | head -1)
 cores=$(nproc)
@@ -244,43 +306,50 @@ tmp=$results.tmp
     echo
     echo "## Speed"
     echo
-    echo "Ratio = wavtrn-cli time / peer time (≤ 1.00: wavtrn-cli is at least as fast)."
+    echo "Median wall seconds. A peer marked * is of equal quality in that case by the quality table below"
+    echo "(each figure within 1 dB of wavtrn-cli's, or past 120 dB SINAD, or an alias below -120 dB or 20 dB"
+    echo "under the destination format's own noise); wavtrn flushes its output to disk, the peers do not; \"ffmpeg soxr\" is"
+    echo "ffmpeg told to resample with soxr (\`-af aresample=resampler=soxr\`), run for the resampling cases."
+    echo "Ratio = our time / the faster equal-quality peer's time (≤ 1.00: at least as fast)."
     echo
-    echo "| conversion | wavtrn-cli s | sox s | ffmpeg s | ratio to sox | ratio to ffmpeg | ratio to faster peer |"
-    echo "|---|---:|---:|---:|---:|---:|---:|"
+    echo "| conversion | wavtrn-cli | wavtrn-flow | sox | ffmpeg | ffmpeg soxr | faster equal peer | ratio cli | ratio flow |"
+    echo "|---|---:|---:|---:|---:|---:|---|---:|---:|"
     for case_line in "${cases[@]}"; do
         IFS='|' read -r id in key soxopts ffopts label <<<"$case_line"
-        o=${T_OURS[$id]} s=${T_SOX[$id]} f=${T_FF[$id]}
-        best=$f
-        [[ $s =~ ^[0-9.]+$ ]] && [[ $f =~ ^[0-9.]+$ ]] && best=$(awk -v a="$s" -v b="$f" 'BEGIN { print (a < b) ? a : b }')
-        [[ $s =~ ^[0-9.]+$ ]] && ! [[ $f =~ ^[0-9.]+$ ]] && best=$s
-        rs=-; rf=-; rb=-
-        [[ $o =~ ^[0-9.]+$ && $s =~ ^[0-9.]+$ ]] && rs=$(ratio "$o" "$s")
-        [[ $o =~ ^[0-9.]+$ && $f =~ ^[0-9.]+$ ]] && rf=$(ratio "$o" "$f")
-        [[ $o =~ ^[0-9.]+$ && $best =~ ^[0-9.]+$ ]] && rb=$(ratio "$o" "$best")
-        echo "| $label (\`$key\`) | $o | $s | $f | $rs | $rf | $rb |"
+        row="| $label (\`$key\`) | ${T[$id,wavtrn]} | ${T[$id,flow]}"
+        for tool in "${peers[@]}"; do
+            mark=; [[ ${EQUAL[$id,$tool]} == 1 ]] && mark='*'
+            row+=" | ${T[$id,$tool]}$mark"
+        done
+        best=${BEST[$id]}
+        if [[ -n $best ]]; then
+            row+=" | ${TOOL_NAME[$best]} | $(ratio "${T[$id,wavtrn]}" "${T[$id,$best]}") | $(ratio "${T[$id,flow]}" "${T[$id,$best]}") |"
+        else
+            row+=" | none | - | - |"
+        fi
+        echo "$row"
     done
     echo
     echo "sox cannot write MP3 into a WAVE file (n/a)."
     echo
     echo "CPU seconds (user + system, median) of the same runs:"
     echo
-    echo "| conversion | wavtrn-cli | sox | ffmpeg |"
-    echo "|---|---:|---:|---:|"
-    for case_line in "${cases[@]}"; do
-        IFS='|' read -r id in key soxopts ffopts label <<<"$case_line"
-        echo "| $label | ${C_OURS[$id]} | ${C_SOX[$id]} | ${C_FF[$id]} |"
-    done
-    echo
-    echo "Floor: \`cp\` of the 44,100 Hz 16-bit stereo input takes ${T_CP} s; PCM to the same PCM takes ${T_OURS[pcmsame]} s, $(ratio "${T_OURS[pcmsame]}" "$T_CP")× cp."
-    echo
-    echo "## Peak memory (maximum resident set size, KiB)"
-    echo
-    echo "| conversion | wavtrn-cli | wavtrn-cli, 10 s input | long / 10 s | sox | ffmpeg |"
+    echo "| conversion | wavtrn-cli | wavtrn-flow | sox | ffmpeg | ffmpeg soxr |"
     echo "|---|---:|---:|---:|---:|---:|"
     for case_line in "${cases[@]}"; do
         IFS='|' read -r id in key soxopts ffopts label <<<"$case_line"
-        echo "| $label | ${RSS_OURS[$id]} | ${RSS_10S[$id]} | $(ratio "${RSS_OURS[$id]}" "${RSS_10S[$id]}") | ${RSS_SOX[$id]} | ${RSS_FF[$id]} |"
+        echo "| $label | ${C[$id,wavtrn]} | ${C[$id,flow]} | ${C[$id,sox]} | ${C[$id,ffmpeg]} | ${C[$id,ffsoxr]} |"
+    done
+    echo
+    echo "Floor: \`cp\` of the 44,100 Hz 16-bit stereo input takes ${T_CP} s, \`cp a b && sync b\` ${T_CPSYNC} s; PCM to the same PCM takes ${T[pcmsame,wavtrn]} s, $(ratio "${T[pcmsame,wavtrn]}" "$T_CPSYNC")× cp && sync ($(ratio "${T[pcmsame,wavtrn]}" "$T_CP")× cp)."
+    echo
+    echo "## Peak memory (maximum resident set size, KiB)"
+    echo
+    echo "| conversion | wavtrn-cli | wavtrn-cli, 10 s input | long / 10 s | wavtrn-flow | sox | ffmpeg |"
+    echo "|---|---:|---:|---:|---:|---:|---:|"
+    for case_line in "${cases[@]}"; do
+        IFS='|' read -r id in key soxopts ffopts label <<<"$case_line"
+        echo "| $label | ${RSS[$id,wavtrn]} | ${RSS_10S[$id]} | $(ratio "${RSS[$id,wavtrn]}" "${RSS_10S[$id]}") | ${RSS[$id,flow]} | ${RSS[$id,sox]} | ${RSS[$id,ffmpeg]} |"
     done
     echo
     echo "## Batch"
@@ -296,14 +365,16 @@ tmp=$results.tmp
     echo "output, in dB relative to the input tone, of a step above 1.02 × the output's Nyquist frequency, where"
     echo "everything heard is aliasing or leakage (lower is better)."
     echo
-    echo "| conversion | tool | tone SINAD dB | sweep worst passband dB | sweep alias dB |"
-    echo "|---|---|---:|---:|---:|"
+    echo "| conversion | tool | tone SINAD dB | sweep worst passband dB | sweep alias dB | equal quality |"
+    echo "|---|---|---:|---:|---:|---|"
     for case_line in "${cases[@]}"; do
         IFS='|' read -r id in key soxopts ffopts label <<<"$case_line"
-        [[ " ${quality_cases[*]} " == *" $id "* ]] || continue
-        for tool in wavtrn sox ffmpeg; do
-            name=$tool; [[ $tool == wavtrn ]] && name=wavtrn-cli
-            echo "| $label | $name | ${Q_TONE[$id,$tool]} | ${Q_PASS[$id,$tool]} | ${Q_ALIAS[$id,$tool]} |"
+        for tool in "${tools[@]}"; do
+            [[ ${Q_TONE[$id,$tool]:-n/a} != n/a ]] || continue
+            eq=; [[ $tool == wavtrn ]] && eq='(reference)'
+            [[ ${EQUAL[$id,$tool]:-} == 1 ]] && eq=yes
+            [[ ${EQUAL[$id,$tool]:-} == 0 ]] && eq=no
+            echo "| $label | ${TOOL_NAME[$tool]} | ${Q_TONE[$id,$tool]} | ${Q_PASS[$id,$tool]} | ${Q_ALIAS[$id,$tool]} | $eq |"
         done
     done
     echo
@@ -314,10 +385,17 @@ tmp=$results.tmp
     echo
     echo '```'
     for case_line in "${cases[@]}"; do
-        for tool in wavtrn sox ffmpeg; do
+        for tool in "${tools[@]}"; do
             command_for "$tool" "$case_line" IN.wav OUT.wav || true
         done
     done
+    echo '```'
+    echo
+    echo "wavtrn-flow's script for a case (OUT.txt, beside the output):"
+    echo
+    echo '```'
+    command_for flow "${cases[0]}" IN.wav OUT.wav >/dev/null
+    cat "$work/flow/OUT.txt"
     echo '```'
 } >"$tmp"
 mv "$tmp" "$results"

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -17,6 +19,15 @@ struct StreamCloser {
         if (pFile != nullptr) std::fclose(pFile);
     }
 };
+
+// A buffered stream on an open descriptor; null (and the descriptor closed)
+// when there is none.
+FILE* OpenStream(int fd, const char* mode) {
+    if (fd < 0) return nullptr;
+    FILE* stream = ::fdopen(fd, mode);
+    if (stream == nullptr) ::close(fd);
+    return stream;
+}
 
 }  // namespace
 
@@ -33,7 +44,9 @@ void CopyWholeFile(const char* szSrcFile, const char* szDstFile, Reporter& repor
 // flushed, so a failed copy leaves an existing destination as it was and never
 // leaves a partial one; a destination that is a device is written directly.
 void CopyByteByByte(const char* szSrcFile, const char* szDstFile, Reporter& reporter) {
-    FILE* pSrcFile = std::fopen(szSrcFile, "rb");
+    // A pipe is refused at once instead of waiting for its writer.
+    struct stat st {};
+    FILE* pSrcFile = OpenStream(OpenCopySource(szSrcFile, &st), "rb");
     StreamCloser srcCloser{pSrcFile};
     if (pSrcFile == nullptr) {
         reporter.Box(szSrcFile, Text::CannotRead);
@@ -51,7 +64,7 @@ void CopyByteByByte(const char* szSrcFile, const char* szDstFile, Reporter& repo
         return;
     }
     ReplaceGuard guard(pending);
-    FILE* pDstFile = std::fopen(pending.writePath.c_str(), "wb");
+    FILE* pDstFile = OpenStream(OpenReplaceTarget(pending), "wb");
     StreamCloser dstCloser{pDstFile};
     if (pDstFile == nullptr) {
         reporter.Box(szDstFile, Text::CannotWrite);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -17,6 +18,11 @@ struct FreeDeleter {
 using ConversionBuffer = std::unique_ptr<BYTE[], FreeDeleter>;
 
 ConversionBuffer AllocateBuffer(DWORD cb) { return ConversionBuffer(static_cast<BYTE*>(std::calloc(cb, 1))); }
+
+// True when both blocks describe one format, extra bytes and all.
+bool SameFormatBlock(const WAVEFORMATEX& a, const WAVEFORMATEX& b) {
+    return a.cbSize == b.cbSize && std::memcmp(&a, &b, sizeof(WAVEFORMATEX) + a.cbSize) == 0;
+}
 
 // Closes the stream on scope exit unless the success path closed it already.
 struct StreamCloser {
@@ -166,8 +172,13 @@ bool FinishDestination(MmioFile& hSrcWaveFile, MmioFile& hDstWaveFile, Destinati
         ReportWriteFailure(reporter);
         return false;
     }
+    // The commit flushes the file to disk first, where a full disk may show.
     if (!CommitReplace(pending)) {
-        reporter.SystemErrorIn(Text::ReplaceContext);
+        if (GetLastError() == ERROR_DISK_FULL) {
+            reporter.Message(Text::DiskFull);
+        } else {
+            reporter.SystemErrorIn(Text::ReplaceContext);
+        }
         return false;
     }
     return true;
@@ -216,8 +227,8 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
                               ? mmioOpenA(pending.writePath.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE)
                               : nullptr);
     REQUIRE(reporter, CannotCreateDestination, hDstWaveFile, -1);
-    // A device or a pipe written in place is no file of ours to remove.
-    if (!pending.direct) reporter.Writing(pending.writePath.c_str());
+    // A device written in place is no file of ours to remove.
+    if (!pending.direct) reporter.Writing(pending.tempPath.c_str());
 
     // An output that may pass what a RIFF form holds is an RF64 form from the start.
     DestinationChunks dst;
@@ -238,16 +249,19 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
         return -1;
     }
 
-    ConversionBuffer pbDst = AllocateBuffer(cbDst);
-    ConversionBuffer pbSrc = AllocateBuffer(cbSrc);
-    if (!pbDst || !pbSrc) {
+    // A destination in the source's very format is converted in place: the
+    // pass reads into the buffer it writes, and the codec leaves the bytes there.
+    const bool fSameFormat = SameFormatBlock(*pwfxSrc.get(), *pwfxDst);
+    ConversionBuffer pbDst = AllocateBuffer(fSameFormat ? std::max(cbDst, cbSrc) : cbDst);
+    ConversionBuffer pbSrc = AllocateBuffer(fSameFormat ? 0 : cbSrc);
+    if (!pbDst || (!fSameFormat && !pbSrc)) {
         reporter.Message(Text::OutOfMemory);
         return -1;
     }
 
     ACMSTREAMHEADER ash{};
     ash.cbStruct = sizeof ash;
-    ash.pbSrc = pbSrc.get();
+    ash.pbSrc = fSameFormat ? pbDst.get() : pbSrc.get();
     ash.cbSrcLength = cbSrc;
     ash.pbDst = pbDst.get();
     ash.cbDstLength = cbDst;

@@ -42,9 +42,13 @@ bool ReadSourceFormat(HMMIO hSrcWaveFile, MMCKINFO& SrcWaveFile, MMCKINFO& SrcWa
                       Reporter& reporter);
 
 // Destination buffer size D for a destination block alignment: 4096 blocks
-// when a block is at most 4 bytes long, 32 blocks when it is longer.
+// when a block is at most 4 bytes long; otherwise at least 32 blocks and at
+// least 8 KiB, so that 6- and 8-byte frames (24- and 32-bit PCM, float) do
+// not move a few hundred bytes per pass. Whole blocks either way.
 constexpr DWORD DestinationBufferSize(WORD nBlockAlign) {
-    return nBlockAlign <= 4 ? static_cast<DWORD>(nBlockAlign) * 4096u : static_cast<DWORD>(nBlockAlign) * 32u;
+    if (nBlockAlign <= 4) return static_cast<DWORD>(nBlockAlign) * 4096u;
+    const DWORD blocksFor8KiB = (8192u + nBlockAlign - 1) / nBlockAlign;
+    return static_cast<DWORD>(nBlockAlign) * (blocksFor8KiB > 32u ? blocksFor8KiB : 32u);
 }
 
 // Whether converting cbSrcData bytes of source data may give more output than

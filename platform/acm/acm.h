@@ -154,7 +154,8 @@ MMRESULT acmStreamPrepareHeader(HACMSTREAM has, ACMSTREAMHEADER* pash, DWORD fdw
 // Converts all cbSrcLength source bytes (cbSrcLengthUsed = cbSrcLength), writing at
 // most cbDstLength bytes; output that does not fit is kept for the next pass. With
 // ACM_STREAMCONVERTF_END the stream is drained: call again with no source until
-// cbDstLengthUsed is 0.
+// cbDstLengthUsed is 0. pbSrc may be pbDst: a conversion that keeps the format
+// then leaves the bytes where they are instead of copying them.
 MMRESULT acmStreamConvert(HACMSTREAM has, ACMSTREAMHEADER* pash, DWORD fdwConvert);
 MMRESULT acmStreamUnprepareHeader(HACMSTREAM has, ACMSTREAMHEADER* pash, DWORD fdwUnprepare);
 MMRESULT acmStreamClose(HACMSTREAM has, DWORD fdwClose);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 namespace acm {
 
@@ -150,7 +151,21 @@ void AddFormats(CatalogueTag& tag) {
     }
 }
 
+// The codecs a decoder opens for without a strictness override (experimental
+// decoders refuse), from one walk over FFmpeg's codec list: a lookup per tag
+// walked the whole list once for each of the fifty tags.
+std::unordered_set<int> UsableDecoders() {
+    std::unordered_set<int> ids;
+    void* iterator = nullptr;
+    while (const AVCodec* codec = av_codec_iterate(&iterator)) {
+        if (av_codec_is_decoder(codec) != 0 && (codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL) == 0)
+            ids.insert(codec->id);
+    }
+    return ids;
+}
+
 std::vector<CatalogueTag> BuildCatalogue() {
+    const std::unordered_set<int> decoders = UsableDecoders();
     std::vector<CatalogueTag> tags;
     for (const TagRow& row : kTags) {
         CatalogueTag tag;
@@ -158,9 +173,7 @@ std::vector<CatalogueTag> BuildCatalogue() {
         tag.name = row.name;
         const bool linear = row.tag == WAVE_FORMAT_PCM || row.tag == WAVE_FORMAT_IEEE_FLOAT ||
                             row.tag == WAVE_FORMAT_EXTENSIBLE;
-        // Experimental decoders refuse to open without a strictness override.
-        const AVCodec* decoder = avcodec_find_decoder(row.decoder);
-        tag.decode = linear || (decoder != nullptr && (decoder->capabilities & AV_CODEC_CAP_EXPERIMENTAL) == 0);
+        tag.decode = linear || decoders.count(row.decoder) != 0;
         tag.encode = linear || (row.encoder != nullptr && avcodec_find_encoder_by_name(row.encoder) != nullptr);
         if (tag.encode) AddFormats(tag);
         tag.cbFormatSize = row.cbFormatSize;

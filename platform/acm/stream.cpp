@@ -310,6 +310,17 @@ MMRESULT Stream::Convert(std::span<const std::uint8_t> source, std::span<std::ui
     *destinationUsed = 0;
     if (drained_ && !source.empty()) return ACMERR_NOTPOSSIBLE;
 
+    // A source in the destination's own memory stays where it is when the pass
+    // hands it over unchanged from the start of the buffer (a pass-through with
+    // nothing carried or waiting); anything else would write over source bytes
+    // not yet read, so they are copied away first.
+    const auto* srcBegin = source.data();
+    const bool shared = !source.empty() && srcBegin < out_ + outCap_ && out_ < srcBegin + source.size();
+    if (shared && !(passthrough_ && srcBegin == out_ && carry_.empty() && pendingPos_ == pending_.size())) {
+        sourceCopy_.assign(source.begin(), source.end());
+        source = sourceCopy_;
+    }
+
     // What the last pass could not hand over goes first.
     if (pendingPos_ < pending_.size()) {
         const std::size_t n = std::min(outCap_, pending_.size() - pendingPos_);
@@ -339,7 +350,8 @@ MMRESULT Stream::Convert(std::span<const std::uint8_t> source, std::span<std::ui
 void Stream::Emit(const std::uint8_t* bytes, std::size_t size) {
     if (pendingPos_ == pending_.size() && outUsed_ < outCap_) {
         const std::size_t n = std::min(size, outCap_ - outUsed_);
-        std::memcpy(out_ + outUsed_, bytes, n);
+        // Bytes already in their place (converted in place) are not moved.
+        if (bytes != out_ + outUsed_) std::memcpy(out_ + outUsed_, bytes, n);
         outUsed_ += n;
         bytes += n;
         size -= n;

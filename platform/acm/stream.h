@@ -26,6 +26,7 @@ public:
     // Converts all of source, writing at most destination.size() bytes; output that
     // does not fit waits for the next pass. With end set, the decoder, resampler and
     // encoder are drained after the source is taken.
+    // The two may share memory: a pass-through then converts in place.
     MMRESULT Convert(std::span<const std::uint8_t> source, std::span<std::uint8_t> destination, bool end,
                      std::size_t* destinationUsed);
 
@@ -103,6 +104,7 @@ private:
     std::size_t outCap_ = 0;
     std::size_t outUsed_ = 0;
     std::vector<std::uint8_t> pending_;
+    std::vector<std::uint8_t> sourceCopy_;  // a source sharing the destination's memory, when it must move
     std::size_t pendingPos_ = 0;
     bool drained_ = false;
 };

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
@@ -108,6 +109,9 @@ void CivilFromDays(std::int64_t days, std::int64_t& year, unsigned& month, unsig
 // Copies what is left of in to out. The kernel copies in place where it can
 // (copy_file_range between regular files, sendfile to anything else); a read
 // and write loop finishes whatever those leave, up to the end of the input.
+// Any failure of the in-place copies hands over to the loop, which finds the
+// side that failed: a failed read sets ERROR_READ_FAULT, a failed write the
+// code of its errno. Returns false with the last error set.
 bool CopyContent(int in, int out, off_t sizeHint) {
     constexpr std::size_t kChunk = std::size_t{1} << 30;
     off_t done = 0;
@@ -116,14 +120,10 @@ bool CopyContent(int in, int out, off_t sizeHint) {
         const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
         if (n > 0) {
             done += n;
-        } else if (n == 0) {
-            break;
-        } else if (errno == EINTR) {
+        } else if (n < 0 && errno == EINTR) {
             continue;
-        } else if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF) {
-            inPlace = false;
         } else {
-            return false;
+            inPlace = false;
         }
     }
     bool sendFile = done < sizeHint;
@@ -131,14 +131,10 @@ bool CopyContent(int in, int out, off_t sizeHint) {
         const ssize_t n = ::sendfile(out, in, nullptr, kChunk);
         if (n > 0) {
             done += n;
-        } else if (n == 0) {
-            break;
-        } else if (errno == EINTR) {
+        } else if (n < 0 && errno == EINTR) {
             continue;
-        } else if (errno == EINVAL || errno == ENOSYS) {
-            sendFile = false;
         } else {
-            return false;
+            sendFile = false;
         }
     }
     std::vector<char> buffer(std::size_t{1} << 20);
@@ -147,17 +143,38 @@ bool CopyContent(int in, int out, off_t sizeHint) {
         if (got == 0) return true;
         if (got < 0) {
             if (errno == EINTR) continue;
+            SetLastError(ERROR_READ_FAULT);
             return false;
         }
         for (ssize_t put = 0; put < got;) {
             const ssize_t n = ::write(out, buffer.data() + put, static_cast<std::size_t>(got - put));
             if (n < 0) {
                 if (errno == EINTR) continue;
+                SetLastErrorFromErrno(errno);
                 return false;
             }
             put += n;
         }
     }
+}
+
+// The mode a new regular file gets: 0666 less the process's umask, read
+// without changing it where the kernel shows it.
+mode_t NewFileMode() {
+    mode_t mask = 022;
+    bool known = false;
+    if (FILE* status = std::fopen("/proc/self/status", "re")) {
+        char line[128];
+        unsigned value = 0;
+        while (!known && std::fgets(line, sizeof line, status) != nullptr) known = std::sscanf(line, "Umask: %o", &value) == 1;
+        std::fclose(status);
+        mask = static_cast<mode_t>(value);
+    }
+    if (!known) {
+        mask = ::umask(022);
+        ::umask(mask);
+    }
+    return 0666 & ~mask;
 }
 
 }  // namespace
@@ -308,20 +325,10 @@ BOOL CopyFileA(const char* lpExistingFileName, const char* lpNewFileName, BOOL b
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    UniqueFd in(::open(lpExistingFileName, O_RDONLY | O_CLOEXEC));
-    if (in.get() < 0) {
-        SetLastErrorFromErrno(errno, lpExistingFileName);
-        return FALSE;
-    }
+    // A folder, a pipe or a socket is refused without waiting for a writer.
     struct stat source {};
-    if (::fstat(in.get(), &source) != 0) {
-        SetLastErrorFromErrno(errno, lpExistingFileName);
-        return FALSE;
-    }
-    if (S_ISDIR(source.st_mode)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    UniqueFd in(OpenCopySource(lpExistingFileName, &source));
+    if (in.get() < 0) return FALSE;
     struct stat destination {};
     if (::stat(lpNewFileName, &destination) == 0 && destination.st_dev == source.st_dev &&
         destination.st_ino == source.st_ino) {
@@ -338,18 +345,15 @@ BOOL CopyFileA(const char* lpExistingFileName, const char* lpNewFileName, BOOL b
     PendingReplace pending;
     if (!BeginReplace(lpNewFileName, pending)) return FALSE;
     ReplaceGuard guard(pending);
-    UniqueFd out(::open(pending.writePath.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
-    if (out.get() < 0) {
-        SetLastErrorFromErrno(errno, pending.writePath.c_str());
-        return FALSE;
-    }
-    if (!CopyContent(in.get(), out.get(), S_ISREG(source.st_mode) ? source.st_size : 0)) {
-        SetLastErrorFromErrno(errno);
-        return FALSE;
-    }
+    UniqueFd out(OpenReplaceTarget(pending));
+    if (out.get() < 0) return FALSE;
+    const bool regular = S_ISREG(source.st_mode);
+    if (!CopyContent(in.get(), out.get(), regular ? source.st_size : 0)) return FALSE;
     if (!pending.direct) {
+        // A device's mode is no file's: a copy of one gets a new file's mode.
+        const mode_t mode = regular ? source.st_mode & 07777 : NewFileMode();
         const struct timespec times[2] = {{0, UTIME_OMIT}, source.st_mtim};
-        if (::fchmod(out.get(), source.st_mode & 07777) != 0 || ::futimens(out.get(), times) != 0) {
+        if (::fchmod(out.get(), mode) != 0 || ::futimens(out.get(), times) != 0) {
             SetLastErrorFromErrno(errno);
             return FALSE;
         }

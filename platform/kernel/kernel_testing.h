@@ -8,3 +8,11 @@
 // system had refused to give the identity record. 0 switches the failure off.
 // For testing: the program itself never calls this.
 void SetFileInformationFailureForTesting(int nthCall, DWORD error = 5);
+
+#include <string>
+#include <vector>
+
+// Records, in order, what a replacement does to make its result durable:
+// "fdatasync TEMPORARY", "rename TEMPORARY DESTINATION" and "fsync FOLDER", one
+// entry each. Null stops the recording. For testing: the program never calls this.
+void SetSyncLogForTesting(std::vector<std::string>* log);

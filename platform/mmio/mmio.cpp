@@ -25,6 +25,9 @@ struct MMIO {
     std::vector<std::pair<FOURCC, std::uint64_t>> sizeTable;
     // Where the "ds64" chunk's data begins in a form being written as "RF64"; 0 when none.
     std::uint64_t ds64Offset = 0;
+    // A character device (/dev/null, a terminal) has no position to go back
+    // to: the sizes of the chunks written to it are never patched.
+    bool characterDevice = false;
     ~MMIO() {
         // Only reached for a handle whose close already failed or was never
         // asked for; mmioClose reports its own close result.
@@ -204,6 +207,7 @@ HMMIO mmioOpenA(const char* path, MMIOINFO* info, DWORD dwOpenFlags) {
         SetLastErrorRefusal(ERROR_ACCESS_DENIED, Text::NotRegularFile);
         return nullptr;
     }
+    file->characterDevice = S_ISCHR(st.st_mode);
     const int status = ::fcntl(file->fd, F_GETFL);
     if (status < 0 || ::fcntl(file->fd, F_SETFL, status & ~O_NONBLOCK) < 0) {
         SetLastErrorFromErrno(errno, path);
@@ -408,6 +412,11 @@ MMRESULT mmioAscend(HMMIO hmmio, MMCKINFO* pmmcki, UINT /*fuAscend*/) {
     if (!Valid(hmmio) || pmmcki == nullptr) return MMIOERR_CANNOTSEEK;
     const std::uint64_t dataOffset = pmmcki->dwDataOffset;
 
+    if ((pmmcki->dwFlags & MMIO_DIRTY) != 0 && hmmio->characterDevice) {
+        // What went to a character device is gone: nothing to patch or pad.
+        pmmcki->dwFlags &= ~MMIO_DIRTY;
+        return kOk;
+    }
     if ((pmmcki->dwFlags & MMIO_DIRTY) != 0) {
         // A chunk being written: its data ends at the current position.
         const off_t end = CurrentPosition(hmmio->fd);

@@ -81,7 +81,7 @@ std::int64_t mmioSeek(HMMIO hmmio, std::int64_t lOffset, int iOrigin);
 MMRESULT mmioDescend(HMMIO hmmio, MMCKINFO* pmmcki, const MMCKINFO* pmmckiParent, UINT fuDescend);
 // Leaves a chunk: for a chunk being written, writes its real size and the pad
 // byte when the size is odd; then moves to the end of the chunk (after the pad
-// byte).
+// byte). A chunk written to a character device is left as it was sent.
 MMRESULT mmioAscend(HMMIO hmmio, MMCKINFO* pmmcki, UINT fuAscend);
 // Writes a chunk header at the current position with size 0 (and the form type
 // for MMIO_CREATERIFF and MMIO_CREATERF64) and remembers where its data begins.

@@ -50,6 +50,32 @@ TEST(Stream, SameFormatIsACopyWhateverThePieces) {
     EXPECT_EQ(pieces.output, data);
 }
 
+// One buffer as both source and destination gives what two buffers give, also
+// in passes that cut frames: the carried partial frame and a widening
+// conversion's output must not land on source bytes not read yet.
+TEST(Stream, SourceAndDestinationMayShareOneBuffer) {
+    for (const auto& [from, to] : {std::pair{Pcm(44100, 16, 2), Pcm(44100, 16, 2)}, {Pcm(8000, 16, 1), Pcm(8000, 24, 2)},
+                                   {Pcm(48000, 24, 2), Pcm(44100, 16, 2)}}) {
+        const Bytes data = Signal(from, 30000);
+        const auto apart = ConvertLikeProgram(from, to, data);
+        HACMSTREAM has = nullptr;
+        ASSERT_EQ(acmStreamOpen(&has, nullptr, acmtest::Wfx(from), acmtest::Wfx(to), nullptr, 0, 0, 0), 0u);
+        Bytes buffer(4 * apart.destinationChunk), shared;
+        ACMSTREAMHEADER ash{sizeof ash, 0, 0, buffer.data(), apart.sourceChunk, 0, 0, buffer.data(), 4 * apart.destinationChunk};
+        ASSERT_EQ(acmStreamPrepareHeader(has, &ash, 0), 0u);
+        for (std::size_t at = 0;; at += ash.cbSrcLength) {
+            ash.cbSrcLength = static_cast<DWORD>(std::min<std::size_t>(apart.sourceChunk - 1, data.size() - at));
+            std::memcpy(buffer.data(), data.data() + at, ash.cbSrcLength);
+            ASSERT_EQ(acmStreamConvert(has, &ash, ash.cbSrcLength == 0 ? ACM_STREAMCONVERTF_END : 0), 0u);
+            shared.insert(shared.end(), buffer.begin(), buffer.begin() + ash.cbDstLengthUsed);
+            if (ash.cbSrcLength == 0 && ash.cbDstLengthUsed == 0) break;
+        }
+        EXPECT_EQ(shared, apart.output) << acmtest::Wfx(from)->nSamplesPerSec << " -> " << acmtest::Wfx(to)->nSamplesPerSec;
+        acmStreamUnprepareHeader(has, &ash, 0);
+        acmStreamClose(has, 0);
+    }
+}
+
 // Pieces that cut frames leave the rest of a pass starting at an odd address;
 // float and wide integer samples must still be read correctly (and, under the
 // sanitizers, without a misaligned load).

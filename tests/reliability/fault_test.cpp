@@ -5,12 +5,14 @@
 //
 // The full and read-only file systems are small tmpfs mounts of the test's
 // own, which need root; without it those tests are skipped with a message.
+#include "platform/kernel/kernel_testing.h"
 #include "platform/mmio/mmio_testing.h"
 #include "reliability.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -20,6 +22,7 @@
 #include <memory>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -336,5 +339,156 @@ TEST(ReadError, InsideTheLoopAbandonsTheConversion) {
         EXPECT_EQ(FilesIn(dir.path()), 2u) << Listing(dir.path());
     }
 }
+
+// ---------------------------------------------------------------------------
+// Edges of the write path. Each row's source and destination are made afresh
+// for execute, COPY and CPY2 in turn; each command gives the row's outcome
+// ("check EXPRESSION", a caption of the byte copy's refusals, or a plain box),
+// leaves no temporary file and passes the row's check. A file replaced with
+// success was flushed before the rename and its folder after it; nothing else
+// (a device, a refusal) is flushed.
+
+enum Command { kExecute, kCopy, kCpy2 };
+using Paths = std::pair<std::string, std::string>;
+
+struct WriteEdge {
+    const char* name;
+    bool needsRoot;
+    std::function<Paths(const TempDir&)> make;
+    std::array<std::string, 3> outcomes;
+    std::function<void(const Paths&, Command)> check;
+};
+
+void PrintTo(const WriteEdge& e, std::ostream* out) { *out << e.name; }
+
+class WriteEdges : public testing::TestWithParam<WriteEdge> {};
+
+TEST_P(WriteEdges, EveryCommandGivesItsOutcome) {
+    const WriteEdge& e = GetParam();
+    if (e.needsRoot && ::geteuid() != 0) GTEST_SKIP() << "needs root";
+    for (const Command c : {kExecute, kCopy, kCpy2}) {
+        SCOPED_TRACE(c);
+        TempDir dir;
+        const Paths paths = e.make(dir);
+        const auto& [src, dst] = paths;
+        // The focus starts on the button, so the source is not described first.
+        const std::string button = c == kCopy ? "109\n" : "110\n";
+        std::vector<std::string> log;
+        SetSyncLogForTesting(&log);
+        const flow::Result r = flow::RunScript(c == kExecute ? Execute(src, dst)
+                                                             : "focus " + button + "text 101 " + src + "\ntext 104 " + dst +
+                                                                   "\nclick " + button);
+        SetSyncLogForTesting(nullptr);
+        const std::string& want = e.outcomes[c];
+        if (want == "success" && fs::is_regular_file(dst)) {
+            ASSERT_EQ(log.size(), 3u);
+            EXPECT_EQ(log[1], "rename " + log[0].substr(std::strlen("fdatasync ")) + " " + dst);
+            EXPECT_EQ(log[2], "fsync " + fs::path(dst).parent_path().string());
+        } else {
+            EXPECT_TRUE(log.empty()) << log.front();
+        }
+        if (want.rfind("check ", 0) == 0) {
+            EXPECT_TRUE(HasFailedCheck(r.transcript, want.substr(6))) << r.transcript;
+        } else if (want == "読み込み不可" || want == "書き込み不可") {
+            const std::string& text = want == "読み込み不可" ? src : dst;
+            EXPECT_EQ(BoxesOf(r.transcript), "box icon=none caption=\"" + want + "\" text=\"" + text + "\"\nend 2\n");
+        } else {
+            EXPECT_EQ(BoxesOf(r.transcript), PlainBox(want) + "end 2\n");
+        }
+        const std::string temporary = ".wavtrn-" + std::to_string(::getpid()) + ".";
+        EXPECT_EQ(Listing(fs::path(dst).parent_path()).find(temporary), std::string::npos);
+        if (e.check) e.check(paths, c);
+    }
+}
+
+Paths PcmOnto(const std::string& src, const std::string& dst) { return {WritePcmSource(src, 800), dst}; }
+void SameAsSource(const Paths& p, Command) { EXPECT_EQ(ReadBytes(p.second), ReadBytes(p.first)); }
+void Untouched(const Paths& p, Command) { EXPECT_EQ(ReadBytes(p.second), kPrecious); }
+const char* const kRiffCheck = "check SrcWaveFile.ckid==mmioStringToFOURCC(\"RIFF\",MMIO_TOUPPER)";
+
+// A process id that no process has: a child's, once it has been reaped.
+pid_t DeadProcess() {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(0);
+    ::waitpid(pid, nullptr, 0);
+    return pid;
+}
+
+const WriteEdge kWriteEdges[] = {
+    {"NameOf255Bytes", false, [](const TempDir& d) { return PcmOnto(d.file("in.wav"), d.file(std::string(251, 'n') + ".wav")); },
+     {"success", "success", "success"}, SameAsSource},
+    {"PathOf4095Bytes", false,
+     [](const TempDir& d) {
+         std::string folder = d.path().string();
+         while (folder.size() < 4095 - 250) fs::create_directory(folder += "/" + std::string(200, 'd'));
+         return PcmOnto(d.file("in.wav"), folder + "/" + std::string(4095 - folder.size() - 5, 'n') + ".wav");
+     },
+     {"success", "success", "success"}, SameAsSource},
+    {"AnotherUsersFileKeepsItsOwner", true,
+     [](const TempDir& d) {
+         const Paths p = PcmOnto(d.file("in.wav"), d.file("out.wav"));
+         WriteBytes(p.second, kPrecious);
+         EXPECT_EQ(::chown(p.second.c_str(), 65534, 65534) | ::chmod(p.second.c_str(), 0600) | ::chmod(p.first.c_str(), 0600), 0);
+         return p;
+     },
+     {"success", "success", "success"},
+     [](const Paths& p, Command c) {
+         SameAsSource(p, c);
+         struct stat st {};
+         EXPECT_EQ(::stat(p.second.c_str(), &st), 0);
+         EXPECT_EQ((std::array<unsigned, 3>{st.st_uid, st.st_gid, st.st_mode & 07777}), (std::array<unsigned, 3>{65534, 65534, 0600}));
+     }},
+    {"PipeSource", false,
+     [](const TempDir& d) {
+         EXPECT_EQ(::mkfifo(d.file("in.wav").c_str(), 0644), 0);
+         WriteBytes(d.file("out.wav"), kPrecious);
+         return Paths{d.file("in.wav"), d.file("out.wav")};
+     },
+     {std::string("check ") + kSrcCheck, "copyfile: error=5", "読み込み不可"}, Untouched},
+    {"PipeDestinationWithoutReader", false,
+     [](const TempDir& d) {
+         EXPECT_EQ(::mkfifo(d.file("out.wav").c_str(), 0644), 0);
+         return PcmOnto(d.file("in.wav"), d.file("out.wav"));
+     },
+     {std::string("check ") + kDstCheck, "copyfile: error=5", "書き込み不可"},
+     [](const Paths& p, Command) { EXPECT_TRUE(fs::is_fifo(p.second)); }},
+    {"DeviceDestination", false, [](const TempDir& d) { return PcmOnto(d.file("in.wav"), "/dev/null"); },
+     {"success", "success", "success"}, nullptr},
+    {"DeviceSourceGivesANewFilesMode", false, [](const TempDir& d) { return Paths{"/dev/null", d.file("out.wav")}; },
+     {kRiffCheck, "success", "success"},
+     [](const Paths& p, Command c) {
+         const mode_t mask = ::umask(022);
+         ::umask(mask);
+         if (c != kExecute) {
+             EXPECT_EQ(fs::status(p.second).permissions(), fs::perms(0666 & ~mask));
+         }
+     }},
+    {"SourceReadFault", false,
+     [](const TempDir& d) {
+         WriteBytes(d.file("out.wav"), kPrecious);
+         return Paths{"/proc/self/mem", d.file("out.wav")};
+     },
+     {kRiffCheck, "copyfile: error=30", "読み込み不可"}, Untouched},
+    {"KilledWritersFilesAreRemoved", false,
+     [](const TempDir& d) {
+         const std::string dead = std::to_string(DeadProcess());
+         for (const std::string& name : {".out.wav.wavtrn-" + dead + ".0a1b", ".wavtrn-" + dead + ".ffff", std::string("keep"),
+                                        ".out.wav.wavtrn-" + dead + ".0a1b~", std::string(".out.wav.wavtrn-1.0a1b")})
+             WriteBytes(d.file(name), kPrecious);
+         EXPECT_EQ(::symlink("keep", d.file(".k.wavtrn-" + dead + ".1234").c_str()), 0);
+         return PcmOnto(d.file("in.wav"), d.file("out.wav"));
+     },
+     {"success", "success", "success"},
+     [](const Paths& p, Command) {
+         const std::string dead = Listing(fs::path(p.first).parent_path());
+         // Left: the decoys of another pattern, of a running writer, the link, and the two files.
+         EXPECT_EQ(std::count(dead.begin(), dead.end(), '\n'), 6) << dead;
+         EXPECT_EQ(dead.find(".ffff\n"), std::string::npos) << dead;
+         EXPECT_EQ(dead.find(".0a1b\n"), dead.find("-1.0a1b\n") + 2) << dead;
+     }},
+};
+
+std::string EdgeName(const testing::TestParamInfo<WriteEdge>& param) { return param.param.name; }
+INSTANTIATE_TEST_SUITE_P(Fault, WriteEdges, testing::ValuesIn(kWriteEdges), EdgeName);
 
 }  // namespace

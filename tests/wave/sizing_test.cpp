@@ -9,12 +9,15 @@
 
 namespace {
 
-TEST(DestinationBuffer, FourThousandBlocksUpToFourBytesThenThirtyTwo) {
+TEST(DestinationBuffer, FourThousandBlocksUpToFourBytesThenAtLeastEightKiB) {
     EXPECT_EQ(DestinationBufferSize(4), 16384u);    // 16-bit stereo PCM
     EXPECT_EQ(DestinationBufferSize(1), 4096u);     // 8-bit mono, G.711
     EXPECT_EQ(DestinationBufferSize(256), 8192u);   // IMA ADPCM 8 kHz mono
-    EXPECT_EQ(DestinationBufferSize(5), 160u);      // just past the boundary
-    EXPECT_EQ(DestinationBufferSize(65), 2080u);    // GSM 6.10
+    EXPECT_EQ(DestinationBufferSize(5), 8195u);     // just past the boundary: 1639 blocks
+    EXPECT_EQ(DestinationBufferSize(6), 8196u);     // 24-bit stereo
+    EXPECT_EQ(DestinationBufferSize(8), 8192u);     // 32-bit or float stereo
+    EXPECT_EQ(DestinationBufferSize(65), 8255u);    // GSM 6.10: 127 blocks
+    EXPECT_EQ(DestinationBufferSize(257), 257u * 32);  // past 8 KiB at 32 blocks
     EXPECT_EQ(DestinationBufferSize(0), 0u);        // no format chosen
     EXPECT_EQ(DestinationBufferSize(0xFFFF), 0xFFFFu * 32);
 }
