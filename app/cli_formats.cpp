@@ -2,26 +2,12 @@
 
 #include "platform/acm/catalogue.h"
 #include "platform/acm/format.h"
+#include "platform/acm/tags.h"
 
 #include <cstdio>
 #include <map>
 
 namespace {
-
-// Short names of the tags the chooser can offer; any other tag is named by its number.
-const char* TagKeyName(WORD tag) {
-    switch (tag) {
-    case WAVE_FORMAT_PCM: return "pcm";
-    case WAVE_FORMAT_IEEE_FLOAT: return "float";
-    case WAVE_FORMAT_ALAW: return "alaw";
-    case WAVE_FORMAT_MULAW: return "mulaw";
-    case WAVE_FORMAT_IMA_ADPCM: return "ima-adpcm";
-    case WAVE_FORMAT_ADPCM: return "ms-adpcm";
-    case WAVE_FORMAT_GSM610: return "gsm";
-    case WAVE_FORMAT_MPEGLAYER3: return "mp3";
-    default: return nullptr;
-    }
-}
 
 std::string Number(unsigned long value) { return std::to_string(value); }
 
@@ -31,9 +17,12 @@ std::string BaseFormatKey(const WAVEFORMATEX& wfx) {
     acm::FormatInfo info;
     const bool parsed = acm::ParseFormat(&wfx, sizeof(WAVEFORMATEX) + wfx.cbSize, &info) == MMSYSERR_NOERROR;
     const WORD tag = parsed ? info.codingTag : wfx.wFormatTag;
+    // Tags the command line has a name for are keyed by it, any other by its number.
+    const acm::TagFacts* facts = acm::FindTagFacts(tag);
+    const bool named = facts != nullptr && facts->key != nullptr;
     std::string name;
-    if (const char* known = TagKeyName(tag)) {
-        name = known;
+    if (named) {
+        name = facts->key;
     } else {
         char hex[16];
         std::snprintf(hex, sizeof hex, "tag-%04x", static_cast<unsigned>(tag));
@@ -43,22 +32,12 @@ std::string BaseFormatKey(const WAVEFORMATEX& wfx) {
 
     const std::string rate = Number(wfx.nSamplesPerSec);
     const std::string channels = Number(wfx.nChannels);
-    switch (tag) {
-    case WAVE_FORMAT_PCM:
-    case WAVE_FORMAT_IEEE_FLOAT:
-        return name + "/" + rate + "/" + Number(wfx.wBitsPerSample) + "/" + channels;
-    case WAVE_FORMAT_MPEGLAYER3:
-        // The bit rate in kbit/s, as encoders are asked for it.
+    // The bit rate in kbit/s for MPEG audio, as encoders are asked for it; nothing
+    // between rate and channels for the named codecs, whose depth is fixed.
+    if (named && facts->family == acm::BlockFamily::Mpeg)
         return name + "/" + rate + "/" + Number((wfx.nAvgBytesPerSec * 8UL + 500) / 1000) + "/" + channels;
-    case WAVE_FORMAT_ALAW:
-    case WAVE_FORMAT_MULAW:
-    case WAVE_FORMAT_IMA_ADPCM:
-    case WAVE_FORMAT_ADPCM:
-    case WAVE_FORMAT_GSM610:
-        return name + "/" + rate + "/" + channels;
-    default:
-        return name + "/" + rate + "/" + Number(wfx.wBitsPerSample) + "/" + channels;
-    }
+    if (named && !facts->IsLinear()) return name + "/" + rate + "/" + channels;
+    return name + "/" + rate + "/" + Number(wfx.wBitsPerSample) + "/" + channels;
 }
 
 std::vector<CliFormat> ListFormats() {

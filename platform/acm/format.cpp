@@ -1,5 +1,6 @@
 #include "platform/acm/format.h"
 
+#include "platform/acm/tags.h"
 
 #include <algorithm>
 #include <bit>
@@ -39,28 +40,6 @@ std::string Grouped(std::uint64_t value) {
         if ((n - i - 1) % 3 == 0 && i + 1 < n) out += ',';
     }
     return out;
-}
-
-// Whether a compressed tag cannot be read without a block alignment. Only the
-// self-framing MPEG and AAC family streams do without one.
-bool NeedsBlockAlign(WORD tag) {
-    switch (tag) {
-    case 0x0050:
-    case 0x0055:
-    case 0x00FF:
-    case 0x1600:
-    case 0x1602:
-    case 0x2000:
-    case 0x2001:
-    case 0x706D:
-    case 0x4143:
-    case 0xA106:
-    case 0xF1AC:
-    case 0x566F:
-        return false;
-    default:
-        return true;
-    }
 }
 
 }  // namespace
@@ -125,12 +104,12 @@ MMRESULT ParseFormat(const void* bytes, std::size_t cb, FormatInfo* info) {
         }
     } else {
         f.coding = Coding::Compressed;
-        if (f.blockAlign == 0 && NeedsBlockAlign(f.codingTag)) return ACMERR_NOTPOSSIBLE;
+        // Tags the service does not know are held to the stricter rule.
+        const TagFacts* facts = FindTagFacts(f.codingTag);
+        if (f.blockAlign == 0 && (facts == nullptr || facts->needsBlockAlign)) return ACMERR_NOTPOSSIBLE;
         // An ADPCM block begins with a header per channel; a block shorter than
         // its headers holds no sample at all.
-        const bool ima = f.codingTag == WAVE_FORMAT_IMA_ADPCM || f.codingTag == 0x0069;
-        if (ima && f.blockAlign < 4 * f.channels) return ACMERR_NOTPOSSIBLE;
-        if (f.codingTag == WAVE_FORMAT_ADPCM && f.blockAlign < 7 * f.channels) return ACMERR_NOTPOSSIBLE;
+        if (facts != nullptr && f.blockAlign < BlockHeaderBytes(facts->family, f.channels)) return ACMERR_NOTPOSSIBLE;
     }
     *info = f;
     return MMSYSERR_NOERROR;
@@ -196,6 +175,8 @@ unsigned ImaSamplesPerBlock(unsigned blockAlign, unsigned channels) {
 unsigned MsSamplesPerBlock(unsigned blockAlign, unsigned channels) {
     return (blockAlign - 7 * channels) * 2 / channels + 2;
 }
+
+unsigned SamplesPerBlockField(const FormatInfo& f) { return f.extra.size() >= 2 ? ReadLe16(f.extra.data()) : 0; }
 
 Block MakeImaAdpcmBlock(DWORD rate, unsigned channels, unsigned blockAlign) {
     const unsigned spb = ImaSamplesPerBlock(blockAlign, channels);

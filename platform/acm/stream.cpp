@@ -1,6 +1,7 @@
 #include "platform/acm/stream.h"
 
 #include "platform/acm/catalogue.h"
+#include "platform/acm/tags.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -64,24 +65,6 @@ void NormalisedLayout(const AVChannelLayout& from, int channels, AVChannelLayout
     av_channel_layout_default(layout, channels);
 }
 
-bool UsesParser(AVCodecID id) {
-    switch (id) {
-    case AV_CODEC_ID_MP1:
-    case AV_CODEC_ID_MP2:
-    case AV_CODEC_ID_MP3:
-    case AV_CODEC_ID_AC3:
-    case AV_CODEC_ID_DTS:
-    case AV_CODEC_ID_FLAC:
-    case AV_CODEC_ID_G723_1:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// The samples-per-block field of IMA and MS ADPCM blocks, 0 when absent.
-unsigned SamplesPerBlockField(const FormatInfo& f) { return f.extra.size() >= 2 ? ReadLe16(f.extra.data()) : 0; }
-
 bool IsPowerOfTwo(unsigned v) { return v != 0 && (v & (v - 1)) == 0; }
 
 }  // namespace
@@ -120,7 +103,8 @@ MMRESULT Stream::OpenDestination() {
         pack24_ = d.containerBytes == 3;
         return MMSYSERR_NOERROR;
     }
-    const char* encoderName = d.tag == d.codingTag ? EncoderNameForTag(d.codingTag) : nullptr;
+    const TagFacts* facts = d.tag == d.codingTag ? FindTagFacts(d.codingTag) : nullptr;
+    const char* encoderName = facts != nullptr ? facts->encoder : nullptr;
     const AVCodec* codec = encoderName != nullptr ? avcodec_find_encoder_by_name(encoderName) : nullptr;
     if (codec == nullptr) return ACMERR_NOTPOSSIBLE;
 
@@ -195,7 +179,8 @@ MMRESULT Stream::OpenSource() {
         return r;
     }
 
-    const auto id = static_cast<AVCodecID>(DecoderIdForTag(s.codingTag));
+    const TagFacts* facts = FindTagFacts(s.codingTag);
+    const auto id = facts != nullptr ? static_cast<AVCodecID>(facts->decoder) : AV_CODEC_ID_NONE;
     const AVCodec* codec = id != AV_CODEC_ID_NONE ? avcodec_find_decoder(id) : nullptr;
     if (codec == nullptr) return ACMERR_NOTPOSSIBLE;
     decoder_.reset(avcodec_alloc_context3(codec));
@@ -219,7 +204,7 @@ MMRESULT Stream::OpenSource() {
         dec->extradata_size = static_cast<int>(s.extra.size());
     }
     if (int err = avcodec_open2(dec, codec, nullptr); err < 0) return FromAv(err);
-    if (UsesParser(id)) {
+    if (facts->parsed) {
         parser_.reset(av_parser_init(id));
         if (!parser_) return MMSYSERR_NOMEM;
     } else if (s.blockAlign == 0) {
@@ -720,23 +705,22 @@ double Stream::SourceFramesFor(std::uint64_t bytes) const {
     const FormatInfo& s = src_;
     if (s.IsLinear()) return static_cast<double>(bytes / s.blockAlign);
     const double blocks = s.blockAlign != 0 ? std::ceil(static_cast<double>(bytes) / s.blockAlign) : 0;
-    switch (s.codingTag) {
-    case WAVE_FORMAT_IMA_ADPCM:
-    case WAVE_FORMAT_ADPCM: {
-        const unsigned field = SamplesPerBlockField(s);
-        const unsigned spb = std::max(field, s.codingTag == WAVE_FORMAT_ADPCM
-                                                 ? MsSamplesPerBlock(std::max(s.blockAlign, 7 * s.channels), s.channels)
-                                                 : ImaSamplesPerBlock(std::max(s.blockAlign, 4 * s.channels), s.channels));
-        return blocks * spb;
+    const TagFacts* facts = FindTagFacts(s.codingTag);
+    const BlockFamily family = facts != nullptr ? facts->family : BlockFamily::Other;
+    switch (family) {
+    case BlockFamily::ImaAdpcm:
+    case BlockFamily::MsAdpcm: {
+        // The larger of the stated samples per block and what the block size gives.
+        const unsigned align = std::max(s.blockAlign, BlockHeaderBytes(family, s.channels));
+        const unsigned given = family == BlockFamily::MsAdpcm ? MsSamplesPerBlock(align, s.channels)
+                                                               : ImaSamplesPerBlock(align, s.channels);
+        return blocks * std::max(SamplesPerBlockField(s), given);
     }
-    case WAVE_FORMAT_GSM610:
-    case 0x1500:
+    case BlockFamily::Gsm:
         return blocks * 320;
-    case WAVE_FORMAT_ALAW:
-    case WAVE_FORMAT_MULAW:
+    case BlockFamily::G711:
         return static_cast<double>(bytes / s.channels);
-    case 0x0050:
-    case WAVE_FORMAT_MPEGLAYER3: {
+    case BlockFamily::Mpeg: {
         // MPEG frames may be smaller than the stated rate says (variable bit rate): count
         // with the lowest bit rate of the MPEG version, 32 kbit/s or 8 kbit/s.
         const double lowestBitRate = s.rate >= 32000 ? 32000 : 8000;
