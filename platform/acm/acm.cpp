@@ -271,3 +271,13 @@ MMRESULT acmStreamClose(HACMSTREAM has, DWORD fdwClose) {
         return MMSYSERR_NOERROR;
     });
 }
+
+MMRESULT acmStreamDamagedBlocks(HACMSTREAM has, DWORD* pcDamaged) {
+    return Guarded([&]() -> MMRESULT {
+        const acm::Stream* stream = FindStream(has);
+        if (stream == nullptr) return MMSYSERR_INVALHANDLE;
+        if (pcDamaged == nullptr) return MMSYSERR_INVALPARAM;
+        *pcDamaged = stream->DamagedBlocks();
+        return MMSYSERR_NOERROR;
+    });
+}

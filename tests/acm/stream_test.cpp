@@ -130,6 +130,35 @@ TEST(Stream, DrainingEndsAndStays) {
     EXPECT_EQ(acmStreamClose(has, 0), 0u);
 }
 
+// Blocks the decoder cannot read are skipped and counted; a clean source counts none.
+TEST(Stream, CountsTheDamagedBlocksItSkips) {
+    const Bytes pcm = Pcm(8000, 16, 1);
+    const Bytes ima = OfferedBlock(WAVE_FORMAT_IMA_ADPCM, 8000, 1);
+    const Bytes clean = ConvertInPieces(pcm, ima, Signal(pcm, 8 * 505), 1 << 20, 1 << 24).output;
+    ASSERT_EQ(clean.size(), 8u * 256);
+    Bytes damaged = clean;
+    damaged[256 + 2] = damaged[3 * 256 + 2] = 200;  // step indexes beyond the table's 89 steps
+    for (const auto& [data, count] : {std::pair{clean, 0u}, std::pair{damaged, 2u}}) {
+        HACMSTREAM has = nullptr;
+        ASSERT_EQ(acmStreamOpen(&has, nullptr, acmtest::Wfx(ima), acmtest::Wfx(pcm), nullptr, 0, 0, 4), 0u);
+        Bytes src = data, dst(1 << 16);
+        ACMSTREAMHEADER h{};
+        h.cbStruct = sizeof h;
+        h.pbSrc = src.data();
+        h.cbSrcLength = static_cast<DWORD>(src.size());
+        h.pbDst = dst.data();
+        h.cbDstLength = static_cast<DWORD>(dst.size());
+        ASSERT_EQ(acmStreamPrepareHeader(has, &h, 0), 0u);
+        ASSERT_EQ(acmStreamConvert(has, &h, ACM_STREAMCONVERTF_END), 0u);
+        DWORD damagedBlocks = 99;
+        EXPECT_EQ(acmStreamDamagedBlocks(has, &damagedBlocks), 0u);
+        EXPECT_EQ(damagedBlocks, count);
+        acmStreamUnprepareHeader(has, &h, 0);
+        acmStreamClose(has, 0);
+        EXPECT_EQ(acmStreamDamagedBlocks(has, &damagedBlocks), MMSYSERR_INVALHANDLE);
+    }
+}
+
 TEST(Stream, SizeQueryGivesWholeBlocksThatFit) {
     const Bytes pcm = Pcm(44100, 16, 2);
     const Bytes ima = OfferedBlock(WAVE_FORMAT_IMA_ADPCM, 44100, 2);
