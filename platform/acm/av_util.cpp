@@ -29,6 +29,7 @@ AVSampleFormat LinearFormat(const FormatInfo& f) {
     switch (f.containerBytes) {
     case 1: return AV_SAMPLE_FMT_U8;
     case 2: return AV_SAMPLE_FMT_S16;
+    case 8: return AV_SAMPLE_FMT_S64;
     default: return AV_SAMPLE_FMT_S32;
     }
 }

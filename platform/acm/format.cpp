@@ -78,7 +78,7 @@ bool CheckLinear(FormatInfo& f) {
     if (f.validBits == 0 || f.validBits > f.bitsPerSample) return false;
     if (f.codingTag == WAVE_FORMAT_PCM) {
         f.coding = Coding::Pcm;
-        return f.containerBytes <= 4;
+        return f.containerBytes <= 4 || f.containerBytes == 8;
     }
     f.coding = Coding::Float;
     return (f.containerBytes == 4 || f.containerBytes == 8) && f.bitsPerSample == f.containerBytes * 8;

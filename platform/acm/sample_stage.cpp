@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 namespace acm {
 
@@ -75,6 +76,12 @@ MMRESULT SampleStage::MakeResampler(bool dither, SwrPtr* out) {
     } else if (inChannels == 1 && outChannels == 2) {
         const double matrix[2] = {1.0, 1.0};
         swr_set_matrix(raw, matrix, 1);
+    } else if (inChannels != outChannels && (inLayout_->order == AV_CHANNEL_ORDER_UNSPEC ||
+                                             dstLayout_->order == AV_CHANNEL_ORDER_UNSPEC)) {
+        // Channels without speaker positions cannot be mixed by place: every
+        // destination channel takes the average of all source channels.
+        const std::vector<double> matrix(static_cast<std::size_t>(inChannels) * outChannels, 1.0 / inChannels);
+        swr_set_matrix(raw, matrix.data(), inChannels);
     }
     if (int err = swr_init(raw); err < 0) return FromAv(err);
     return MMSYSERR_NOERROR;
@@ -176,46 +183,51 @@ const std::uint8_t* const* SampleStage::ClipFloats(const std::uint8_t* const* pl
     return clippedPlanes_.data();
 }
 
+namespace {
+
+// Whether integer samples leave the bits below the target depth clear.
+template <typename T>
+bool LowBitsClear(const std::uint8_t* plane, std::size_t count, unsigned depth) {
+    constexpr unsigned width = sizeof(T) * 8;
+    if (depth >= width) return true;
+    using U = std::make_unsigned_t<T>;
+    const auto mask = static_cast<U>((U{1} << (width - depth)) - 1);
+    const auto* v = reinterpret_cast<const T*>(plane);
+    for (std::size_t i = 0; i < count; ++i)
+        if ((static_cast<U>(v[i]) & mask) != 0) return false;
+    return true;
+}
+
+// Whether float samples are whole steps of the target depth within full scale.
+template <typename T>
+bool OnTargetSteps(const std::uint8_t* plane, std::size_t count, unsigned depth) {
+    const double scale = std::ldexp(1.0, static_cast<int>(depth) - 1);
+    const auto* v = reinterpret_cast<const T*>(plane);
+    for (std::size_t i = 0; i < count; ++i) {
+        const double scaled = v[i] * scale;
+        if (!(scaled >= -scale && scaled < scale) || scaled != std::nearbyint(scaled)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool SampleStage::FitsTargetDepth(const std::uint8_t* const* planes, int samples) const {
-    const AVSampleFormat packed = av_get_packed_sample_fmt(inFormat_);
     const bool planar = av_sample_fmt_is_planar(inFormat_) != 0;
     const int channels = inLayout_->nb_channels;
     const std::size_t perPlane = static_cast<std::size_t>(samples) * (planar ? 1 : channels);
     const int planeCount = planar ? channels : 1;
-    const unsigned depth = targetDepth_;
     for (int p = 0; p < planeCount; ++p) {
-        const std::uint8_t* plane = planes[p];
-        switch (packed) {
-        case AV_SAMPLE_FMT_S16: {
-            if (depth >= 16) return true;
-            const auto mask = static_cast<std::uint16_t>((1u << (16 - depth)) - 1);
-            const auto* v = reinterpret_cast<const std::int16_t*>(plane);
-            for (std::size_t i = 0; i < perPlane; ++i)
-                if ((static_cast<std::uint16_t>(v[i]) & mask) != 0) return false;
-            break;
+        bool fits = false;
+        switch (av_get_packed_sample_fmt(inFormat_)) {
+        case AV_SAMPLE_FMT_S16: fits = LowBitsClear<std::int16_t>(planes[p], perPlane, targetDepth_); break;
+        case AV_SAMPLE_FMT_S32: fits = LowBitsClear<std::int32_t>(planes[p], perPlane, targetDepth_); break;
+        case AV_SAMPLE_FMT_S64: fits = LowBitsClear<std::int64_t>(planes[p], perPlane, targetDepth_); break;
+        case AV_SAMPLE_FMT_FLT: fits = OnTargetSteps<float>(planes[p], perPlane, targetDepth_); break;
+        case AV_SAMPLE_FMT_DBL: fits = OnTargetSteps<double>(planes[p], perPlane, targetDepth_); break;
+        default: break;
         }
-        case AV_SAMPLE_FMT_S32: {
-            if (depth >= 32) return true;
-            const std::uint32_t mask = (1u << (32 - depth)) - 1;
-            const auto* v = reinterpret_cast<const std::int32_t*>(plane);
-            for (std::size_t i = 0; i < perPlane; ++i)
-                if ((static_cast<std::uint32_t>(v[i]) & mask) != 0) return false;
-            break;
-        }
-        case AV_SAMPLE_FMT_FLT:
-        case AV_SAMPLE_FMT_DBL: {
-            const double scale = std::ldexp(1.0, static_cast<int>(depth) - 1);
-            for (std::size_t i = 0; i < perPlane; ++i) {
-                const double x = packed == AV_SAMPLE_FMT_FLT ? reinterpret_cast<const float*>(plane)[i]
-                                                              : reinterpret_cast<const double*>(plane)[i];
-                const double scaled = x * scale;
-                if (!(scaled >= -scale && scaled < scale) || scaled != std::nearbyint(scaled)) return false;
-            }
-            break;
-        }
-        default:
-            return false;
-        }
+        if (!fits) return false;
     }
     return true;
 }
