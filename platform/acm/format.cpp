@@ -72,6 +72,10 @@ bool ReadExtensible(FormatInfo& f) {
 
 // PCM and float: whole samples per channel in each block, bits that fit them.
 bool CheckLinear(FormatInfo& f) {
+    // Samples of 8 bits or fewer are unsigned bytes, one per channel, whatever a
+    // plain PCM block's alignment says: they are read as other readers read them.
+    if (f.tag == WAVE_FORMAT_PCM && f.bitsPerSample != 0 && f.bitsPerSample <= 8 && f.blockAlign != 0)
+        f.blockAlign = f.channels;
     if (f.blockAlign == 0 || f.blockAlign % f.channels != 0) return false;
     f.containerBytes = f.blockAlign / f.channels;
     if (f.bitsPerSample == 0 || f.bitsPerSample > f.containerBytes * 8) return false;

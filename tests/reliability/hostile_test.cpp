@@ -319,9 +319,9 @@ std::vector<HostileCase> BlockAlignments() {
         // The GSM decoder reads 65-byte blocks and the shorter ones of 41 + 3n bytes only.
         {"GsmOne", align(Gsm, 1), Label("GSM 6.10 unknown"), Refused()},
         {"GsmSixtyFour", align(Gsm, 64), Label("GSM 6.10 unknown"), Refused()},
-        // 8-bit samples in 2-byte containers, 24-bit ones in 4-byte containers, and
-        // 64-bit samples, as the block alignment says.
-        {"PcmEightBitStereoInWordContainers",
+        // 8-bit samples are read one byte each whatever the alignment says; 24-bit
+        // ones in 4-byte containers and 64-bit samples as the alignment says.
+        {"PcmEightBitStereoWithWordAlignment",
          [] {
              return WithFields(Pcm(), [](Bytes& f) {
                  Put16(f, kChannels, 2);
@@ -329,7 +329,7 @@ std::vector<HostileCase> BlockAlignments() {
                  Put16(f, kBits, 8);
              });
          },
-         Label("PCM 8,000 Hz, 8 ビット, ステレオ"), Success(kPcmFrames / 2)},
+         Label("PCM 8,000 Hz, 8 ビット, ステレオ"), Success(kPcmFrames)},
         {"Pcm24BitsInFourBytes", pcm(4, 24), Label("PCM 8,000 Hz, 24 ビット, モノラル"), Success(kPcmFrames / 2)},
         {"Pcm64Bits", pcm(8, 64), Label("PCM 8,000 Hz, 64 ビット, モノラル"), Success(kPcmFrames / 4)},
         {"MsAdpcmEightChannels",
