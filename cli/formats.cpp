@@ -1,6 +1,7 @@
 #include "cli/formats.h"
 
 #include "platform/acm/catalogue.h"
+#include "platform/acm/tags.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,21 +9,6 @@
 #include <numeric>
 
 namespace {
-
-// Short names of the tags the chooser can offer; any other tag is named by its number.
-const char* TagKeyName(WORD tag) {
-    switch (tag) {
-    case WAVE_FORMAT_PCM: return "pcm";
-    case WAVE_FORMAT_IEEE_FLOAT: return "float";
-    case WAVE_FORMAT_ALAW: return "alaw";
-    case WAVE_FORMAT_MULAW: return "mulaw";
-    case WAVE_FORMAT_IMA_ADPCM: return "ima-adpcm";
-    case WAVE_FORMAT_ADPCM: return "ms-adpcm";
-    case WAVE_FORMAT_GSM610: return "gsm";
-    case WAVE_FORMAT_MPEGLAYER3: return "mp3";
-    default: return nullptr;
-    }
-}
 
 // The tag that says how samples are coded: an extensible block's sub-format
 // (the first two bytes of its GUID, after cbSize, valid bits and channel mask).
@@ -38,32 +24,27 @@ std::string Number(unsigned long value) { return std::to_string(value); }
 // The key of one format block, before collisions are settled.
 std::string BaseFormatKey(const std::vector<BYTE>& block) {
     const auto& wfx = *reinterpret_cast<const WAVEFORMATEX*>(block.data());
-    const WORD tag = CodingTag(block);
+    // Tags the command line has a name for are keyed by it, any other by its number.
+    const acm::TagFacts* facts = acm::FindTagFacts(CodingTag(block));
+    const bool named = facts != nullptr && facts->key != nullptr;
     std::string name;
-    if (const char* known = TagKeyName(tag)) {
-        name = known;
+    if (named) {
+        name = facts->key;
     } else {
         char hex[16];
-        std::snprintf(hex, sizeof hex, "tag-%04x", static_cast<unsigned>(tag));
+        std::snprintf(hex, sizeof hex, "tag-%04x", static_cast<unsigned>(CodingTag(block)));
         name = hex;
     }
     if (wfx.wFormatTag == WAVE_FORMAT_EXTENSIBLE) name += "-ext";
 
     const std::string head = name + "/" + Number(wfx.nSamplesPerSec) + "/";
     const std::string channels = Number(wfx.nChannels);
-    switch (tag) {
-    case WAVE_FORMAT_MPEGLAYER3:
-        // The bit rate in kbit/s, as encoders are asked for it.
+    // The bit rate in kbit/s for MPEG audio, as encoders are asked for it; nothing
+    // between rate and channels for the named codecs, whose depth is fixed.
+    if (named && facts->family == acm::BlockFamily::Mpeg)
         return head + Number((wfx.nAvgBytesPerSec * 8UL + 500) / 1000) + "/" + channels;
-    case WAVE_FORMAT_ALAW:
-    case WAVE_FORMAT_MULAW:
-    case WAVE_FORMAT_IMA_ADPCM:
-    case WAVE_FORMAT_ADPCM:
-    case WAVE_FORMAT_GSM610:
-        return head + channels;
-    default:
-        return head + Number(wfx.wBitsPerSample) + "/" + channels;
-    }
+    if (named && !facts->IsLinear()) return head + channels;
+    return head + Number(wfx.wBitsPerSample) + "/" + channels;
 }
 
 std::string Lower(std::string_view text) {

@@ -4,6 +4,7 @@
 #include "platform/acm/acm.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -64,11 +65,18 @@ int FuzzCodec(const std::uint8_t* data, std::size_t size) {
     details.dwFormatTag = pwfx->wFormatTag;
     details.pwfx = pwfx;
     details.cbwfx = static_cast<DWORD>(block.size());
-    acmFormatDetailsA(nullptr, &details, ACM_FORMATDETAILSF_FORMAT);
+    const bool described = acmFormatDetailsA(nullptr, &details, ACM_FORMATDETAILSF_FORMAT) == MMSYSERR_NOERROR;
 
     // Streams read 18 + cbSize bytes of a block: keep the field within the block.
     pwfx->cbSize = static_cast<WORD>(std::min<std::size_t>(pwfx->cbSize, block.size() - sizeof(WAVEFORMATEX)));
     const WAVEFORMATEX pcm{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+    // A block that is described converts: to CD quality and to 8 kHz mono PCM.
+    const WAVEFORMATEX narrow{WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
+    for (const WAVEFORMATEX* to : {&pcm, &narrow}) {
+        if (described && acmStreamOpen(nullptr, nullptr, pwfx, to, nullptr, 0, 0, ACM_STREAMOPENF_QUERY) ==
+                             ACMERR_NOTPOSSIBLE)
+            std::abort();
+    }
     HACMSTREAM has = nullptr;
     if (acmStreamOpen(&has, nullptr, pwfx, &pcm, nullptr, 0, 0, ACM_STREAMOPENF_NONREALTIME) == 0) {
         Pump(has, samples, cbSamples, step);

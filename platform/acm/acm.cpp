@@ -49,6 +49,18 @@ std::span<const std::uint8_t> WholeBlock(const WAVEFORMATEX* pwfx) {
     return {reinterpret_cast<const std::uint8_t*>(pwfx), sizeof(WAVEFORMATEX) + pwfx->cbSize};
 }
 
+// Whether streams from the block open to the chooser's default PCM format and to
+// its narrowest one: a block is named only when it converts, so a file whose
+// format is described never fails to open a stream.
+MMRESULT OpensToPcm(std::span<const std::uint8_t> block) {
+    for (const acm::Block& pcm : {acm::MakePcmBlock(WAVE_FORMAT_PCM, 44100, 16, 2),
+                                  acm::MakePcmBlock(WAVE_FORMAT_PCM, 8000, 16, 1)}) {
+        std::unique_ptr<acm::Stream> stream;
+        if (MMRESULT r = acm::Stream::Open(block, pcm, &stream); r != 0) return r;
+    }
+    return MMSYSERR_NOERROR;
+}
+
 // Header fields the service keeps for itself in a prepared stream header.
 constexpr int kHeaderStream = 0, kHeaderSrcLength = 1, kHeaderDstLength = 2;
 
@@ -125,6 +137,7 @@ MMRESULT acmFormatDetailsA(HACMDRIVER had, ACMFORMATDETAILSA* pafd, DWORD fdwDet
         if (tag == nullptr) return ACMERR_NOTPOSSIBLE;
         // An extensible block is described by its sub-format, which must be known too.
         if (info.codingTag != info.tag && acm::FindTag(info.codingTag) == nullptr) return ACMERR_NOTPOSSIBLE;
+        if (MMRESULT r = OpensToPcm(info.block); r != 0) return r;
         pafd->fdwSupport = tag->fdwSupport;
         CopyName(pafd->szFormat, acm::FormatName(info));
         return MMSYSERR_NOERROR;
@@ -268,6 +281,16 @@ MMRESULT acmStreamClose(HACMSTREAM has, DWORD fdwClose) {
             closing = std::move(it->second);
             reg.streams.erase(it);
         }
+        return MMSYSERR_NOERROR;
+    });
+}
+
+MMRESULT acmStreamDamagedBlocks(HACMSTREAM has, DWORD* pcDamaged) {
+    return Guarded([&]() -> MMRESULT {
+        const acm::Stream* stream = FindStream(has);
+        if (stream == nullptr) return MMSYSERR_INVALHANDLE;
+        if (pcDamaged == nullptr) return MMSYSERR_INVALPARAM;
+        *pcDamaged = stream->DamagedBlocks();
         return MMSYSERR_NOERROR;
     });
 }

@@ -159,3 +159,5 @@ MMRESULT acmStreamPrepareHeader(HACMSTREAM has, ACMSTREAMHEADER* pash, DWORD fdw
 MMRESULT acmStreamConvert(HACMSTREAM has, ACMSTREAMHEADER* pash, DWORD fdwConvert);
 MMRESULT acmStreamUnprepareHeader(HACMSTREAM has, ACMSTREAMHEADER* pash, DWORD fdwUnprepare);
 MMRESULT acmStreamClose(HACMSTREAM has, DWORD fdwClose);
+// Writes how many damaged source blocks the stream's decoder has skipped so far.
+MMRESULT acmStreamDamagedBlocks(HACMSTREAM has, DWORD* pcDamaged);

@@ -53,9 +53,4 @@ DWORD MaxFormatSize();
 // and the program has no console to write to.
 void QuietCodecLog();
 
-// The FFmpeg codec (an AVCodecID) that decodes a tag, 0 when none does.
-int DecoderIdForTag(WORD tag);
-// The FFmpeg encoder that writes a tag, null for PCM, float and decode-only tags.
-const char* EncoderNameForTag(WORD tag);
-
 }  // namespace acm

@@ -41,4 +41,28 @@ using SwrPtr = std::unique_ptr<SwrContext, SwrFree>;
 using FifoPtr = std::unique_ptr<AVAudioFifo, FifoFree>;
 using ParserPtr = std::unique_ptr<AVCodecParserContext, ParserFree>;
 
+// A channel layout that releases what it holds: a layout in custom order owns an
+// allocated map.
+class ChannelLayout {
+public:
+    ChannelLayout() = default;
+    ~ChannelLayout() { av_channel_layout_uninit(&layout_); }
+    ChannelLayout(const ChannelLayout&) = delete;
+    ChannelLayout& operator=(const ChannelLayout&) = delete;
+
+    const AVChannelLayout& operator*() const { return layout_; }
+    const AVChannelLayout* operator->() const { return &layout_; }
+    // For calls that take the layout by a pointer to non-const but only read it.
+    AVChannelLayout* get() { return &layout_; }
+    // The layout emptied, to be filled by an FFmpeg call that does not release
+    // what its target held.
+    AVChannelLayout* Reset() {
+        av_channel_layout_uninit(&layout_);
+        return &layout_;
+    }
+
+private:
+    AVChannelLayout layout_{};
+};
+
 }  // namespace acm

@@ -1,5 +1,6 @@
 #include "platform/acm/format.h"
 
+#include "platform/acm/tags.h"
 
 #include <algorithm>
 #include <bit>
@@ -41,28 +42,6 @@ std::string Grouped(std::uint64_t value) {
     return out;
 }
 
-// Whether a compressed tag cannot be read without a block alignment. Only the
-// self-framing MPEG and AAC family streams do without one.
-bool NeedsBlockAlign(WORD tag) {
-    switch (tag) {
-    case 0x0050:
-    case 0x0055:
-    case 0x00FF:
-    case 0x1600:
-    case 0x1602:
-    case 0x2000:
-    case 0x2001:
-    case 0x706D:
-    case 0x4143:
-    case 0xA106:
-    case 0xF1AC:
-    case 0x566F:
-        return false;
-    default:
-        return true;
-    }
-}
-
 }  // namespace
 
 std::uint16_t ReadLe16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
@@ -70,6 +49,56 @@ std::uint32_t ReadLe32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
+
+namespace {
+
+// Reads the extensible fields: the sub-format tag, valid bits and speaker mask.
+bool ReadExtensible(FormatInfo& f) {
+    if (f.extra.size() < kExtensibleExtraBytes) return false;
+    const std::uint8_t* x = f.extra.data();
+    const unsigned valid = ReadLe16(x);
+    const std::uint32_t mask = ReadLe32(x + 2);
+    const std::uint32_t sub = ReadLe32(x + 6);
+    if (std::memcmp(x + 10, kSubFormatTail, sizeof kSubFormatTail) != 0) return false;
+    if (sub == 0 || sub >= WAVE_FORMAT_EXTENSIBLE) return false;
+    f.codingTag = static_cast<WORD>(sub);
+    // A mask that names a different number of speakers than there are channels
+    // says nothing usable about their order.
+    if (std::popcount(mask) == static_cast<int>(f.channels)) f.channelMask = mask;
+    if (valid != 0) f.validBits = valid;
+    f.extra = f.extra.subspan(kExtensibleExtraBytes);
+    return true;
+}
+
+// PCM and float: whole samples per channel in each block, bits that fit them.
+bool CheckLinear(FormatInfo& f) {
+    // Samples of 8 bits or fewer are unsigned bytes, one per channel, whatever a
+    // plain PCM block's alignment says: they are read as other readers read them.
+    if (f.tag == WAVE_FORMAT_PCM && f.bitsPerSample != 0 && f.bitsPerSample <= 8 && f.blockAlign != 0)
+        f.blockAlign = f.channels;
+    if (f.blockAlign == 0 || f.blockAlign % f.channels != 0) return false;
+    f.containerBytes = f.blockAlign / f.channels;
+    if (f.bitsPerSample == 0 || f.bitsPerSample > f.containerBytes * 8) return false;
+    if (f.validBits == 0 || f.validBits > f.bitsPerSample) return false;
+    if (f.codingTag == WAVE_FORMAT_PCM) {
+        f.coding = Coding::Pcm;
+        return f.containerBytes <= 4 || f.containerBytes == 8;
+    }
+    f.coding = Coding::Float;
+    return (f.containerBytes == 4 || f.containerBytes == 8) && f.bitsPerSample == f.containerBytes * 8;
+}
+
+bool CheckCompressed(FormatInfo& f) {
+    f.coding = Coding::Compressed;
+    // Tags the service does not know are held to the stricter rule.
+    const TagFacts* facts = FindTagFacts(f.codingTag);
+    if (f.blockAlign == 0 && (facts == nullptr || facts->needsBlockAlign)) return false;
+    // An ADPCM block begins with a header per channel; a block shorter than its
+    // headers holds no sample at all.
+    return facts == nullptr || f.blockAlign >= BlockHeaderBytes(facts->family, f.channels);
+}
+
+}  // namespace
 
 MMRESULT ParseFormat(const void* bytes, std::size_t cb, FormatInfo* info) {
     if (bytes == nullptr || info == nullptr || cb < 16) return MMSYSERR_INVALPARAM;
@@ -91,47 +120,11 @@ MMRESULT ParseFormat(const void* bytes, std::size_t cb, FormatInfo* info) {
     if (f.tag == WAVE_FORMAT_UNKNOWN) return ACMERR_NOTPOSSIBLE;
     if (f.channels == 0 || f.channels > kMaxChannels) return ACMERR_NOTPOSSIBLE;
     if (f.rate == 0 || f.rate > kMaxSampleRate) return ACMERR_NOTPOSSIBLE;
-
     f.codingTag = f.tag;
     f.validBits = f.bitsPerSample;
-    if (f.tag == WAVE_FORMAT_EXTENSIBLE) {
-        if (cbSize < kExtensibleExtraBytes) return ACMERR_NOTPOSSIBLE;
-        const std::uint8_t* x = f.extra.data();
-        const unsigned valid = ReadLe16(x);
-        const std::uint32_t mask = ReadLe32(x + 2);
-        const std::uint32_t sub = ReadLe32(x + 6);
-        if (std::memcmp(x + 10, kSubFormatTail, sizeof kSubFormatTail) != 0) return ACMERR_NOTPOSSIBLE;
-        if (sub == 0 || sub >= WAVE_FORMAT_EXTENSIBLE) return ACMERR_NOTPOSSIBLE;
-        f.codingTag = static_cast<WORD>(sub);
-        // A mask that names a different number of speakers than there are channels
-        // says nothing usable about their order.
-        if (std::popcount(mask) == static_cast<int>(f.channels)) f.channelMask = mask;
-        if (valid != 0) f.validBits = valid;
-        f.extra = f.extra.subspan(kExtensibleExtraBytes);
-    }
-
-    if (f.codingTag == WAVE_FORMAT_PCM || f.codingTag == WAVE_FORMAT_IEEE_FLOAT) {
-        if (f.blockAlign == 0 || f.blockAlign % f.channels != 0) return ACMERR_NOTPOSSIBLE;
-        f.containerBytes = f.blockAlign / f.channels;
-        if (f.bitsPerSample == 0 || f.bitsPerSample > f.containerBytes * 8) return ACMERR_NOTPOSSIBLE;
-        if (f.validBits == 0 || f.validBits > f.bitsPerSample) return ACMERR_NOTPOSSIBLE;
-        if (f.codingTag == WAVE_FORMAT_PCM) {
-            if (f.containerBytes > 4) return ACMERR_NOTPOSSIBLE;
-            f.coding = Coding::Pcm;
-        } else {
-            if ((f.containerBytes != 4 && f.containerBytes != 8) || f.bitsPerSample != f.containerBytes * 8)
-                return ACMERR_NOTPOSSIBLE;
-            f.coding = Coding::Float;
-        }
-    } else {
-        f.coding = Coding::Compressed;
-        if (f.blockAlign == 0 && NeedsBlockAlign(f.codingTag)) return ACMERR_NOTPOSSIBLE;
-        // An ADPCM block begins with a header per channel; a block shorter than
-        // its headers holds no sample at all.
-        const bool ima = f.codingTag == WAVE_FORMAT_IMA_ADPCM || f.codingTag == 0x0069;
-        if (ima && f.blockAlign < 4 * f.channels) return ACMERR_NOTPOSSIBLE;
-        if (f.codingTag == WAVE_FORMAT_ADPCM && f.blockAlign < 7 * f.channels) return ACMERR_NOTPOSSIBLE;
-    }
+    if (f.tag == WAVE_FORMAT_EXTENSIBLE && !ReadExtensible(f)) return ACMERR_NOTPOSSIBLE;
+    const bool linear = f.codingTag == WAVE_FORMAT_PCM || f.codingTag == WAVE_FORMAT_IEEE_FLOAT;
+    if (!(linear ? CheckLinear(f) : CheckCompressed(f))) return ACMERR_NOTPOSSIBLE;
     *info = f;
     return MMSYSERR_NOERROR;
 }
@@ -196,6 +189,8 @@ unsigned ImaSamplesPerBlock(unsigned blockAlign, unsigned channels) {
 unsigned MsSamplesPerBlock(unsigned blockAlign, unsigned channels) {
     return (blockAlign - 7 * channels) * 2 / channels + 2;
 }
+
+unsigned SamplesPerBlockField(const FormatInfo& f) { return f.extra.size() >= 2 ? ReadLe16(f.extra.data()) : 0; }
 
 Block MakeImaAdpcmBlock(DWORD rate, unsigned channels, unsigned blockAlign) {
     const unsigned spb = ImaSamplesPerBlock(blockAlign, channels);

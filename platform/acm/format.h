@@ -62,6 +62,8 @@ Block MakeMp3Block(DWORD rate, unsigned channels, unsigned kbps);
 unsigned ClassicAdpcmBlockAlign(DWORD rate, unsigned channels);
 unsigned ImaSamplesPerBlock(unsigned blockAlign, unsigned channels);
 unsigned MsSamplesPerBlock(unsigned blockAlign, unsigned channels);
+// The samples-per-block field of IMA and MS ADPCM blocks, 0 when absent.
+unsigned SamplesPerBlockField(const FormatInfo& f);
 
 // The encoder delay, in samples, that MPEG Layer-3 blocks record (nCodecDelay):
 // the encoder's look-ahead plus the decoder's filter delay, as FFmpeg counts them.

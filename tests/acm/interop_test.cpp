@@ -221,6 +221,7 @@ std::vector<ToolCase> ToolCases() {
         {"ffmpeg_s32", 48000, 1, "ffmpeg -v error -i {in} -c:a pcm_s32le {out}", 90},
         {"ffmpeg_f32", 44100, 2, "ffmpeg -v error -i {in} -c:a pcm_f32le {out}", 90},
         {"ffmpeg_f64", 16000, 1, "ffmpeg -v error -i {in} -c:a pcm_f64le {out}", 90},
+        {"ffmpeg_s64_extensible", 8000, 1, "ffmpeg -v error -i {in} -c:a pcm_s64le {out}", 90},
         {"ffmpeg_s16_96k_extensible", 96000, 2, "ffmpeg -v error -i {in} -c:a pcm_s16le {out}", 90},
         {"ffmpeg_s24_51_extensible", 48000, 6, "ffmpeg -v error -i {in} -c:a pcm_s24le {out}", 90},
         {"ffmpeg_alaw", 8000, 1, "ffmpeg -v error -i {in} -c:a pcm_alaw {out}", 90},

@@ -2,6 +2,7 @@
 #include "acm/acmtest.h"
 #include "platform/acm/catalogue.h"
 #include "platform/acm/ffmpeg_ptr.h"
+#include "platform/acm/tags.h"
 #include "platform/window/window.h"
 #include "support/testsupport.h"
 
@@ -147,7 +148,7 @@ TEST(Catalogue, CompressedBlocksCarryTheClassicFields) {
 // FFmpeg's own encoders, opened on each offered block, agree with its fields.
 TEST(Catalogue, EncodersAgreeWithEveryOfferedBlock) {
     for (const acm::CatalogueTag* t : acm::ChooserTags()) {
-        const char* name = acm::EncoderNameForTag(t->tag);
+        const char* name = acm::FindTagFacts(t->tag)->encoder;
         if (name == nullptr) continue;
         const AVCodec* codec = avcodec_find_encoder_by_name(name);
         ASSERT_NE(codec, nullptr) << name;

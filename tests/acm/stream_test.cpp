@@ -37,6 +37,17 @@ Bytes Signal(const Bytes& block, std::uint32_t frames) {
     return testsupport::TestSignalBytes(*acmtest::Wfx(block), frames);
 }
 
+// A stream header over the whole of both buffers.
+ACMSTREAMHEADER HeaderFor(Bytes& src, Bytes& dst) {
+    ACMSTREAMHEADER h{};
+    h.cbStruct = sizeof h;
+    h.pbSrc = src.data();
+    h.cbSrcLength = static_cast<DWORD>(src.size());
+    h.pbDst = dst.data();
+    h.cbDstLength = static_cast<DWORD>(dst.size());
+    return h;
+}
+
 TEST(Stream, SameFormatIsACopyWhateverThePieces) {
     const Bytes format = Pcm(48000, 24, 2);
     const Bytes data = Signal(format, 20000);
@@ -133,12 +144,7 @@ TEST(Stream, DrainingEndsAndStays) {
     HACMSTREAM has = nullptr;
     ASSERT_EQ(acmStreamOpen(&has, nullptr, acmtest::Wfx(pcm), acmtest::Wfx(mp3), nullptr, 0, 0, 4), 0u);
     Bytes src = Signal(pcm, 5000), dst(100000);
-    ACMSTREAMHEADER h{};
-    h.cbStruct = sizeof h;
-    h.pbSrc = src.data();
-    h.cbSrcLength = static_cast<DWORD>(src.size());
-    h.pbDst = dst.data();
-    h.cbDstLength = static_cast<DWORD>(dst.size());
+    ACMSTREAMHEADER h = HeaderFor(src, dst);
     ASSERT_EQ(acmStreamPrepareHeader(has, &h, 0), 0u);
     ASSERT_EQ(acmStreamConvert(has, &h, 0), 0u);
     EXPECT_EQ(h.cbSrcLengthUsed, src.size());
@@ -154,6 +160,30 @@ TEST(Stream, DrainingEndsAndStays) {
     EXPECT_EQ(acmStreamConvert(has, &h, 0), ACMERR_NOTPOSSIBLE) << "source after the end";
     EXPECT_EQ(acmStreamUnprepareHeader(has, &h, 0), 0u);
     EXPECT_EQ(acmStreamClose(has, 0), 0u);
+}
+
+// Blocks the decoder cannot read are skipped and counted; a clean source counts none.
+TEST(Stream, CountsTheDamagedBlocksItSkips) {
+    const Bytes pcm = Pcm(8000, 16, 1);
+    const Bytes ima = OfferedBlock(WAVE_FORMAT_IMA_ADPCM, 8000, 1);
+    const Bytes clean = ConvertInPieces(pcm, ima, Signal(pcm, 8 * 505), 1 << 20, 1 << 24).output;
+    ASSERT_EQ(clean.size(), 8u * 256);
+    Bytes damaged = clean;
+    damaged[256 + 2] = damaged[3 * 256 + 2] = 200;  // step indexes beyond the table's 89 steps
+    for (const auto& [data, count] : {std::pair{clean, 0u}, std::pair{damaged, 2u}}) {
+        HACMSTREAM has = nullptr;
+        ASSERT_EQ(acmStreamOpen(&has, nullptr, acmtest::Wfx(ima), acmtest::Wfx(pcm), nullptr, 0, 0, 4), 0u);
+        Bytes src = data, dst(1 << 16);
+        ACMSTREAMHEADER h = HeaderFor(src, dst);
+        ASSERT_EQ(acmStreamPrepareHeader(has, &h, 0), 0u);
+        ASSERT_EQ(acmStreamConvert(has, &h, ACM_STREAMCONVERTF_END), 0u);
+        DWORD damagedBlocks = 99;
+        EXPECT_EQ(acmStreamDamagedBlocks(has, &damagedBlocks), 0u);
+        EXPECT_EQ(damagedBlocks, count);
+        acmStreamUnprepareHeader(has, &h, 0);
+        acmStreamClose(has, 0);
+        EXPECT_EQ(acmStreamDamagedBlocks(has, &damagedBlocks), MMSYSERR_INVALHANDLE);
+    }
 }
 
 TEST(Stream, SizeQueryGivesWholeBlocksThatFit) {
@@ -321,6 +351,13 @@ TEST(Stream, SampleArithmetic) {
     c = ConvertLikeProgram(Pcm(44100, 16, 1), Pcm(44100, 16, 2), acmtest::Bytes16({32767, -5}));
     ASSERT_EQ(c.result, 0u);
     EXPECT_EQ(acmtest::Samples16(c.output), (std::vector<std::int16_t>{32767, 32767, -5, -5}));
+    // Nine channels name no speakers: mono is their average.
+    std::vector<std::int16_t> nine(18, -900);
+    nine[0] = 9000;
+    std::fill(nine.begin() + 1, nine.begin() + 9, 0);
+    c = ConvertLikeProgram(Pcm(44100, 16, 9), Pcm(44100, 16, 1), acmtest::Bytes16(nine));
+    ASSERT_EQ(c.result, 0u);
+    EXPECT_EQ(acmtest::Samples16(c.output), (std::vector<std::int16_t>{1000, -900}));
 }
 
 // Float sources may hold values that are not numbers or far beyond full scale:

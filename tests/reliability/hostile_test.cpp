@@ -198,7 +198,8 @@ std::vector<HostileCase> ShortFormatChunks() {
         {"NoBlockAlignment", cut(Pcm, 12), Label("PCM unknown"), Refused()},
         {"NoBitsPerSample", cut(Pcm, 14), Label("PCM unknown"), Refused()},
         {"OddFifteenBytesPadded", cut(Pcm, 15), Label(kPcm), Success(kPcmFrames)},
-        {"ImaWithoutBitsPerSample", cut(Ima, 14), Label("IMA ADPCM 8,000 Hz, 32.4 kbit/s, モノラル"), Refused()},
+        // The IMA ADPCM decoder reads only the bits per sample it is told.
+        {"ImaWithoutBitsPerSample", cut(Ima, 14), Label("IMA ADPCM unknown"), Refused()},
     };
 }
 
@@ -272,6 +273,14 @@ std::vector<HostileCase> BlockAlignments() {
     auto align = [](Get get, std::uint16_t v) {
         return [get, v] { return WithFields(get(), [v](Bytes& f) { Put16(f, kAlign, v); }); };
     };
+    auto pcm = [](std::uint16_t a, std::uint16_t bits) {
+        return [a, bits] {
+            return WithFields(Pcm(), [a, bits](Bytes& f) {
+                Put16(f, kAlign, a);
+                Put16(f, kBits, bits);
+            });
+        };
+    };
     auto stereo = [](std::uint16_t v) {
         return [v] {
             Source s = Pcm();
@@ -307,7 +316,30 @@ std::vector<HostileCase> BlockAlignments() {
         {"MsAdpcmSmallerThanItsHeader", align(Ms, 6), Label("MS ADPCM unknown"), Refused()},
         {"MsAdpcmHeaderOnly", align(Ms, 7), Label(kMs), Success()},
         {"GsmZero", align(Gsm, 0), Label("GSM 6.10 unknown"), Refused()},
-        {"GsmOne", align(Gsm, 1), Label(kGsm), Refused()},
+        // The GSM decoder reads 65-byte blocks and the shorter ones of 41 + 3n bytes only.
+        {"GsmOne", align(Gsm, 1), Label("GSM 6.10 unknown"), Refused()},
+        {"GsmSixtyFour", align(Gsm, 64), Label("GSM 6.10 unknown"), Refused()},
+        // 8-bit samples are read one byte each whatever the alignment says; 24-bit
+        // ones in 4-byte containers and 64-bit samples as the alignment says.
+        {"PcmEightBitStereoWithWordAlignment",
+         [] {
+             return WithFields(Pcm(), [](Bytes& f) {
+                 Put16(f, kChannels, 2);
+                 Put16(f, kAlign, 4);
+                 Put16(f, kBits, 8);
+             });
+         },
+         Label("PCM 8,000 Hz, 8 ビット, ステレオ"), Success(kPcmFrames)},
+        {"Pcm24BitsInFourBytes", pcm(4, 24), Label("PCM 8,000 Hz, 24 ビット, モノラル"), Success(kPcmFrames / 2)},
+        {"Pcm64Bits", pcm(8, 64), Label("PCM 8,000 Hz, 64 ビット, モノラル"), Success(kPcmFrames / 4)},
+        {"MsAdpcmEightChannels",
+         [] {
+             return WithFields(Ms(), [](Bytes& f) {
+                 Put16(f, kChannels, 8);
+                 Put16(f, kAlign, 2048);
+             });
+         },
+         Label("MS ADPCM unknown"), Refused()},
     };
 }
 
@@ -360,7 +392,7 @@ std::vector<HostileCase> GsmAndMp3Extra() {
         {"GsmZeroSamplesPerBlock", edit(Gsm, [](Bytes& f) { Put16(f, kExtra, 0); }), Label(kGsm), Success(kGsmFrames)},
         {"GsmOddSamplesPerBlock", edit(Gsm, [](Bytes& f) { Put16(f, kExtra, 9999); }), Label(kGsm),
          Success(kGsmFrames)},
-        {"GsmPlainFrames", edit(Gsm, [](Bytes& f) { Put16(f, kAlign, 33); }), Label(kGsm), Refused()},
+        {"GsmPlainFrames", edit(Gsm, [](Bytes& f) { Put16(f, kAlign, 33); }), Label("GSM 6.10 unknown"), Refused()},
         {"GsmStereo", edit(Gsm, [](Bytes& f) { Put16(f, kChannels, 2); }), Label("GSM 6.10 8,000 Hz, 13 kbit/s, ステレオ"),
          Success(kGsmFrames)},
         {"Mp3NoExtra", noExtra(Mp3), Label(kMp3), Success()},
@@ -521,15 +553,17 @@ std::vector<HostileCase> AbsurdChannelsAndRates() {
     return {
         {"Channels65535", channels(65535), Label("PCM unknown"), Refused()},
         {"Channels65", channels(65), Label("PCM unknown"), Refused()},
-        // Described, but 64 channels name no speakers the mix to mono could follow.
-        {"Channels64", channels(64), Label("PCM 8,000 Hz, 16 ビット, 64 チャンネル"), Refused()},
+        // 64 channels name no speakers: the mix to mono averages them all.
+        {"Channels64", channels(64), Label("PCM 8,000 Hz, 16 ビット, 64 チャンネル"), Success(kPcmFrames / 64)},
         {"ImaChannels65535",
          [] { return WithFields(Ima(), [](Bytes& f) { Put16(f, kChannels, 65535); }); },
          Label("IMA ADPCM unknown"), Refused()},
         // Resampling more than 64 times up or down is refused: a block of such a
-        // file would become gigabytes of output in one pass.
-        {"RateOne", rate(ShortPcm, 1), Label("PCM 1 Hz, 16 ビット, モノラル"), Refused()},
-        {"RateAtTheRatioLimit", rate(ShortPcm, 125), Label("PCM 125 Hz, 16 ビット, モノラル"), Success(8 * 64)},
+        // file would become gigabytes of output in one pass. A rate is described
+        // only when it reaches both 8,000 and 44,100 Hz within that.
+        {"RateOne", rate(ShortPcm, 1), Label("PCM unknown"), Refused()},
+        {"RateAtTheRatioLimit", rate(ShortPcm, 125), Label("PCM unknown"), Success(8 * 64)},
+        {"RateLowestDescribed", rate(ShortPcm, 690), Label("PCM 690 Hz, 16 ビット, モノラル"), Success()},
         {"RateMax", rate(Pcm, 0xFFFFFFFFu), Label("PCM unknown"), Refused()},
         {"RateBeyondAMillion", rate(Pcm, 1000001), Label("PCM unknown"), Refused()},
         {"ImaRateMax", rate(Ima, 0xFFFFFFFFu), Label("IMA ADPCM unknown"), Refused()},
@@ -627,8 +661,7 @@ TEST(CutFile, ImaAdpcmAtEveryByteOfItsHead) {
         {0, 11, Check(kRiffCheck), Check(kRiffCheck), nullptr},
         {12, 19, Check(kFmtCheck), Check(kFmtCheck), nullptr},
         {20, 20, Label("unknown unknown"), Check(kDataCheck), nullptr},
-        {21, 33, Label("IMA ADPCM unknown"), Check(kDataCheck), nullptr},  // channels, rate or alignment missing
-        {34, 34, Label("IMA ADPCM 8,000 Hz, 32.4 kbit/s, モノラル"), Check(kDataCheck), nullptr},  // no bits per sample
+        {21, 34, Label("IMA ADPCM unknown"), Check(kDataCheck), nullptr},  // channels, rate, alignment or bits missing
         {35, 47, Label(kIma), Check(kDataCheck), nullptr},
         {48, 51, Label(kIma), Success(0), nullptr},  // less than a block header
         {52, 60, Label(kIma), Success(),
