@@ -8,6 +8,9 @@
 
 #include <string>
 
+// printf into a std::string of whatever length the result needs.
+std::string Formatted(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 class CliReporter : public Reporter {
 public:
     CliReporter(std::string source, std::string destination, bool verbose);
@@ -18,6 +21,7 @@ public:
     LONG SystemError(const char* context) override;
     LONG SystemErrorIn(Text context) override { return SystemError(PlainText(context)); }
     void FailedCheck(Text reason, const char* expression, const char* file, int line) override;
+    void Warning(Text id, unsigned long number) override { Say("warning: " + Formatted(PlainText(id), number)); }
 
     // The source could not be opened at all; the last error says why.
     void CannotOpenSource() { Say(WithPath(Text::CannotOpenSource, source_)); }
@@ -37,5 +41,3 @@ private:
     bool verbose_;
 };
 
-// printf into a std::string of whatever length the result needs.
-std::string Formatted(const char* format, ...) __attribute__((format(printf, 1, 2)));

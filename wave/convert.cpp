@@ -270,6 +270,10 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
 
     if (!ConvertData(hSrcWaveFile.get(), cbData, has, ash, hDstWaveFile.get(), dst, reporter)) return -1;
 
+    // Blocks the codec could not read were skipped, not converted: say how many.
+    DWORD cDamaged = 0;
+    if (acmStreamDamagedBlocks(has, &cDamaged) == 0 && cDamaged > 0) reporter.Warning(Text::DamagedBlocks, cDamaged);
+
     prepared.Unprepare();
     pbSrc.reset();
     pbDst.reset();

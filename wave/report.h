@@ -32,6 +32,13 @@ public:
     // stands, and the reason in the table's words.
     virtual void FailedCheck(Text reason, const char* expression, const char* file, int line) = 0;
 
+    // Something the user may want to know about a conversion that went on (a
+    // text of the table with at most one number). The dialog keeps its boxes
+    // to the outcome; the command line prints these beside it.
+    virtual void Warning(Text id, unsigned long number) {
+        (void)id;
+        (void)number;
+    }
     // How far a conversion has come, in source bytes; false asks it to stop.
     virtual bool Progress(std::uint64_t done, std::uint64_t total) {
         (void)done;

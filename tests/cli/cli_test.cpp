@@ -450,6 +450,21 @@ TEST(CliMessages, EachFailureIsTheFileAndItsReasonInPlainWords) {
     EXPECT_FALSE(fs::exists(out));
 }
 
+TEST(CliMessages, DamagedBlocksThatWereSkippedAreCounted) {
+    TempDir dir;
+    const std::string good = testsupport::WriteTestWave(dir.file("good.wav"), testsupport::PcmFormat(8000, 16, 1), 4040);
+    const std::string ima = dir.file("ima.wav");
+    ASSERT_EQ(RunCli(dir, {"convert", "--to", "ima-adpcm/8000/1", good, "-o", ima}).status, 0);
+    auto bytes = testsupport::ReadBytes(ima);
+    const std::string data = "data";
+    const auto at = static_cast<std::size_t>(std::search(bytes.begin(), bytes.end(), data.begin(), data.end()) - bytes.begin()) + 8;
+    bytes[at + 256 + 2] = bytes[at + 3 * 256 + 2] = 200;  // step indexes beyond the table
+    testsupport::WriteBytes(ima, bytes);
+    const CliRun run = RunCli(dir, {"convert", "--to", "pcm/8000/16/1", ima, "-o", dir.file("back.wav")});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(Contains(run.err, ima + ": warning: 2 damaged blocks of the source were skipped")) << run.err;
+}
+
 TEST(CliConvert, ASourceThatIsItsOwnDestinationIsConvertedOnlyWithForce) {
     TempDir dir;
     const std::string src = testsupport::WriteTestWave(dir.file("src.wav"), testsupport::PcmFormat(8000, 16, 1), 800);
