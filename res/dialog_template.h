@@ -21,7 +21,6 @@ constexpr DWORD DS_SETFONT = 0x40u;
 constexpr DWORD SS_LEFT = 0x0u;
 constexpr DWORD ES_AUTOHSCROLL = 0x80u;
 constexpr DWORD BS_PUSHBUTTON = 0x0u;
-constexpr DWORD BS_DEFPUSHBUTTON = 0x1u;
 
 struct ControlTemplate {
     int id;

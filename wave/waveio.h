@@ -26,10 +26,6 @@ struct FormatBlock {
     DWORD size() const { return static_cast<DWORD>(bytes.size()); }
 };
 
-// Largest format chunk accepted: a WAVEFORMATEX with the most extra bytes its
-// 16-bit cbSize can announce.
-constexpr DWORD kMaxFormatChunk = sizeof(WAVEFORMATEX) + 0xFFFF;
-
 // Enters the RIFF form and the format chunk of an open source file, checks
 // both, reads the format block into pwfxSrc and leaves the format chunk.
 // A failed check has been reported when it returns false.

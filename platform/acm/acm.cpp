@@ -91,16 +91,9 @@ MMRESULT acmFormatTagDetailsA(HACMDRIVER had, ACMFORMATTAGDETAILSA* paftd, DWORD
     return Guarded([&]() -> MMRESULT {
         if (had != nullptr) return MMSYSERR_INVALHANDLE;
         if (paftd == nullptr || paftd->cbStruct < sizeof(ACMFORMATTAGDETAILSA)) return MMSYSERR_INVALPARAM;
-        const acm::CatalogueTag* tag = nullptr;
-        if (fdwDetails == ACM_FORMATTAGDETAILSF_FORMATTAG) {
-            if (paftd->dwFormatTag > 0xFFFF) return ACMERR_NOTPOSSIBLE;
-            tag = acm::FindTag(static_cast<WORD>(paftd->dwFormatTag));
-        } else if (fdwDetails == ACM_FORMATTAGDETAILSF_INDEX) {
-            const auto& all = acm::Catalogue();
-            if (paftd->dwFormatTagIndex < all.size()) tag = &all[paftd->dwFormatTagIndex];
-        } else {
-            return MMSYSERR_INVALFLAG;
-        }
+        if (fdwDetails != ACM_FORMATTAGDETAILSF_FORMATTAG) return MMSYSERR_INVALFLAG;
+        if (paftd->dwFormatTag > 0xFFFF) return ACMERR_NOTPOSSIBLE;
+        const acm::CatalogueTag* tag = acm::FindTag(static_cast<WORD>(paftd->dwFormatTag));
         if (tag == nullptr) return ACMERR_NOTPOSSIBLE;
         const auto& all = acm::Catalogue();
         paftd->dwFormatTagIndex = static_cast<DWORD>(tag - all.data());
@@ -117,17 +110,6 @@ MMRESULT acmFormatDetailsA(HACMDRIVER had, ACMFORMATDETAILSA* pafd, DWORD fdwDet
     return Guarded([&]() -> MMRESULT {
         if (had != nullptr) return MMSYSERR_INVALHANDLE;
         if (pafd == nullptr || pafd->cbStruct < sizeof(ACMFORMATDETAILSA)) return MMSYSERR_INVALPARAM;
-        if (fdwDetails == ACM_FORMATDETAILSF_INDEX) {
-            if (pafd->dwFormatTag > 0xFFFF) return ACMERR_NOTPOSSIBLE;
-            const acm::CatalogueTag* tag = acm::FindTag(static_cast<WORD>(pafd->dwFormatTag));
-            if (tag == nullptr || pafd->dwFormatIndex >= tag->formats.size()) return ACMERR_NOTPOSSIBLE;
-            const acm::CatalogueFormat& format = tag->formats[pafd->dwFormatIndex];
-            if (pafd->pwfx == nullptr || pafd->cbwfx < format.block.size()) return MMSYSERR_INVALPARAM;
-            std::memcpy(pafd->pwfx, format.block.data(), format.block.size());
-            pafd->fdwSupport = tag->fdwSupport;
-            CopyName(pafd->szFormat, format.name);
-            return MMSYSERR_NOERROR;
-        }
         if (fdwDetails != ACM_FORMATDETAILSF_FORMAT) return MMSYSERR_INVALFLAG;
         if (pafd->pwfx == nullptr) return MMSYSERR_INVALPARAM;
         acm::FormatInfo info;
@@ -233,8 +215,7 @@ MMRESULT acmStreamConvert(HACMSTREAM has, ACMSTREAMHEADER* pash, DWORD fdwConver
     return Guarded([&]() -> MMRESULT {
         acm::Stream* stream = FindStream(has);
         if (stream == nullptr) return MMSYSERR_INVALHANDLE;
-        constexpr DWORD kKnown = ACM_STREAMCONVERTF_BLOCKALIGN | ACM_STREAMCONVERTF_START | ACM_STREAMCONVERTF_END;
-        if ((fdwConvert & ~kKnown) != 0) return MMSYSERR_INVALFLAG;
+        if ((fdwConvert & ~ACM_STREAMCONVERTF_END) != 0) return MMSYSERR_INVALFLAG;
         if (pash == nullptr || pash->cbStruct < sizeof(ACMSTREAMHEADER)) return MMSYSERR_INVALPARAM;
         // The header must have been prepared on this stream, with buffers at least as
         // large as the lengths now given.
@@ -245,13 +226,11 @@ MMRESULT acmStreamConvert(HACMSTREAM has, ACMSTREAMHEADER* pash, DWORD fdwConver
             return MMSYSERR_INVALPARAM;
         if ((pash->pbSrc == nullptr && pash->cbSrcLength != 0) || (pash->pbDst == nullptr && pash->cbDstLength != 0))
             return MMSYSERR_INVALPARAM;
-        pash->fdwStatus &= ~ACMSTREAMHEADER_STATUSF_DONE;
         std::size_t used = 0;
         const MMRESULT r = stream->Convert({pash->pbSrc, pash->cbSrcLength}, {pash->pbDst, pash->cbDstLength},
                                            (fdwConvert & ACM_STREAMCONVERTF_END) != 0, &used);
         pash->cbSrcLengthUsed = r == MMSYSERR_NOERROR ? pash->cbSrcLength : 0;
         pash->cbDstLengthUsed = static_cast<DWORD>(used);
-        pash->fdwStatus |= ACMSTREAMHEADER_STATUSF_DONE;
         return r;
     });
 }

@@ -79,11 +79,8 @@ FILETIME FileTimeFromStatx(const struct statx_timestamp& ts) {
 // flags that have a counterpart), never from its name.
 DWORD AttributesFromStatx(const struct statx& stx) {
     DWORD attributes = 0;
-    if (S_ISDIR(stx.stx_mode)) {
-        attributes |= FILE_ATTRIBUTE_DIRECTORY;
-    } else if (!S_ISREG(stx.stx_mode)) {
-        attributes |= FILE_ATTRIBUTE_DEVICE;  // character or block device, pipe, socket
-    }
+    // Directories are never opened, so everything else is a file or a device.
+    if (!S_ISREG(stx.stx_mode)) attributes |= FILE_ATTRIBUTE_DEVICE;  // character or block device, pipe, socket
     const std::uint64_t flags = stx.stx_attributes & stx.stx_attributes_mask;
     if ((stx.stx_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || (flags & STATX_ATTR_IMMUTABLE) != 0) {
         attributes |= FILE_ATTRIBUTE_READONLY;
@@ -186,56 +183,27 @@ void SetFileInformationFailureForTesting(int nthCall, DWORD error) {
 
 HANDLE CreateFileA(const char* lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode*/,
                    SECURITY_ATTRIBUTES* /*lpSecurityAttributes*/, DWORD dwCreationDisposition,
-                   DWORD dwFlagsAndAttributes, HANDLE /*hTemplateFile*/) {
+                   DWORD /*dwFlagsAndAttributes*/, HANDLE /*hTemplateFile*/) {
     // Linux has no mandatory sharing modes, so the share mode cannot be enforced
-    // and is not looked at; the template file only matters when creating on
-    // other systems.
-    if (lpFileName == nullptr || (dwDesiredAccess & ~(GENERIC_READ | GENERIC_WRITE)) != 0) {
+    // and is not looked at.
+    if (lpFileName == nullptr || dwDesiredAccess != 0 || dwCreationDisposition != OPEN_EXISTING) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    int flags = O_CLOEXEC;
-    if (dwDesiredAccess == 0) {
-        // Attribute queries only: no content access, so no read permission is needed.
-        if (dwCreationDisposition != OPEN_EXISTING) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return INVALID_HANDLE_VALUE;
-        }
-        flags |= O_PATH;
-    } else {
-        const bool write = (dwDesiredAccess & GENERIC_WRITE) != 0;
-        const bool read = (dwDesiredAccess & GENERIC_READ) != 0;
-        flags |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
-        switch (dwCreationDisposition) {
-        case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
-        case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
-        case OPEN_EXISTING: break;
-        case OPEN_ALWAYS: flags |= O_CREAT; break;
-        case TRUNCATE_EXISTING:
-            if (!write) {
-                SetLastError(ERROR_INVALID_PARAMETER);
-                return INVALID_HANDLE_VALUE;
-            }
-            flags |= O_TRUNC;
-            break;
-        default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
-        }
-    }
-    UniqueFd fd(::open(lpFileName, flags, 0666));
+    // Attribute queries only: no content access, so no read permission is needed.
+    UniqueFd fd(::open(lpFileName, O_CLOEXEC | O_PATH));
     if (fd.get() < 0) {
         SetLastErrorFromErrno(errno, lpFileName);
         return INVALID_HANDLE_VALUE;
     }
-    if ((dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
-        struct stat st {};
-        if (::fstat(fd.get(), &st) != 0) {
-            SetLastErrorFromErrno(errno, lpFileName);
-            return INVALID_HANDLE_VALUE;
-        }
-        if (S_ISDIR(st.st_mode)) {
-            SetLastError(ERROR_ACCESS_DENIED);
-            return INVALID_HANDLE_VALUE;
-        }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        SetLastErrorFromErrno(errno, lpFileName);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
     }
     return HandleFromFd(fd.Release());
 }
@@ -321,7 +289,7 @@ BOOL FileTimeToSystemTime(const FILETIME* lpFileTime, SYSTEMTIME* lpSystemTime) 
 }
 
 BOOL CopyFileA(const char* lpExistingFileName, const char* lpNewFileName, BOOL bFailIfExists) {
-    if (lpExistingFileName == nullptr || lpNewFileName == nullptr) {
+    if (lpExistingFileName == nullptr || lpNewFileName == nullptr || bFailIfExists) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -335,10 +303,6 @@ BOOL CopyFileA(const char* lpExistingFileName, const char* lpNewFileName, BOOL b
         // The source is open for reading; the destination cannot be opened for
         // writing over it.
         SetLastError(ERROR_SHARING_VIOLATION);
-        return FALSE;
-    }
-    if (bFailIfExists && ::lstat(lpNewFileName, &destination) == 0) {
-        SetLastError(ERROR_FILE_EXISTS);
         return FALSE;
     }
 

@@ -244,24 +244,6 @@ TEST(Details, AnyWellFormedBlockIsNamed) {
     EXPECT_EQ(name, "8,000 Hz, 6.4 kbit/s, モノラル");
 }
 
-TEST(Details, ByIndexGivesTheOfferedBlocks) {
-    ACMFORMATDETAILSA details{};
-    Bytes block(64, 0xEE);
-    details.cbStruct = sizeof details;
-    details.dwFormatTag = WAVE_FORMAT_GSM610;
-    details.dwFormatIndex = 0;
-    details.pwfx = reinterpret_cast<WAVEFORMATEX*>(block.data());
-    details.cbwfx = 64;
-    ASSERT_EQ(acmFormatDetailsA(nullptr, &details, ACM_FORMATDETAILSF_INDEX), 0u);
-    EXPECT_EQ(std::string(details.szFormat), "8,000 Hz, 13 kbit/s, モノラル");
-    EXPECT_EQ(Bytes(block.begin(), block.begin() + 20), acm::FindTag(WAVE_FORMAT_GSM610)->formats[0].block);
-    details.dwFormatIndex = 1;
-    EXPECT_EQ(acmFormatDetailsA(nullptr, &details, ACM_FORMATDETAILSF_INDEX), ACMERR_NOTPOSSIBLE);
-    details.dwFormatIndex = 0;
-    details.cbwfx = 19;
-    EXPECT_EQ(acmFormatDetailsA(nullptr, &details, ACM_FORMATDETAILSF_INDEX), MMSYSERR_INVALPARAM);
-}
-
 // Blocks that describe nothing playable, or claim more bytes than they have.
 struct Hostile {
     const char* what;
