@@ -98,6 +98,44 @@ bool WriteDestinationHead(HMMIO hDstWaveFile, const WAVEFORMATEX* pwfxDst, bool 
     return true;
 }
 
+// The two conversion buffers: D bytes for the destination, S for the source.
+struct ConversionBuffers {
+    ConversionBuffer pbSrc;
+    ConversionBuffer pbDst;
+};
+
+// Sizes the buffers (D from the destination's block alignment, S from the
+// size query), allocates them and prepares the stream header that describes
+// them. A destination in the source's very format is converted in place: the
+// pass reads into the buffer it writes, and the codec leaves the bytes there.
+bool PrepareBuffers(HACMSTREAM has, const WAVEFORMATEX& wfxSrc, const WAVEFORMATEX& wfxDst,
+                    ConversionBuffers& buffers, ACMSTREAMHEADER& ash, Reporter& reporter) {
+    const DWORD cbDst = DestinationBufferSize(wfxDst.nBlockAlign);
+    DWORD cbSrc = 0;
+    const MMRESULT mmr = acmStreamSize(has, cbDst, &cbSrc, ACM_STREAMSIZEF_DESTINATION);
+    if (CheckMmResult(mmr, reporter)) return false;
+    if (mmr != 0 || cbDst == 0 || cbSrc == 0) {
+        reporter.Message(Text::NoBufferSize);
+        return false;
+    }
+
+    const bool fSameFormat = SameFormatBlock(wfxSrc, wfxDst);
+    buffers.pbDst = AllocateBuffer(fSameFormat ? std::max(cbDst, cbSrc) : cbDst);
+    buffers.pbSrc = AllocateBuffer(fSameFormat ? 0 : cbSrc);
+    if (!buffers.pbDst || (!fSameFormat && !buffers.pbSrc)) {
+        reporter.Message(Text::OutOfMemory);
+        return false;
+    }
+
+    ash = ACMSTREAMHEADER{};
+    ash.cbStruct = sizeof ash;
+    ash.pbSrc = fSameFormat ? buffers.pbDst.get() : buffers.pbSrc.get();
+    ash.cbSrcLength = cbSrc;
+    ash.pbDst = buffers.pbDst.get();
+    ash.cbDstLength = cbDst;
+    return !CodecFailed(acmStreamPrepareHeader(has, &ash, 0), Text::CodecFailed, reporter);
+}
+
 // Appends the codec's output of one pass to the data chunk. Only a plain RIFF
 // form has a 4 GiB limit.
 bool AppendOutput(HMMIO hDstWaveFile, const DestinationChunks& dst, const ACMSTREAMHEADER& ash,
@@ -240,32 +278,9 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
     if (CodecFailed(mmr, Text::StreamOpenFailed, reporter)) return -1;
     ConversionStream stream(has);
 
-    const DWORD cbDst = DestinationBufferSize(pwfxDst->nBlockAlign);
-    DWORD cbSrc = 0;
-    mmr = acmStreamSize(has, cbDst, &cbSrc, ACM_STREAMSIZEF_DESTINATION);
-    if (CheckMmResult(mmr, reporter)) return -1;
-    if (mmr != 0 || cbDst == 0 || cbSrc == 0) {
-        reporter.Message(Text::NoBufferSize);
-        return -1;
-    }
-
-    // A destination in the source's very format is converted in place: the
-    // pass reads into the buffer it writes, and the codec leaves the bytes there.
-    const bool fSameFormat = SameFormatBlock(*pwfxSrc.get(), *pwfxDst);
-    ConversionBuffer pbDst = AllocateBuffer(fSameFormat ? std::max(cbDst, cbSrc) : cbDst);
-    ConversionBuffer pbSrc = AllocateBuffer(fSameFormat ? 0 : cbSrc);
-    if (!pbDst || (!fSameFormat && !pbSrc)) {
-        reporter.Message(Text::OutOfMemory);
-        return -1;
-    }
-
+    ConversionBuffers buffers;
     ACMSTREAMHEADER ash{};
-    ash.cbStruct = sizeof ash;
-    ash.pbSrc = fSameFormat ? pbDst.get() : pbSrc.get();
-    ash.cbSrcLength = cbSrc;
-    ash.pbDst = pbDst.get();
-    ash.cbDstLength = cbDst;
-    if (CodecFailed(acmStreamPrepareHeader(has, &ash, 0), Text::CodecFailed, reporter)) return -1;
+    if (!PrepareBuffers(has, *pwfxSrc.get(), *pwfxDst, buffers, ash, reporter)) return -1;
     PreparedHeader prepared{has, &ash};
 
     if (!ConvertData(hSrcWaveFile.get(), cbData, has, ash, hDstWaveFile.get(), dst, reporter)) return -1;
@@ -275,8 +290,7 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
     if (acmStreamDamagedBlocks(has, &cDamaged) == 0 && cDamaged > 0) reporter.Warning(Text::DamagedBlocks, cDamaged);
 
     prepared.Unprepare();
-    pbSrc.reset();
-    pbDst.reset();
+    buffers = {};
     if (CodecFailed(acmStreamClose(stream.release(), 0), Text::CodecFailed, reporter)) return -1;
 
     mmioAscend(hSrcWaveFile.get(), &SrcWaveData, 0);

@@ -130,6 +130,43 @@ void TakeOverAttributes(int fd, const struct stat& st) {
     (void)::fchmod(fd, st.st_mode & 07777);
 }
 
+// Creates the temporary file beside the destination, in the open folder
+// pending.dirFd. The name carries the writer's process id, so that a later run
+// can tell a killed writer's file; a destination name too long for the
+// additions gets a temporary name without it. An existing destination's mode,
+// owner and group go over to it.
+bool CreateTemporaryFile(PendingReplace& pending, const std::string& dir, const struct stat* existing) {
+    const std::string pid = std::to_string(::getpid());
+    std::string base = "." + pending.finalName + kMarker + pid + ".";
+    if (base.size() + kRandomDigits > NAME_MAX) base = std::string(kMarker) + pid + ".";
+    std::random_device rd;
+    std::mt19937 rng(rd() ^ static_cast<unsigned>(::getpid()));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[kRandomDigits + 1];
+        std::snprintf(suffix, sizeof suffix, "%04x", static_cast<unsigned>(rng() & 0xFFFF));
+        const std::string name = base + suffix;
+        const int fd = ::openat(pending.dirFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            SetLastErrorFromErrno(errno, pending.finalPath.c_str());
+            CloseDescriptors(pending);
+            return false;
+        }
+        if (existing != nullptr) TakeOverAttributes(fd, *existing);
+        pending.fd = fd;
+        pending.tempName = name;
+        pending.tempPath = (dir == "/" ? "" : dir) + "/" + name;
+        // A path past PATH_MAX cannot be opened; the descriptor's own name can.
+        pending.writePath = pending.tempPath.size() < PATH_MAX ? pending.tempPath
+                                                                : "/proc/self/fd/" + std::to_string(fd);
+        pending.active = true;
+        return true;
+    }
+    CloseDescriptors(pending);
+    SetLastError(ERROR_FILE_EXISTS);
+    return false;
+}
+
 }  // namespace
 
 PendingReplace::~PendingReplace() { CloseDescriptors(*this); }
@@ -189,38 +226,7 @@ bool BeginReplace(const char* destination, PendingReplace& pending) {
     }
     RemoveStaleTemporaryFiles(pending.dirFd);
 
-    // The name carries the writer's process id, so that a later run can tell
-    // a killed writer's file; a destination name too long for the additions
-    // gets a temporary name without it.
-    const std::string pid = std::to_string(::getpid());
-    std::string base = "." + pending.finalName + kMarker + pid + ".";
-    if (base.size() + kRandomDigits > NAME_MAX) base = std::string(kMarker) + pid + ".";
-    std::random_device rd;
-    std::mt19937 rng(rd() ^ static_cast<unsigned>(::getpid()));
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[kRandomDigits + 1];
-        std::snprintf(suffix, sizeof suffix, "%04x", static_cast<unsigned>(rng() & 0xFFFF));
-        const std::string name = base + suffix;
-        const int fd = ::openat(pending.dirFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            SetLastErrorFromErrno(errno, path.c_str());
-            CloseDescriptors(pending);
-            return false;
-        }
-        if (exists) TakeOverAttributes(fd, st);
-        pending.fd = fd;
-        pending.tempName = name;
-        pending.tempPath = (dir == "/" ? "" : dir) + "/" + name;
-        // A path past PATH_MAX cannot be opened; the descriptor's own name can.
-        pending.writePath = pending.tempPath.size() < PATH_MAX ? pending.tempPath
-                                                                : "/proc/self/fd/" + std::to_string(fd);
-        pending.active = true;
-        return true;
-    }
-    CloseDescriptors(pending);
-    SetLastError(ERROR_FILE_EXISTS);
-    return false;
+    return CreateTemporaryFile(pending, dir, exists ? &st : nullptr);
 }
 
 int OpenReplaceTarget(const PendingReplace& pending) {

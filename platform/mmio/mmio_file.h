@@ -1,0 +1,53 @@
+// The RIFF file I/O's handle and the read and write loops both of its files
+// use (for the RIFF I/O's own files only).
+#pragma once
+
+#include "platform/mmio/mmio.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <sys/types.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+struct MMIO {
+    int fd = -1;
+    // The 64-bit sizes of a form read from an "RF64" or "BW64" file: the
+    // "ds64" chunk's form and data sizes and its table of other chunks.
+    bool wideRead = false;
+    std::uint64_t riffSize64 = 0;
+    std::uint64_t dataSize64 = 0;
+    std::vector<std::pair<FOURCC, std::uint64_t>> sizeTable;
+    // Where the "ds64" chunk's data begins in a form being written as "RF64"; 0 when none.
+    std::uint64_t ds64Offset = 0;
+    // A character device (/dev/null, a terminal) has no position to go back
+    // to: the sizes of the chunks written to it are never patched.
+    bool characterDevice = false;
+    ~MMIO() {
+        // Only reached for a handle whose close already failed or was never
+        // asked for; mmioClose reports its own close result.
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+namespace mmio_io {
+
+constexpr MMRESULT kOk = 0;
+
+bool Valid(HMMIO hmmio);
+// Reads until count bytes are in or the file ends. Returns the count read, or
+// -1 on an error (last error set).
+long long ReadFully(int fd, void* buffer, std::size_t count);
+// Writes all count bytes unless the file refuses. Returns the count written;
+// when it is short the last error says why.
+std::size_t WriteFully(int fd, const void* buffer, std::size_t count, bool* failed);
+bool WriteAllAt(int fd, const void* buffer, std::size_t count, off_t offset);
+// Reads count bytes at offset; false when the file holds fewer.
+bool ReadAllAt(int fd, void* buffer, std::size_t count, std::uint64_t offset);
+std::uint64_t Le64(const BYTE* p);
+std::uint32_t Le32(const BYTE* p);
+// The file position, or -1 with the last error set.
+off_t CurrentPosition(int fd);
+
+}  // namespace mmio_io
