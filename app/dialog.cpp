@@ -28,8 +28,9 @@ void OnExecute(HWND hDlg) {
         ShowMessage(DialogText(Text::NoFormatBlock));
         return;
     }
-    DialogReporter reporter(hDlg);
-    if (ConvertWave(szSrc, szDst, pwfxDst, reporter) == 0) ShowMessage(DialogText(Text::Success));
+    // The reporter closes the progress window before it shows "success".
+    ConversionReporter reporter(hDlg, szSrc);
+    if (ConvertWave(szSrc, szDst, pwfxDst, reporter) == 0) reporter.ShowText(DialogText(Text::Success));
 }
 
 // TEST, COPY and CPY2 on the two path fields.

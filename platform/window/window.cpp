@@ -123,3 +123,13 @@ int MessageBoxA(HWND hWnd, const char* lpText, const char* lpCaption, UINT uType
 BOOL GetOpenFileNameA(OPENFILENAMEA* lpofn) { return RunPicker(lpofn, false); }
 
 BOOL GetSaveFileNameA(OPENFILENAMEA* lpofn) { return RunPicker(lpofn, true); }
+
+void BeginProgress(HWND hWndOwner, const char* lpszText) {
+    GetWindowBackend().BeginProgress(hWndOwner, lpszText != nullptr ? lpszText : "");
+}
+
+BOOL UpdateProgress(std::uint64_t done, std::uint64_t total) {
+    return GetWindowBackend().UpdateProgress(done, total) ? TRUE : FALSE;
+}
+
+void EndProgress() { GetWindowBackend().EndProgress(); }

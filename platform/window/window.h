@@ -7,6 +7,7 @@
 
 #include "platform/wintypes.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -93,6 +94,16 @@ struct FilePickerRequest {
     bool mustExist = false;
 };
 
+// Progress of one long operation (a conversion), shown by the window service.
+// BeginProgress starts the operation's clock. Once it has run for about half a
+// second, the backend shows a window over hWndOwner with lpszText (the file's
+// name), the share done, the time left and a cancel button; until the end, each
+// UpdateProgress lets the owner repaint. FALSE from UpdateProgress means the user
+// asked to stop. EndProgress closes the window; one operation at a time.
+void BeginProgress(HWND hWndOwner, const char* lpszText);
+BOOL UpdateProgress(std::uint64_t done, std::uint64_t total);
+void EndProgress();
+
 // What a backend needs to show the codec service's format chooser.
 struct FormatChooserModel {
     struct Format {
@@ -125,6 +136,17 @@ public:
     virtual void MessageBox(HWND owner, std::string_view text, std::string_view caption, UINT type) = 0;
     virtual std::optional<std::string> PickFile(const FilePickerRequest& request) = 0;
     virtual std::optional<FormatChoice> ChooseFormat(HWND owner, const FormatChooserModel& model) = 0;
+    // Without a window to show, progress is never shown and never cancelled.
+    virtual void BeginProgress(HWND owner, std::string_view text) {
+        (void)owner;
+        (void)text;
+    }
+    virtual bool UpdateProgress(std::uint64_t done, std::uint64_t total) {
+        (void)done;
+        (void)total;
+        return true;
+    }
+    virtual void EndProgress() {}
 };
 
 // The backend the functions above use. Without one set, a console backend

@@ -156,6 +156,27 @@ TEST(DialogFlow, SourceFocusLossRunsBeforeTheClickedButton) {
     EXPECT_EQ(r.transcript.find("label 103"), std::string::npos) << "a failed check keeps the label";
 }
 
+TEST(DialogFlow, CancelledConversionKeepsTheDestinationAndTheDialog) {
+    TempDir dir;
+    const WAVEFORMATEX format = testsupport::PcmFormat(22050, 16, 1);
+    const std::string src = testsupport::WriteTestWave(dir.file("f.wav"), format, 22050);
+    const std::string dst = dir.file("out.wav");
+    testsupport::WriteText(dst, "precious");
+    const auto before = testsupport::ReadBytes(dst);
+    const auto [tag, name] = Names(format);
+    const flow::Result r = flow::RunScript("click 107\n" + ChooseLine(format) + "text 101 " + src + "\ntext 104 " +
+                                           dst + "\ncancel-progress\nclick 1\nclick 108\n");
+    EXPECT_EQ(r.exitStatus, 0) << r.errors;
+    const std::string cancelled = "label 106 \"" + tag + "(" + name + ")\"\nprogress \"f.wav\" cancelled\n"
+                                  "box icon=none caption=\"WAVTRN\" text=\"変換を中止しました。\"\n";
+    EXPECT_EQ(r.transcript.substr(0, cancelled.size()), cancelled);
+    EXPECT_EQ(r.transcript.find("success"), std::string::npos) << r.transcript;
+    // The dialog goes on to the next command: TEST finds two different files.
+    EXPECT_NE(r.transcript.find("text=\"違う\\n\"\nend 2\n"), std::string::npos) << r.transcript;
+    EXPECT_EQ(testsupport::ReadBytes(dst), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "a temporary file was left";
+}
+
 TEST(DialogFlow, OverlongPathIsRefusedNotCut) {
     TempDir dir;
     const WAVEFORMATEX format = testsupport::PcmFormat(8000, 16, 1);
@@ -186,6 +207,7 @@ TEST(DialogFlow, ScriptFaultsExitWithStatusTwo) {
         "jump 3\n",                  // no such action
         "click 101\n",               // not a push button
         "click 107\nchoose NoSuchTag | nothing\n",
+        "cancel-progress\n",        // no conversion took the cancel
     };
     for (const char* script : scripts) {
         const flow::Result r = flow::RunScript(script);

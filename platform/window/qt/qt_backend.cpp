@@ -1,10 +1,12 @@
 #include "platform/window/qt/qt_backend.h"
 
 #include "platform/window/qt/format_chooser.h"
+#include "platform/window/qt/progress_window.h"
 #include "platform/window/qt/template_dialog.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFontDatabase>
@@ -13,6 +15,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -67,6 +70,17 @@ void UseDefaultUiFont() {
     if (font.pointSizeF() > 0 && font.pointSizeF() < 10) font.setPointSizeF(10);
     QApplication::setFont(font);
 }
+
+// One conversion's progress: its clock from the start, and its window once shown.
+struct QtBackend::Progress {
+    QPointer<QWidget> owner;
+    QString text;
+    QElapsedTimer clock;
+    // Declared before the window: the window goes first, then the dialog is
+    // activated again.
+    std::optional<RestoreActiveWindow> restore;
+    std::unique_ptr<ProgressWindow> window;
+};
 
 QtBackend::QtBackend() = default;
 QtBackend::~QtBackend() = default;
@@ -188,3 +202,29 @@ std::optional<FormatChoice> QtBackend::ChooseFormat(HWND owner, const FormatChoo
     const RestoreActiveWindow restore;
     return RunFormatChooser(OwnerWindow(owner), model);
 }
+
+void QtBackend::BeginProgress(HWND owner, std::string_view text) {
+    progress_ = std::make_unique<Progress>();
+    progress_->owner = OwnerWindow(owner);
+    progress_->text = Utf8(text);
+    progress_->clock.start();
+}
+
+bool QtBackend::UpdateProgress(std::uint64_t done, std::uint64_t total) {
+    if (!progress_) return true;
+    Progress& p = *progress_;
+    if (!p.window && p.clock.elapsed() >= progressDelayMs_) {
+        p.restore.emplace();
+        p.window = std::make_unique<ProgressWindow>(p.owner, p.text);
+        p.window->show();
+        p.window->raise();
+        p.window->activateWindow();
+    }
+    if (p.window) p.window->SetProgress(done, total, p.clock.elapsed());
+    // Until the window holds the dialog, clicks and keys wait: no second
+    // command starts while this one runs.
+    QCoreApplication::processEvents(p.window ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+    return !(p.window && p.window->Cancelled());
+}
+
+void QtBackend::EndProgress() { progress_.reset(); }

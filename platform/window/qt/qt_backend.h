@@ -1,9 +1,11 @@
 // The Qt 6 Widgets window backend: the template dialog, message boxes, file
-// pickers and the codec service's format chooser as real windows.
+// pickers, the codec service's format chooser and the progress window of a
+// long conversion as real windows.
 #pragma once
 
 #include "platform/window/window.h"
 
+#include <memory>
 #include <vector>
 
 class QWidget;
@@ -30,6 +32,16 @@ public:
     void MessageBox(HWND owner, std::string_view text, std::string_view caption, UINT type) override;
     std::optional<std::string> PickFile(const FilePickerRequest& request) override;
     std::optional<FormatChoice> ChooseFormat(HWND owner, const FormatChooserModel& model) override;
+    // The conversion runs on this thread: every update lets the event loop run
+    // once (user input only once the progress window, which holds the dialog,
+    // is up).
+    void BeginProgress(HWND owner, std::string_view text) override;
+    bool UpdateProgress(std::uint64_t done, std::uint64_t total) override;
+    void EndProgress() override;
+
+    // How long a conversion runs before its progress window shows; 500 ms
+    // unless a test sets it.
+    void SetProgressDelay(int ms) { progressDelayMs_ = ms; }
 
     // The widget behind a dialog or control handle of a running dialog, or null.
     QWidget* Widget(HWND handle) const;
@@ -39,4 +51,7 @@ private:
     QWidget* OwnerWindow(HWND owner) const;
 
     std::vector<TemplateDialog*> dialogs_;  // running dialogs, innermost last
+    struct Progress;
+    std::unique_ptr<Progress> progress_;
+    int progressDelayMs_ = 500;
 };
