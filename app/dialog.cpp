@@ -20,6 +20,12 @@ DWORD cbwfxMax = 0;
 WAVEFORMATEX* pwfxDst = nullptr;
 OPENFILENAMEA ofn;
 
+// Describes the source in the source-format label. A file that fails its check
+// clears the label, so that it never describes another file.
+void DescribeSource(HWND hDlg, const char* szSrc) {
+    if (ShowSourceFormat(szSrc, hDlg) == SourceFormat::FailedCheck) SetDlgItemTextA(hDlg, IDC_SRCFORMAT, "");
+}
+
 void OnExecute(HWND hDlg) {
     char szSrc[kPathChars];
     char szDst[kPathChars];
@@ -46,7 +52,7 @@ void OnDiagnostic(HWND hDlg, void (*command)(const char*, const char*, Reporter&
 void OnSourceKillFocus(HWND hDlg) {
     char szSrc[kPathChars];
     if (!ReadPathField(hDlg, IDC_SRCFILE, szSrc)) return;
-    if (szSrc[0] != '\0') ShowSourceFormat(szSrc, hDlg);
+    if (szSrc[0] != '\0') DescribeSource(hDlg, szSrc);
 }
 
 void PreparePicker(HWND hDlg, char* szFile, char* szFileTitle, int cchFileTitle) {
@@ -73,7 +79,7 @@ void OnSourceBrowse(HWND hDlg) {
     if (szFile[0] != '\0') {
         char szSrc[kPathChars];
         std::strcpy(szSrc, szFile);
-        ShowSourceFormat(szSrc, hDlg);
+        DescribeSource(hDlg, szSrc);
     }
 }
 
@@ -107,12 +113,12 @@ void OnTest(HWND hDlg) { OnDiagnostic(hDlg, TestFiles); }
 void OnCopy(HWND hDlg) { OnDiagnostic(hDlg, CopyWholeFile); }
 void OnCpy2(HWND hDlg) { OnDiagnostic(hDlg, CopyByteByByte); }
 
-void ShowSourceFormat(const char* path, HWND hDlg) {
+SourceFormat ShowSourceFormat(const char* path, HWND hDlg) {
     DialogReporter reporter(hDlg);
     std::string description;
-    if (DescribeSourceFormat(path, reporter, description) == SourceFormat::Described) {
-        SetDlgItemTextA(hDlg, IDC_SRCFORMAT, description.c_str());
-    }
+    const SourceFormat result = DescribeSourceFormat(path, reporter, description);
+    if (result == SourceFormat::Described) SetDlgItemTextA(hDlg, IDC_SRCFORMAT, description.c_str());
+    return result;
 }
 
 bool ReadPathField(HWND hDlg, int id, char* buffer) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/wintypes.h"
+#include "wave/convert.h"
 
 // Runs the main dialog until it is closed; returns the exit status (0).
 int WavtrnMain();
@@ -18,5 +19,7 @@ void OnCopy(HWND hDlg);
 void OnCpy2(HWND hDlg);
 
 // Writes the description of the source file's format into the source-format
-// label. A file that cannot be opened changes nothing.
-void ShowSourceFormat(const char* path, HWND hDlg);
+// label and returns how the description went. A file that cannot be opened, or
+// fails its check, changes nothing here (the dialog clears the label after a
+// failed check).
+SourceFormat ShowSourceFormat(const char* path, HWND hDlg);
