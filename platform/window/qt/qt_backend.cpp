@@ -99,8 +99,11 @@ QWidget* QtBackend::Widget(HWND handle) const {
 }
 
 QWidget* QtBackend::OwnerWindow(HWND owner) const {
-    if (owner == nullptr) return nullptr;
-    return DialogOf(owner);
+    if (owner != nullptr) return DialogOf(owner);
+    // The program has no window but its dialog: a box without an owner is
+    // still placed over the innermost running dialog, not in the middle of
+    // the screen.
+    return dialogs_.empty() ? nullptr : dialogs_.back();
 }
 
 INT_PTR QtBackend::RunDialog(const DialogTemplate& tmpl, DLGPROC proc, LPARAM param) {

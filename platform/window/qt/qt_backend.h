@@ -48,6 +48,7 @@ public:
 
 private:
     TemplateDialog* DialogOf(HWND handle) const;
+    // The window a box, picker, chooser or progress window is centred over.
     QWidget* OwnerWindow(HWND owner) const;
 
     std::vector<TemplateDialog*> dialogs_;  // running dialogs, innermost last
