@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace {
 
@@ -19,6 +21,8 @@ namespace {
 DWORD cbwfxMax = 0;
 WAVEFORMATEX* pwfxDst = nullptr;
 OPENFILENAMEA ofn;
+bool fFormatChosen = false;      // pwfxDst holds a format the user chose
+char szLastFolder[kPathChars];   // the folder of the last file picked; "" before the first
 
 // Describes the source in the source-format label. A file that fails its check
 // clears the label, so that it never describes another file.
@@ -55,6 +59,36 @@ void OnSourceKillFocus(HWND hDlg) {
     if (szSrc[0] != '\0') DescribeSource(hDlg, szSrc);
 }
 
+// Cuts a path to its folder: "/a/b.wav" gives "/a", "b.wav" gives ".". False
+// for an empty path.
+bool CutToFolder(char* szPath) {
+    if (szPath[0] == '\0') return false;
+    char* slash = std::strrchr(szPath, '/');
+    if (slash == nullptr) std::strcpy(szPath, ".");
+    else slash[slash == szPath ? 1 : 0] = '\0';
+    return true;
+}
+
+// The folder of the path in a field, when that folder exists.
+bool FieldFolder(HWND hDlg, int id, char* szFolder) {
+    if (GetWindowTextLengthA(GetDlgItem(hDlg, id)) >= kPathChars) return false;
+    GetDlgItemTextA(hDlg, id, szFolder, kPathChars);
+    std::error_code ec;
+    return CutToFolder(szFolder) && std::filesystem::is_directory(szFolder, ec);
+}
+
+// A picker opens in the folder of the path in its own field, else in that of
+// the other field, else in the last folder picked from.
+const char* PickerFolder(HWND hDlg, int idOwn, int idOther, char* szFolder) {
+    if (FieldFolder(hDlg, idOwn, szFolder) || FieldFolder(hDlg, idOther, szFolder)) return szFolder;
+    return szLastFolder[0] != '\0' ? szLastFolder : nullptr;
+}
+
+void RememberFolder(const char* szFile) {
+    std::strcpy(szLastFolder, szFile);
+    CutToFolder(szLastFolder);
+}
+
 void PreparePicker(HWND hDlg, char* szFile, char* szFileTitle, int cchFileTitle) {
     std::memset(&ofn, 0, sizeof ofn);
     ofn.lStructSize = sizeof ofn;
@@ -68,13 +102,8 @@ void PreparePicker(HWND hDlg, char* szFile, char* szFileTitle, int cchFileTitle)
     ofn.nMaxFileTitle = static_cast<DWORD>(cchFileTitle);
 }
 
-void OnSourceBrowse(HWND hDlg) {
-    char szFile[kPathChars];
-    char szFileTitle[256];
-    PreparePicker(hDlg, szFile, szFileTitle, sizeof szFileTitle);
-    ofn.lpstrTitle = DialogText(Text::SourcePickerTitle);
-    ofn.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
-    if (!GetOpenFileNameA(&ofn)) return;
+// Puts a chosen source into the source field and describes it.
+void TakeSource(HWND hDlg, const char* szFile) {
     SetDlgItemTextA(hDlg, IDC_SRCFILE, szFile);
     if (szFile[0] != '\0') {
         char szSrc[kPathChars];
@@ -83,13 +112,29 @@ void OnSourceBrowse(HWND hDlg) {
     }
 }
 
+void OnSourceBrowse(HWND hDlg) {
+    char szFile[kPathChars];
+    char szFileTitle[256];
+    char szFolder[kPathChars];
+    PreparePicker(hDlg, szFile, szFileTitle, sizeof szFileTitle);
+    ofn.lpstrTitle = DialogText(Text::SourcePickerTitle);
+    ofn.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+    ofn.lpstrInitialDir = PickerFolder(hDlg, IDC_SRCFILE, IDC_DSTFILE, szFolder);
+    if (!GetOpenFileNameA(&ofn)) return;
+    RememberFolder(szFile);
+    TakeSource(hDlg, szFile);
+}
+
 void OnDestinationBrowse(HWND hDlg) {
     char szFile[kPathChars];
     char szFileTitle[256];
+    char szFolder[kPathChars];
     PreparePicker(hDlg, szFile, szFileTitle, sizeof szFileTitle);
     ofn.lpstrTitle = DialogText(Text::DestinationPickerTitle);
     ofn.Flags = OFN_HIDEREADONLY;
+    ofn.lpstrInitialDir = PickerFolder(hDlg, IDC_DSTFILE, IDC_SRCFILE, szFolder);
     if (!GetSaveFileNameA(&ofn)) return;
+    RememberFolder(szFile);
     SetDlgItemTextA(hDlg, IDC_DSTFILE, szFile);
 }
 
@@ -101,7 +146,10 @@ void OnChooseFormat(HWND hDlg) {
     afc.hwndOwner = hDlg;
     afc.pwfx = pwfxDst;
     afc.cbwfx = cbwfxMax;
+    // After a first choice the chooser opens on it; before, on its own default.
+    if (fFormatChosen) afc.fdwStyle = ACMFORMATCHOOSE_STYLEF_INITTOWFXSTRUCT;
     if (acmFormatChooseA(&afc) != MMSYSERR_NOERROR) return;
+    fFormatChosen = true;
     char szFormat[260];
     std::snprintf(szFormat, sizeof szFormat, "%s(%s)", afc.szFormatTag, afc.szFormat);
     SetDlgItemTextA(hDlg, IDC_DSTFORMAT, szFormat);
@@ -139,6 +187,8 @@ INT_PTR MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM) {
         // Never smaller than a bare format block: the conversion reads 18 bytes of it.
         cbwfxMax = std::max<DWORD>(cbwfxMax, sizeof(WAVEFORMATEX));
         pwfxDst = static_cast<WAVEFORMATEX*>(std::calloc(1, cbwfxMax));
+        fFormatChosen = false;
+        szLastFolder[0] = '\0';
         SetFocus(GetDlgItem(hDlg, IDC_SRCFILE));
         return FALSE;
 

@@ -177,6 +177,7 @@ void ScriptedBackend::MessageBox(HWND, std::string_view text, std::string_view c
 }
 
 std::optional<std::string> ScriptedBackend::PickFile(const FilePickerRequest& request) {
+    pickers_.push_back(request);
     auto& answers = request.save ? saveAnswers_ : openAnswers_;
     if (answers.empty()) {
         errors_.push_back(std::string(request.save ? "save" : "open") + " picker shown with no queued answer");
@@ -188,6 +189,14 @@ std::optional<std::string> ScriptedBackend::PickFile(const FilePickerRequest& re
 }
 
 std::optional<FormatChoice> ScriptedBackend::ChooseFormat(HWND, const FormatChooserModel& model) {
+    std::pair<std::string, std::string> opened;
+    if (model.defaultTag >= 0 && static_cast<std::size_t>(model.defaultTag) < model.tags.size()) {
+        const FormatChooserModel::Tag& tag = model.tags[static_cast<std::size_t>(model.defaultTag)];
+        opened.first = tag.name;
+        if (model.defaultFormat >= 0 && static_cast<std::size_t>(model.defaultFormat) < tag.formats.size())
+            opened.second = tag.formats[static_cast<std::size_t>(model.defaultFormat)].name;
+    }
+    chooserDefaults_.push_back(std::move(opened));
     if (chooserAnswers_.empty()) {
         errors_.push_back("format chooser shown with no queued answer");
         return std::nullopt;

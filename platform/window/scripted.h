@@ -34,6 +34,11 @@ public:
     // The next progress update is answered with cancel, as the user's cancel button.
     void QueueProgressCancel();
 
+    // What each picker was asked, and the tag and format each chooser opened
+    // on, in order.
+    const std::vector<FilePickerRequest>& Pickers() const { return pickers_; }
+    const std::vector<std::pair<std::string, std::string>>& ChooserDefaults() const { return chooserDefaults_; }
+
     // One line per event: box ..., label ID "...", progress "TEXT" cancelled,
     // end RESULT.
     const std::vector<std::string>& Transcript() const { return transcript_; }
@@ -74,6 +79,8 @@ private:
     std::deque<std::optional<std::pair<std::string, std::string>>> chooserAnswers_;
     int progressCancels_ = 0;
     std::optional<std::string> progress_;  // the text of the open progress record
+    std::vector<FilePickerRequest> pickers_;
+    std::vector<std::pair<std::string, std::string>> chooserDefaults_;
     std::vector<std::string> transcript_;
     std::vector<std::string> errors_;
 };

@@ -43,6 +43,7 @@ BOOL RunPicker(OPENFILENAMEA* ofn, bool save) {
     request.filters = SplitFilterList(ofn->lpstrFilter);
     request.filterIndex = ofn->nFilterIndex > 0 ? static_cast<int>(ofn->nFilterIndex) - 1 : 0;
     request.mustExist = (ofn->Flags & OFN_FILEMUSTEXIST) != 0;
+    if (ofn->lpstrInitialDir != nullptr) request.initialDir = ofn->lpstrInitialDir;
     const std::optional<std::string> path = GetWindowBackend().PickFile(request);
     if (!path || path->size() + 1 > ofn->nMaxFile) return FALSE;
     std::memcpy(ofn->lpstrFile, path->c_str(), path->size() + 1);

@@ -92,6 +92,7 @@ struct FilePickerRequest {
     std::vector<std::pair<std::string, std::string>> filters;  // (text, patterns separated by ';')
     int filterIndex = 0;  // 0-based
     bool mustExist = false;
+    std::string initialDir;  // the folder the picker opens in; empty: the backend's choice
 };
 
 // Progress of one long operation (a conversion), shown by the window service.
@@ -109,6 +110,10 @@ struct FormatChooserModel {
     struct Format {
         std::string name;
         DWORD avgBytesPerSec = 0;
+        // What a change of tag keeps where the new tag offers it.
+        DWORD samplesPerSec = 0;
+        WORD channels = 0;
+        WORD bitsPerSample = 0;
     };
     struct Tag {
         std::string name;

@@ -1,6 +1,7 @@
 // The main dialog's command dispatch, driven through the scripted backend.
 #include "app/dialog.h"
 #include "platform/acm/acm.h"
+#include "platform/window/scripted.h"
 #include "platform/window/window.h"
 #include "res/resource.h"
 #include "support/flow.h"
@@ -175,6 +176,50 @@ TEST(DialogFlow, CancelledConversionKeepsTheDestinationAndTheDialog) {
     EXPECT_NE(r.transcript.find("text=\"違う\\n\"\nend 2\n"), std::string::npos) << r.transcript;
     EXPECT_EQ(testsupport::ReadBytes(dst), before);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "a temporary file was left";
+}
+
+// Runs the real dialog on a scripted backend the test keeps, to see what the
+// pickers and the chooser were asked.
+void RunDialog(ScriptedBackend& backend) {
+    SetWindowBackend(&backend);
+    EXPECT_EQ(WavtrnMain(), 0);
+    SetWindowBackend(nullptr);
+    backend.Finish();
+    EXPECT_TRUE(backend.Errors().empty()) << backend.Errors().front();
+}
+
+TEST(DialogFlow, PickersAndChooserOpenWhereTheUserLeftThem) {
+    TempDir dir;
+    for (const char* folder : {"own", "other", "picked"}) std::filesystem::create_directory(dir.file(folder));
+    const WAVEFORMATEX format = testsupport::PcmFormat(8000, 8, 1);
+    using Kind = ScriptedBackend::Action::Kind;
+    ScriptedBackend backend;
+    for (const ScriptedBackend::Action& action : std::vector<ScriptedBackend::Action>{
+             {Kind::Text, IDC_SRCFILE, dir.file("own/a.wav")},
+             {Kind::Text, IDC_DSTFILE, dir.file("other/b.wav")},
+             {Kind::Click, IDC_SRCBROWSE, {}},   // own field's folder
+             {Kind::Text, IDC_SRCFILE, ""},
+             {Kind::Click, IDC_SRCBROWSE, {}},   // the other field's folder; picks picked/c.wav
+             {Kind::Text, IDC_SRCFILE, dir.file("gone/a.wav")},
+             {Kind::Text, IDC_DSTFILE, ""},
+             {Kind::Click, IDC_DSTBROWSE, {}},   // no folder in a field: the last one picked from
+             {Kind::Click, IDC_CHOOSEFORMAT, {}},
+             {Kind::Click, IDC_CHOOSEFORMAT, {}},
+         })
+        backend.QueueAction(action);
+    backend.QueueOpenAnswer(std::nullopt);
+    backend.QueueOpenAnswer(dir.file("picked/c.wav"));
+    backend.QueueSaveAnswer(std::nullopt);
+    backend.QueueChooserAnswer(Names(format));
+    backend.QueueChooserAnswer(std::nullopt);
+    RunDialog(backend);
+    std::vector<std::string> folders;
+    for (const FilePickerRequest& request : backend.Pickers()) folders.push_back(request.initialDir);
+    EXPECT_EQ(folders, (std::vector<std::string>{dir.file("own"), dir.file("other"), dir.file("picked")}));
+    // The chooser opens on its own default first, then on the format chosen.
+    ASSERT_EQ(backend.ChooserDefaults().size(), 2u);
+    EXPECT_NE(backend.ChooserDefaults()[0], Names(format));
+    EXPECT_EQ(backend.ChooserDefaults()[1], Names(format));
 }
 
 TEST(DialogFlow, OverlongPathIsRefusedNotCut) {

@@ -32,6 +32,23 @@ void FillFormats(QComboBox& box, const FormatChooserModel::Tag& tag) {
     }
 }
 
+// The format of a tag that keeps most of the one shown before: its rate first,
+// then its channels, then its bits; the first of equals.
+int ClosestFormat(const FormatChooserModel::Tag& tag, const FormatChooserModel::Format& was) {
+    int best = 0;
+    int bestScore = -1;
+    for (std::size_t i = 0; i < tag.formats.size(); ++i) {
+        const FormatChooserModel::Format& f = tag.formats[i];
+        const int score = (f.samplesPerSec == was.samplesPerSec ? 4 : 0) + (f.channels == was.channels ? 2 : 0) +
+                          (f.bitsPerSample == was.bitsPerSample ? 1 : 0);
+        if (score > bestScore) {
+            best = static_cast<int>(i);
+            bestScore = score;
+        }
+    }
+    return best;
+}
+
 // Draws a format item of the open list as two columns: the name on the left,
 // the data rate on the right, so the rates line up.
 class FormatItemDelegate final : public QStyledItemDelegate {
@@ -120,9 +137,15 @@ std::optional<FormatChoice> RunFormatChooser(QWidget* owner, const FormatChooser
         else formatBox->clear();
         ok->setEnabled(formatBox->count() > 0);
     };
+    // A new tag keeps the rate and channels of the format shown before, where it offers them.
+    int shownTag = -1;
     QObject::connect(tagBox, &QComboBox::currentIndexChanged, &dialog, [&] {
+        const FormatChooserModel::Format* was = nullptr;
+        if (shownTag >= 0 && shownTag < static_cast<int>(model.tags.size()) && formatBox->currentIndex() >= 0)
+            was = &model.tags[shownTag].formats[formatBox->currentIndex()];
         refresh();
-        formatBox->setCurrentIndex(0);
+        shownTag = tagBox->currentIndex();
+        if (formatBox->count() > 0) formatBox->setCurrentIndex(was != nullptr ? ClosestFormat(model.tags[shownTag], *was) : 0);
     });
     QObject::connect(formatBox, &QComboBox::currentIndexChanged, &dialog,
                      [&] { ok->setEnabled(formatBox->currentIndex() >= 0); });
@@ -135,6 +158,7 @@ std::optional<FormatChoice> RunFormatChooser(QWidget* owner, const FormatChooser
         tagBox->setCurrentIndex(tag);
     }
     refresh();
+    shownTag = tagBox->currentIndex();
     if (formatBox->count() > 0) formatBox->setCurrentIndex(std::clamp(model.defaultFormat, 0, formatBox->count() - 1));
 
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;

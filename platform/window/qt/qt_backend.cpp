@@ -188,6 +188,7 @@ std::optional<std::string> QtBackend::PickFile(const FilePickerRequest& request)
     dialog.setFileMode(!request.save && request.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     if (request.save) dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
+    if (!request.initialDir.empty()) dialog.setDirectory(QFile::decodeName(QByteArray::fromStdString(request.initialDir)));
 
     QStringList filters;
     for (const auto& [text, patterns] : request.filters) filters << NameFilter(text, patterns);
