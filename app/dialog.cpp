@@ -102,7 +102,7 @@ void PreparePicker(HWND hDlg, char* szFile, char* szFileTitle, int cchFileTitle)
     ofn.nMaxFileTitle = static_cast<DWORD>(cchFileTitle);
 }
 
-// Puts a chosen source into the source field and describes it.
+// Puts a chosen or dropped source into the source field and describes it.
 void TakeSource(HWND hDlg, const char* szFile) {
     SetDlgItemTextA(hDlg, IDC_SRCFILE, szFile);
     if (szFile[0] != '\0') {
@@ -136,6 +136,21 @@ void OnDestinationBrowse(HWND hDlg) {
     if (!GetSaveFileNameA(&ofn)) return;
     RememberFolder(szFile);
     SetDlgItemTextA(hDlg, IDC_DSTFILE, szFile);
+}
+
+// A file dropped on the destination field names the destination; one dropped
+// anywhere else on the dialog is the new source. The first file of the drop counts.
+void OnDropFiles(HWND hDlg, HDROP hDrop, HWND hTarget) {
+    if (DragQueryFileA(hDrop, 0xFFFFFFFFu, nullptr, 0) == 0) return;
+    if (DragQueryFileA(hDrop, 0, nullptr, 0) >= static_cast<UINT>(kPathChars)) {
+        std::snprintf(szMessage, sizeof szMessage, DialogText(Text::PathTooLong), static_cast<unsigned long>(kPathChars - 1));
+        ShowMessage(szMessage);
+        return;
+    }
+    char szFile[kPathChars];
+    DragQueryFileA(hDrop, 0, szFile, kPathChars);
+    if (hTarget != nullptr && hTarget == GetDlgItem(hDlg, IDC_DSTFILE)) SetDlgItemTextA(hDlg, IDC_DSTFILE, szFile);
+    else TakeSource(hDlg, szFile);
 }
 
 void OnChooseFormat(HWND hDlg) {
@@ -180,7 +195,7 @@ bool ReadPathField(HWND hDlg, int id, char* buffer) {
     return true;
 }
 
-INT_PTR MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
         acmMetrics(nullptr, ACM_METRIC_MAX_SIZE_FORMAT, &cbwfxMax);
@@ -191,6 +206,10 @@ INT_PTR MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM) {
         szLastFolder[0] = '\0';
         SetFocus(GetDlgItem(hDlg, IDC_SRCFILE));
         return FALSE;
+
+    case WM_DROPFILES:
+        OnDropFiles(hDlg, reinterpret_cast<HDROP>(wParam), reinterpret_cast<HWND>(lParam));
+        return TRUE;
 
     case WM_COMMAND:
         switch (LOWORD(wParam)) {

@@ -125,6 +125,19 @@ BOOL GetOpenFileNameA(OPENFILENAMEA* lpofn) { return RunPicker(lpofn, false); }
 
 BOOL GetSaveFileNameA(OPENFILENAMEA* lpofn) { return RunPicker(lpofn, true); }
 
+UINT DragQueryFileA(HDROP hDrop, UINT iFile, char* lpszFile, UINT cch) {
+    if (hDrop == nullptr) return 0;
+    if (iFile == 0xFFFFFFFFu) return static_cast<UINT>(hDrop->files.size());
+    if (iFile >= hDrop->files.size()) return 0;
+    const std::string& file = hDrop->files[iFile];
+    if (lpszFile == nullptr) return static_cast<UINT>(file.size());
+    if (cch == 0) return 0;
+    const std::size_t n = std::min<std::size_t>(file.size(), cch - 1);
+    std::memcpy(lpszFile, file.data(), n);
+    lpszFile[n] = '\0';
+    return static_cast<UINT>(n);
+}
+
 void BeginProgress(HWND hWndOwner, const char* lpszText) {
     GetWindowBackend().BeginProgress(hWndOwner, lpszText != nullptr ? lpszText : "");
 }

@@ -18,6 +18,7 @@ struct DialogTemplate;
 
 constexpr UINT WM_INITDIALOG = 0x0110;
 constexpr UINT WM_COMMAND = 0x0111;
+constexpr UINT WM_DROPFILES = 0x0233;
 constexpr WORD BN_CLICKED = 0;
 constexpr WORD EN_KILLFOCUS = 0x0200;
 constexpr int IDOK = 1;
@@ -94,6 +95,20 @@ struct FilePickerRequest {
     bool mustExist = false;
     std::string initialDir;  // the folder the picker opens in; empty: the backend's choice
 };
+
+// Files dropped on a dialog. WM_DROPFILES carries the drop in wParam and, in
+// lParam, the control the files were dropped on (null: the dialog itself). The
+// drop belongs to the backend and lives as long as the message.
+struct DropFiles {
+    std::vector<std::string> files;  // local paths, in the order they were dropped
+};
+using HDROP = DropFiles*;
+
+// With iFile 0xFFFFFFFF: the number of files. Otherwise the length of file
+// iFile's path (without terminator) when lpszFile is null, else the number of
+// bytes copied of it into lpszFile (at most cch - 1 and a terminator); 0 for no
+// such file.
+UINT DragQueryFileA(HDROP hDrop, UINT iFile, char* lpszFile, UINT cch);
 
 // Progress of one long operation (a conversion), shown by the window service.
 // BeginProgress starts the operation's clock. Once it has run for about half a
