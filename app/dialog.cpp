@@ -53,7 +53,8 @@ void OnDiagnostic(HWND hDlg, void (*command)(const char*, const char*, Reporter&
     command(szSrcFile, szDstFile, reporter);
 }
 
-void OnSourceKillFocus(HWND hDlg) {
+// Describes the path in the source field, unless the field is empty.
+void DescribeSourceField(HWND hDlg) {
     char szSrc[kPathChars];
     if (!ReadPathField(hDlg, IDC_SRCFILE, szSrc)) return;
     if (szSrc[0] != '\0') DescribeSource(hDlg, szSrc);
@@ -197,15 +198,22 @@ bool ReadPathField(HWND hDlg, int id, char* buffer) {
 
 INT_PTR MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_INITDIALOG:
+    case WM_INITDIALOG: {
         acmMetrics(nullptr, ACM_METRIC_MAX_SIZE_FORMAT, &cbwfxMax);
         // Never smaller than a bare format block: the conversion reads 18 bytes of it.
         cbwfxMax = std::max<DWORD>(cbwfxMax, sizeof(WAVEFORMATEX));
         pwfxDst = static_cast<WAVEFORMATEX*>(std::calloc(1, cbwfxMax));
         fFormatChosen = false;
         szLastFolder[0] = '\0';
+        // The init parameter is a source path to start with, or null.
+        const char* szInitialSource = reinterpret_cast<const char*>(lParam);
+        if (szInitialSource != nullptr && szInitialSource[0] != '\0') {
+            SetDlgItemTextA(hDlg, IDC_SRCFILE, szInitialSource);
+            DescribeSourceField(hDlg);
+        }
         SetFocus(GetDlgItem(hDlg, IDC_SRCFILE));
         return FALSE;
+    }
 
     case WM_DROPFILES:
         OnDropFiles(hDlg, reinterpret_cast<HDROP>(wParam), reinterpret_cast<HWND>(lParam));
@@ -220,7 +228,7 @@ INT_PTR MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
             EndDialog(hDlg, static_cast<INT_PTR>(wParam));
             return TRUE;
         case IDC_SRCFILE:
-            if (HIWORD(wParam) == EN_KILLFOCUS) OnSourceKillFocus(hDlg);
+            if (HIWORD(wParam) == EN_KILLFOCUS) DescribeSourceField(hDlg);
             return TRUE;
         case IDC_SRCBROWSE: OnSourceBrowse(hDlg); return TRUE;
         case IDC_DSTBROWSE: OnDestinationBrowse(hDlg); return TRUE;
@@ -235,7 +243,7 @@ INT_PTR MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-int WavtrnMain() {
-    DialogBoxParamA(nullptr, "WAVTRN", nullptr, MainDlgProc, 0);
+int WavtrnMain(const char* szSource) {
+    DialogBoxParamA(nullptr, "WAVTRN", nullptr, MainDlgProc, reinterpret_cast<LPARAM>(szSource));
     return 0;
 }

@@ -4,8 +4,9 @@
 #include "platform/wintypes.h"
 #include "wave/convert.h"
 
-// Runs the main dialog until it is closed; returns the exit status (0).
-int WavtrnMain();
+// Runs the main dialog until it is closed; returns the exit status (0). A
+// source path given starts the dialog with that file in the source field, described.
+int WavtrnMain(const char* szSource = nullptr);
 
 INT_PTR MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -180,12 +180,25 @@ TEST(DialogFlow, CancelledConversionKeepsTheDestinationAndTheDialog) {
 
 // Runs the real dialog on a scripted backend the test keeps, to see what the
 // pickers and the chooser were asked.
-void RunDialog(ScriptedBackend& backend) {
+void RunDialog(ScriptedBackend& backend, const char* szSource = nullptr) {
     SetWindowBackend(&backend);
-    EXPECT_EQ(WavtrnMain(), 0);
+    EXPECT_EQ(WavtrnMain(szSource), 0);
     SetWindowBackend(nullptr);
     backend.Finish();
     EXPECT_TRUE(backend.Errors().empty()) << backend.Errors().front();
+}
+
+TEST(DialogFlow, PathArgumentStartsInTheSourceFieldDescribed) {
+    TempDir dir;
+    const WAVEFORMATEX format = testsupport::PcmFormat(8000, 8, 1);
+    const std::string src = testsupport::WriteTestWave(dir.file("g.wav"), format, 800);
+    const auto [tag, name] = Names(format);
+    ScriptedBackend backend;
+    backend.QueueAction({ScriptedBackend::Action::Kind::Focus, IDC_DSTFILE, {}});
+    RunDialog(backend, src.c_str());
+    // Described at the start and again when the field is left: the path is in it.
+    const std::string label = "label 103 \"" + tag + " " + name + "\"";
+    EXPECT_EQ(backend.Transcript(), (std::vector<std::string>{label, label, "end 2"}));
 }
 
 TEST(DialogFlow, PickersAndChooserOpenWhereTheUserLeftThem) {
