@@ -38,6 +38,7 @@ ProgressWindow::ProgressWindow(QWidget* owner, const QString& text)
     setWindowModality(Qt::ApplicationModal);
 
     const int width = fontMetrics().averageCharWidth() * 48;
+    name_.setObjectName(QStringLiteral("name"));
     name_.setTextFormat(Qt::PlainText);
     name_.setText(fontMetrics().elidedText(text, Qt::ElideMiddle, width));
     name_.setToolTip(text);
