@@ -5,7 +5,6 @@
 
 #include "app/dialog.h"
 #include "platform/window/qt/format_chooser.h"
-#include "platform/window/qt/progress_window.h"
 #include "platform/window/qt/qt_backend.h"
 #include "platform/window/window.h"
 #include "res/dialog_template.h"
@@ -21,7 +20,6 @@
 #include <QListView>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -31,7 +29,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -609,55 +606,6 @@ TEST(QtDialog, RealDialogDescribesChoosesAndConverts) {
     EXPECT_NEAR(probe.duration, 0.5, 0.05);
 }
 
-TEST(QtBackend, TimeLeftIsEstimatedFromTheShareDoneSoFar) {
-    const struct {
-        std::uint64_t done, total;
-        qint64 elapsedMs;
-        const char* text;
-    } rows[] = {
-        {0, 100, 5000, "残り時間: 計算中"},
-        {50, 100, 400, "残り時間: 計算中"},  // too early to tell
-        {50, 100, 10000, "残り時間: 約 10 秒"},
-        {25, 100, 30000, "残り時間: 約 1 分 30 秒"},
-        {1, 3, 59500, "残り時間: 約 1 分 59 秒"},
-        {100, 100, 5000, "残り時間: 約 0 秒"},
-    };
-    for (const auto& row : rows)
-        EXPECT_EQ(TimeLeftText(row.done, row.total, row.elapsedMs), QString::fromUtf8(row.text)) << row.done << "/" << row.total;
-}
-
-TEST(QtBackend, FormatChooserKeepsRateAndChannelsWhenTheTagChanges) {
-    FormatChooserModel model;
-    model.tags.push_back({"PCM",
-                          {{"8,000 Hz, 8 ビット, モノラル", 8000, 8000, 1, 8},
-                           {"22,050 Hz, 16 ビット, ステレオ", 88200, 22050, 2, 16},
-                           {"44,100 Hz, 8 ビット, ステレオ", 88200, 44100, 2, 8},
-                           {"44,100 Hz, 16 ビット, ステレオ", 176400, 44100, 2, 16}}});
-    model.tags.push_back({"IMA ADPCM", {{"8,000 Hz, 4 ビット, モノラル", 4055, 8000, 1, 4}, {"44,100 Hz, 4 ビット, ステレオ", 44359, 44100, 2, 4}}});
-    model.tags.push_back({"GSM 6.10", {{"8,000 Hz, モノラル", 1625, 8000, 1, 0}}});
-    const struct {
-        int tag, format, newTag, expected;
-    } rows[] = {
-        {0, 3, 1, 1},  // 44,100 Hz stereo kept
-        {1, 1, 0, 2},  // the first 44,100 Hz stereo format: no 4-bit PCM
-        {0, 1, 1, 1},  // no 22,050 Hz: stereo kept
-        {0, 0, 2, 0},
-        {2, 0, 0, 0},  // 8,000 Hz mono
-    };
-    for (const auto& row : rows) {
-        model.defaultTag = row.tag;
-        model.defaultFormat = row.format;
-        int shown = -1;
-        ModalAnswerer answerer([&](QWidget* modal) {
-            modal->findChild<QComboBox*>(QStringLiteral("formatTag"))->setCurrentIndex(row.newTag);
-            shown = modal->findChild<QComboBox*>(QStringLiteral("format"))->currentIndex();
-            QTest::keyClick(modal, Qt::Key_Escape);
-        });
-        EXPECT_EQ(QtEnvironment::Backend().ChooseFormat(nullptr, model), std::nullopt);
-        EXPECT_EQ(shown, row.expected) << row.tag << "/" << row.format << " -> " << row.newTag;
-    }
-}
-
 // The real dialog, moved near the middle of the screen: a wide window over it
 // is not pushed back onto the screen, and one centred on the screen instead
 // of over the dialog is off by 100 pixels.
@@ -667,53 +615,25 @@ QWidget* StartRealDialog() {
         dialog = QApplication::activeModalWidget();
         return dialog != nullptr && dialog->windowTitle() == QStringLiteral("WAVTRN");
     }, 3000));
-    if (dialog == nullptr) return nullptr;
-    EXPECT_TRUE(QTest::qWaitForWindowActive(dialog));
+    if (dialog == nullptr || !QTest::qWaitForWindowActive(dialog)) return nullptr;
     dialog->move(dialog->screen()->availableGeometry().center() - dialog->rect().center() - QPoint(0, 100));
     return dialog;
 }
 
-// How far the centre of a window over the dialog is from the dialog's.
 double OffCentre(const QWidget* window, const QWidget* dialog) {
     const QPoint d = window->frameGeometry().center() - dialog->frameGeometry().center();
     return std::hypot(d.x(), d.y());
 }
 
-// Chooses PCM 44,100 Hz 16-bit stereo in the chooser; records boxes.
-ModalAnswerer PcmAnswerer(QStringList* boxes, QWidget* const* dialog, std::vector<double>* offCentre) {
+// Answers boxes with OK and the chooser with its default (PCM 44,100 Hz 16-bit
+// stereo), noting the boxes' texts and how far each is from the dialog's centre.
+ModalAnswerer OkAnswerer(QStringList* boxes, QWidget* const* dialog, std::vector<double>* offCentre) {
     return ModalAnswerer([=](QWidget* modal) {
         offCentre->push_back(OffCentre(modal, *dialog));
-        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            *boxes << box->text();
-            PressOk(box);
-            return;
-        }
-        auto* tag = modal->findChild<QComboBox*>(QStringLiteral("formatTag"));
-        auto* format = modal->findChild<QComboBox*>(QStringLiteral("format"));
-        tag->setCurrentIndex(tag->findText(QStringLiteral("PCM")));
-        format->setCurrentIndex(format->findText(QStringLiteral("44,100 Hz, 16 ビット, ステレオ"), Qt::MatchStartsWith));
-        QTest::mouseClick(modal->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) *boxes << box->text();
+        QTest::keyClick(modal, Qt::Key_Return);
     });
 }
-
-// Calls back when a window of that name is shown.
-class ShowWatcher final : public QObject {
-public:
-    ShowWatcher(QString name, std::function<void(QWidget*)> shown) : name_(std::move(name)), shown_(std::move(shown)) {
-        QApplication::instance()->installEventFilter(this);
-    }
-    ~ShowWatcher() override { QApplication::instance()->removeEventFilter(this); }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Show && watched->objectName() == name_) shown_(static_cast<QWidget*>(watched));
-        return false;
-    }
-
-private:
-    QString name_;
-    std::function<void(QWidget*)> shown_;
-};
 
 // A long conversion shows its progress window over the dialog; the bar
 // advances between passes; the cancel button, then Escape, stop the
@@ -728,44 +648,38 @@ TEST(QtDialog, ProgressWindowAdvancesAndCancels) {
     QtEnvironment::Backend().SetProgressDelay(0);  // the window comes with the first pass
 
     QWidget* dialog = nullptr;
-    QStringList boxes, names;
+    QStringList boxes;
     std::vector<double> offCentre;
     std::vector<std::vector<int>> values;  // the bar's values each run saw
-    const ModalAnswerer answerer = PcmAnswerer(&boxes, &dialog, &offCentre);
-    QTimer ticker;
-    ticker.setInterval(0);  // once a pass: each pass runs the event loop once
-    QPointer<QWidget> progress;
-    const ShowWatcher watcher(QStringLiteral("progressWindow"), [&](QWidget* window) {
-        progress = window;
-        values.emplace_back();
-        ticker.start();
-    });
+    const ModalAnswerer answerer = OkAnswerer(&boxes, &dialog, &offCentre);
+    QTimer ticker;  // at interval 0 it ticks once a pass: each pass runs the event loop once
     QObject::connect(&ticker, &QTimer::timeout, [&] {
-        if (progress == nullptr) return ticker.stop();
-        if (values.back().empty()) {  // placed by now
+        QWidget* progress = QApplication::activeModalWidget();
+        if (progress == nullptr || progress->objectName() != QStringLiteral("progressWindow")) return;
+        if (!progress->property("seen").toBool()) {  // a new window: each run has its own
+            progress->setProperty("seen", true);
+            values.emplace_back();
             offCentre.push_back(OffCentre(progress, dialog));
-            names << progress->findChild<QLabel*>(QStringLiteral("name"))->text();
+            EXPECT_EQ(progress->findChild<QLabel*>(QStringLiteral("name"))->text(), QStringLiteral("long.wav"));
         }
         const int value = progress->findChild<QProgressBar*>()->value();
         if (values.back().empty() || values.back().back() != value) values.back().push_back(value);
-        if (values.back().size() < 3) return;
-        ticker.stop();
+        if (values.back().size() != 3) return;
         if (values.size() == 1) QTest::mouseClick(progress->findChild<QPushButton*>(QStringLiteral("cancel")), Qt::LeftButton);
         else QTest::keyClick(progress, Qt::Key_Escape);
     });
+    ticker.start(0);
     QTimer::singleShot(0, [&] {
         dialog = StartRealDialog();
         ASSERT_NE(dialog, nullptr);
-        auto* sourceField = dialog->findChild<QLineEdit*>(QStringLiteral("control101"));
         auto* destinationField = dialog->findChild<QLineEdit*>(QStringLiteral("control104"));
-        QTest::keyClicks(sourceField, QString::fromStdString(source));
+        QTest::keyClicks(dialog->findChild<QLineEdit*>(QStringLiteral("control101")), QString::fromStdString(source));
         destinationField->setFocus(Qt::TabFocusReason);
         QTest::keyClicks(destinationField, QString::fromStdString(destination));
         QTest::keyClick(destinationField, Qt::Key_F, Qt::AltModifier);
         auto* destinationFormat = dialog->findChild<QLabel*>(QStringLiteral("control106"));
         EXPECT_TRUE(QTest::qWaitFor([&] { return destinationFormat->text().startsWith(QStringLiteral("PCM")); }, 3000));
         for (int run = 1; run <= 2; ++run) {
-            destinationField->setFocus(Qt::MouseFocusReason);
             QTest::keyClick(destinationField, Qt::Key_Return);
             EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.size() >= run; }, 20000));
         }
@@ -775,31 +689,28 @@ TEST(QtDialog, ProgressWindowAdvancesAndCancels) {
     QtEnvironment::Backend().SetProgressDelay(500);
 
     EXPECT_EQ(boxes, (QStringList{QStringLiteral("変換を中止しました。"), QStringLiteral("変換を中止しました。")}));
-    EXPECT_EQ(names, (QStringList{QStringLiteral("long.wav"), QStringLiteral("long.wav")}));
     ASSERT_EQ(values.size(), 2u);
-    for (const std::vector<int>& seen : values) {
-        ASSERT_EQ(seen.size(), 3u);
-        EXPECT_TRUE(seen[0] < seen[1] && seen[1] < seen[2] && seen[2] < 1000) << seen[0] << " " << seen[1] << " " << seen[2];
-    }
-    for (double d : offCentre) EXPECT_LE(d, 3.0) << "a window is not centred over the dialog";
+    for (const std::vector<int>& seen : values)
+        EXPECT_TRUE(seen.size() == 3 && seen[0] < seen[1] && seen[1] < seen[2] && seen[2] < 1000) << seen.size();
     EXPECT_EQ(offCentre.size(), 5u);  // the chooser, and each run's progress window and box
+    for (double d : offCentre) EXPECT_LE(d, 3.0) << "a window is not centred over the dialog";
     EXPECT_EQ(testsupport::ReadBytes(destination), before);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "a temporary file was left";
 }
 
+// Drops a file URL as a file manager does: enter, then drop.
 void Drop(QWidget* target, const std::string& path) {
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
-    const QPoint at = target->rect().center();
-    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::NoButton, Qt::NoModifier);
+    QDragEnterEvent enter(target->rect().center(), Qt::CopyAction, &mime, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(target, &enter);
-    QDropEvent drop(at, Qt::CopyAction, &mime, Qt::NoButton, Qt::NoModifier);
+    QDropEvent drop(target->rect().center(), Qt::CopyAction, &mime, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(target, &drop);
 }
 
-// Files dropped on the source field, the destination field and elsewhere on
-// the dialog; a dropped file that fails its check clears the label, its box
-// centred over the dialog.
+// Files dropped on the source field, elsewhere on the dialog and on the
+// destination field; a dropped file that fails its check clears the label,
+// its box centred over the dialog.
 TEST(QtDialog, DroppedFilesFillTheFields) {
     testsupport::TempDir dir;
     const std::string first = testsupport::WriteTestWave(dir.file("a.wav"), testsupport::PcmFormat(44100, 16, 2), 100);
@@ -807,39 +718,33 @@ TEST(QtDialog, DroppedFilesFillTheFields) {
     const std::string notWave = dir.file("c.wav");
     testsupport::WriteText(notWave, "not a RIFF file");
     QWidget* dialog = nullptr;
-    QStringList boxes, labels, sources;
-    QString destinationText;
+    QStringList boxes, labels, fields;
     std::vector<double> offCentre;
-    const ModalAnswerer answerer = PcmAnswerer(&boxes, &dialog, &offCentre);
+    const ModalAnswerer answerer = OkAnswerer(&boxes, &dialog, &offCentre);
     QTimer::singleShot(0, [&] {
         dialog = StartRealDialog();
         ASSERT_NE(dialog, nullptr);
         auto* sourceField = dialog->findChild<QLineEdit*>(QStringLiteral("control101"));
         auto* destinationField = dialog->findChild<QLineEdit*>(QStringLiteral("control104"));
         auto* sourceFormat = dialog->findChild<QLabel*>(QStringLiteral("control103"));
-        const auto dropped = [&](QWidget* target, const std::string& path) {
-            const QString was = sourceFormat->text();
+        for (const auto& [target, path] : {std::pair<QWidget*, std::string>{sourceField, first},
+                                           {dialog->findChild<QPushButton*>(QStringLiteral("control109")), second},
+                                           {dialog, notWave}, {destinationField, dir.file("out.wav")}}) {
+            // The drop is handled whole (a box included) before its path shows.
             Drop(target, path);
-            (void)QTest::qWaitFor([&] { return sourceFormat->text() != was || !boxes.isEmpty(); }, 3000);
+            const QString shown = QString::fromStdString(path);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return sourceField->text() == shown || destinationField->text() == shown; }, 3000));
             labels << sourceFormat->text();
-            sources << sourceField->text();
-        };
-        dropped(sourceField, first);
-        Drop(destinationField, dir.file("out.wav"));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !destinationField->text().isEmpty(); }, 3000));
-        destinationText = destinationField->text();
-        dropped(dialog->findChild<QPushButton*>(QStringLiteral("control109")), second);
-        dropped(dialog, notWave);
+            fields << sourceField->text() + u'|' + destinationField->text();
+        }
         QTest::keyClick(sourceField, Qt::Key_Escape);
     });
     EXPECT_EQ(WavtrnMain(), 0);
-    EXPECT_EQ(sources, (QStringList{QString::fromStdString(first), QString::fromStdString(second),
-                                    QString::fromStdString(notWave)}));
-    EXPECT_EQ(destinationText, QString::fromStdString(dir.file("out.wav")));
-    ASSERT_EQ(labels.size(), 3);
-    EXPECT_TRUE(labels[0].contains(QStringLiteral("44,100 Hz"))) << labels[0].toStdString();
-    EXPECT_TRUE(labels[1].contains(QStringLiteral("8,000 Hz"))) << labels[1].toStdString();
-    EXPECT_EQ(labels[2], QString());
+    const QString a = QString::fromStdString(first), b = QString::fromStdString(second), c = QString::fromStdString(notWave);
+    EXPECT_EQ(fields, (QStringList{a + u'|', b + u'|', c + u'|', c + u'|' + QString::fromStdString(dir.file("out.wav"))}));
+    ASSERT_EQ(labels.size(), 4);
+    EXPECT_TRUE(labels[0].contains(QStringLiteral("44,100 Hz")) && labels[1].contains(QStringLiteral("8,000 Hz")));
+    EXPECT_EQ(labels[2], QString()) << "a failed check clears the label";
     ASSERT_EQ(boxes.size(), 1);
     EXPECT_TRUE(boxes[0].startsWith(QStringLiteral("Assertion failed: "))) << boxes[0].toStdString();
     ASSERT_EQ(offCentre.size(), 1u);
