@@ -1,5 +1,7 @@
 #include "platform/window/qt/format_chooser.h"
 
+#include "platform/window/qt/qt_backend.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -137,18 +139,24 @@ std::optional<FormatChoice> RunFormatChooser(QWidget* owner, const FormatChooser
         else formatBox->clear();
         ok->setEnabled(formatBox->count() > 0);
     };
-    // A new tag keeps the rate and channels of the format shown before, where it offers them.
-    int shownTag = -1;
+    // A new tag keeps the rate and channels of the format the user picked last
+    // (or opened on), where it offers them: stepping through a tag that has
+    // not got them, such as an 8,000 Hz mono one, does not lose them.
+    FormatChooserModel::Format wanted;
+    bool choosing = false;  // the chooser itself is setting the format
     QObject::connect(tagBox, &QComboBox::currentIndexChanged, &dialog, [&] {
-        const FormatChooserModel::Format* was = nullptr;
-        if (shownTag >= 0 && shownTag < static_cast<int>(model.tags.size()) && formatBox->currentIndex() >= 0)
-            was = &model.tags[shownTag].formats[formatBox->currentIndex()];
+        choosing = true;
         refresh();
-        shownTag = tagBox->currentIndex();
-        if (formatBox->count() > 0) formatBox->setCurrentIndex(was != nullptr ? ClosestFormat(model.tags[shownTag], *was) : 0);
+        const int tag = tagBox->currentIndex();
+        if (formatBox->count() > 0) formatBox->setCurrentIndex(ClosestFormat(model.tags[tag], wanted));
+        choosing = false;
     });
-    QObject::connect(formatBox, &QComboBox::currentIndexChanged, &dialog,
-                     [&] { ok->setEnabled(formatBox->currentIndex() >= 0); });
+    QObject::connect(formatBox, &QComboBox::currentIndexChanged, &dialog, [&] {
+        const int tag = tagBox->currentIndex(), format = formatBox->currentIndex();
+        ok->setEnabled(format >= 0);
+        if (!choosing && format >= 0 && tag >= 0 && tag < static_cast<int>(model.tags.size()))
+            wanted = model.tags[tag].formats[format];
+    });
     QObject::connect(&buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(&buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
 
@@ -158,9 +166,9 @@ std::optional<FormatChoice> RunFormatChooser(QWidget* owner, const FormatChooser
         tagBox->setCurrentIndex(tag);
     }
     refresh();
-    shownTag = tagBox->currentIndex();
     if (formatBox->count() > 0) formatBox->setCurrentIndex(std::clamp(model.defaultFormat, 0, formatBox->count() - 1));
 
+    ShowCentred(dialog);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     const int tag = tagBox->currentIndex();
     const int format = formatBox->currentIndex();

@@ -37,7 +37,8 @@ ProgressWindow::ProgressWindow(QWidget* owner, const QString& text)
     // It holds the dialog as a modal box does, though the conversion runs the loop.
     setWindowModality(Qt::ApplicationModal);
 
-    const int width = fontMetrics().averageCharWidth() * 48;
+    // About as wide as the dialog it stands over, never wider.
+    const int width = owner != nullptr ? owner->window()->width() * 3 / 4 : fontMetrics().horizontalAdvance(u'x') * 48;
     name_.setObjectName(QStringLiteral("name"));
     name_.setTextFormat(Qt::PlainText);
     name_.setText(fontMetrics().elidedText(text, Qt::ElideMiddle, width));

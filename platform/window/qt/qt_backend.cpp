@@ -12,6 +12,7 @@
 #include <QFontDatabase>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScreen>
 
 #include <algorithm>
 #include <memory>
@@ -35,12 +36,16 @@ QString NameFilter(const std::string& text, const std::string& patterns) {
     return Utf8(text) + QStringLiteral(" (") + list.join(u' ') + u')';
 }
 
-// Gives the activation back to the window that had it when a modal box, picker
-// or chooser closes; without this, a window manager that does not do it (or no
-// window manager at all) leaves the dialog inactive, and its mnemonics dead.
+// Gives the activation back to the window that had it when a modal box, picker,
+// chooser or progress window closes; without this, a window manager that does
+// not do it (or no window manager at all) leaves the dialog inactive, and its
+// mnemonics dead. With no window active yet (a progress window has just closed
+// and the dialog's activation is still on its way), the window under the new
+// one is taken.
 class RestoreActiveWindow {
 public:
-    RestoreActiveWindow() : window_(QApplication::activeWindow()) {}
+    explicit RestoreActiveWindow(QWidget* under)
+        : window_(QApplication::activeWindow() != nullptr ? QApplication::activeWindow() : under) {}
     ~RestoreActiveWindow() {
         if (window_ != nullptr && window_->isVisible()) window_->activateWindow();
     }
@@ -81,6 +86,21 @@ struct QtBackend::Progress {
     std::optional<RestoreActiveWindow> restore;
     std::unique_ptr<ProgressWindow> window;
 };
+
+void ShowCentred(QWidget& window) {
+    window.show();
+    const QWidget* parent = window.parentWidget();
+    if (parent == nullptr) return;
+    const QRect over = parent->window()->frameGeometry();
+    const QRect frame = window.frameGeometry();
+    QPoint at(over.x() + (over.width() - frame.width()) / 2, over.y() + (over.height() - frame.height()) / 2);
+    if (const QScreen* screen = window.screen()) {
+        const QRect room = screen->availableGeometry();
+        at.setX(std::clamp(at.x(), room.left(), std::max(room.left(), room.left() + room.width() - frame.width())));
+        at.setY(std::clamp(at.y(), room.top(), std::max(room.top(), room.top() + room.height() - frame.height())));
+    }
+    window.move(at);
+}
 
 QtBackend::QtBackend() = default;
 QtBackend::~QtBackend() = default;
@@ -160,7 +180,7 @@ void QtBackend::EndDialog(HWND dialog, INT_PTR result) {
 }
 
 void QtBackend::MessageBox(HWND owner, std::string_view text, std::string_view caption, UINT type) {
-    const RestoreActiveWindow restore;
+    const RestoreActiveWindow restore(OwnerWindow(owner));
     QMessageBox box(OwnerWindow(owner));
     box.setWindowTitle(Utf8(caption));
     box.setTextFormat(Qt::PlainText);
@@ -170,8 +190,8 @@ void QtBackend::MessageBox(HWND owner, std::string_view text, std::string_view c
     // Every box holds the whole program until it is answered, the task-modal
     // ones included.
     box.setWindowModality(Qt::ApplicationModal);
+    ShowCentred(box);
     if ((type & MB_SETFOREGROUND) != 0) {
-        box.show();
         box.raise();
         box.activateWindow();
     }
@@ -179,7 +199,7 @@ void QtBackend::MessageBox(HWND owner, std::string_view text, std::string_view c
 }
 
 std::optional<std::string> QtBackend::PickFile(const FilePickerRequest& request) {
-    const RestoreActiveWindow restore;
+    const RestoreActiveWindow restore(OwnerWindow(request.owner));
     QFileDialog dialog(OwnerWindow(request.owner), Utf8(request.title));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     // The filter texts already say what they match; Qt's pattern list stays hidden.
@@ -196,6 +216,8 @@ std::optional<std::string> QtBackend::PickFile(const FilePickerRequest& request)
         dialog.setNameFilters(filters);
         dialog.selectNameFilter(filters[std::clamp(request.filterIndex, 0, static_cast<int>(filters.size()) - 1)]);
     }
+    dialog.setWindowModality(Qt::ApplicationModal);
+    ShowCentred(dialog);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty() || files.front().isEmpty()) return std::nullopt;
@@ -203,7 +225,7 @@ std::optional<std::string> QtBackend::PickFile(const FilePickerRequest& request)
 }
 
 std::optional<FormatChoice> QtBackend::ChooseFormat(HWND owner, const FormatChooserModel& model) {
-    const RestoreActiveWindow restore;
+    const RestoreActiveWindow restore(OwnerWindow(owner));
     return RunFormatChooser(OwnerWindow(owner), model);
 }
 
@@ -218,9 +240,9 @@ bool QtBackend::UpdateProgress(std::uint64_t done, std::uint64_t total) {
     if (!progress_) return true;
     Progress& p = *progress_;
     if (!p.window && p.clock.elapsed() >= progressDelayMs_) {
-        p.restore.emplace();
+        p.restore.emplace(p.owner);
         p.window = std::make_unique<ProgressWindow>(p.owner, p.text);
-        p.window->show();
+        ShowCentred(*p.window);
         p.window->raise();
         p.window->activateWindow();
     }

@@ -16,6 +16,11 @@ class TemplateDialog;
 // QApplication.
 void UseDefaultUiFont();
 
+// Shows a window centred over its parent's window, frames included, and on
+// the screen. Qt's own placement counts on a window manager's frame: on a bare
+// X server it puts the window 10 by 40 pixels off the centre.
+void ShowCentred(QWidget& window);
+
 class QtBackend final : public WindowBackend {
 public:
     QtBackend();
