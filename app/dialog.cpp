@@ -24,6 +24,12 @@ OPENFILENAMEA ofn;
 bool fFormatChosen = false;      // pwfxDst holds a format the user chose
 char szLastFolder[kPathChars];   // the folder of the last file picked; "" before the first
 
+// A path longer than the platform's limit is refused, never cut and used.
+void RefuseLongPath() {
+    std::snprintf(szMessage, sizeof szMessage, DialogText(Text::PathTooLong), static_cast<unsigned long>(kPathChars - 1));
+    ShowMessage(szMessage);
+}
+
 // Describes the source in the source-format label. A file that fails its check
 // clears the label, so that it never describes another file.
 void DescribeSource(HWND hDlg, const char* szSrc) {
@@ -143,11 +149,7 @@ void OnDestinationBrowse(HWND hDlg) {
 // anywhere else on the dialog is the new source. The first file of the drop counts.
 void OnDropFiles(HWND hDlg, HDROP hDrop, HWND hTarget) {
     if (DragQueryFileA(hDrop, 0xFFFFFFFFu, nullptr, 0) == 0) return;
-    if (DragQueryFileA(hDrop, 0, nullptr, 0) >= static_cast<UINT>(kPathChars)) {
-        std::snprintf(szMessage, sizeof szMessage, DialogText(Text::PathTooLong), static_cast<unsigned long>(kPathChars - 1));
-        ShowMessage(szMessage);
-        return;
-    }
+    if (DragQueryFileA(hDrop, 0, nullptr, 0) >= static_cast<UINT>(kPathChars)) return RefuseLongPath();
     char szFile[kPathChars];
     DragQueryFileA(hDrop, 0, szFile, kPathChars);
     if (hTarget != nullptr && hTarget == GetDlgItem(hDlg, IDC_DSTFILE)) SetDlgItemTextA(hDlg, IDC_DSTFILE, szFile);
@@ -188,8 +190,7 @@ SourceFormat ShowSourceFormat(const char* path, HWND hDlg) {
 bool ReadPathField(HWND hDlg, int id, char* buffer) {
     buffer[0] = '\0';
     if (GetWindowTextLengthA(GetDlgItem(hDlg, id)) >= kPathChars) {
-        std::snprintf(szMessage, sizeof szMessage, DialogText(Text::PathTooLong), static_cast<unsigned long>(kPathChars - 1));
-        ShowMessage(szMessage);
+        RefuseLongPath();
         return false;
     }
     GetDlgItemTextA(hDlg, id, buffer, kPathChars);
