@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace {
 
@@ -19,6 +21,20 @@ namespace {
 DWORD cbwfxMax = 0;
 WAVEFORMATEX* pwfxDst = nullptr;
 OPENFILENAMEA ofn;
+bool fFormatChosen = false;      // pwfxDst holds a format the user chose
+char szLastFolder[kPathChars];   // the folder of the last file picked; "" before the first
+
+// A path longer than the platform's limit is refused, never cut and used.
+void RefuseLongPath() {
+    std::snprintf(szMessage, sizeof szMessage, DialogText(Text::PathTooLong), static_cast<unsigned long>(kPathChars - 1));
+    ShowMessage(szMessage);
+}
+
+// Describes the source in the source-format label. A file that fails its check
+// clears the label, so that it never describes another file.
+void DescribeSource(HWND hDlg, const char* szSrc) {
+    if (ShowSourceFormat(szSrc, hDlg) == SourceFormat::FailedCheck) SetDlgItemTextA(hDlg, IDC_SRCFORMAT, "");
+}
 
 void OnExecute(HWND hDlg) {
     char szSrc[kPathChars];
@@ -28,8 +44,9 @@ void OnExecute(HWND hDlg) {
         ShowMessage(DialogText(Text::NoFormatBlock));
         return;
     }
-    DialogReporter reporter(hDlg);
-    if (ConvertWave(szSrc, szDst, pwfxDst, reporter) == 0) ShowMessage(DialogText(Text::Success));
+    // The reporter closes the progress window before it shows "success".
+    ConversionReporter reporter(hDlg, szSrc);
+    if (ConvertWave(szSrc, szDst, pwfxDst, reporter) == 0) reporter.ShowText(DialogText(Text::Success));
 }
 
 // TEST, COPY and CPY2 on the two path fields.
@@ -42,10 +59,41 @@ void OnDiagnostic(HWND hDlg, void (*command)(const char*, const char*, Reporter&
     command(szSrcFile, szDstFile, reporter);
 }
 
-void OnSourceKillFocus(HWND hDlg) {
+// Describes the path in the source field, unless the field is empty.
+void DescribeSourceField(HWND hDlg) {
     char szSrc[kPathChars];
     if (!ReadPathField(hDlg, IDC_SRCFILE, szSrc)) return;
-    if (szSrc[0] != '\0') ShowSourceFormat(szSrc, hDlg);
+    if (szSrc[0] != '\0') DescribeSource(hDlg, szSrc);
+}
+
+// Cuts a path to its folder: "/a/b.wav" gives "/a", "b.wav" gives ".". False
+// for an empty path.
+bool CutToFolder(char* szPath) {
+    if (szPath[0] == '\0') return false;
+    char* slash = std::strrchr(szPath, '/');
+    if (slash == nullptr) std::strcpy(szPath, ".");
+    else slash[slash == szPath ? 1 : 0] = '\0';
+    return true;
+}
+
+// The folder of the path in a field, when that folder exists.
+bool FieldFolder(HWND hDlg, int id, char* szFolder) {
+    if (GetWindowTextLengthA(GetDlgItem(hDlg, id)) >= kPathChars) return false;
+    GetDlgItemTextA(hDlg, id, szFolder, kPathChars);
+    std::error_code ec;
+    return CutToFolder(szFolder) && std::filesystem::is_directory(szFolder, ec);
+}
+
+// A picker opens in the folder of the path in its own field, else in that of
+// the other field, else in the last folder picked from.
+const char* PickerFolder(HWND hDlg, int idOwn, int idOther, char* szFolder) {
+    if (FieldFolder(hDlg, idOwn, szFolder) || FieldFolder(hDlg, idOther, szFolder)) return szFolder;
+    return szLastFolder[0] != '\0' ? szLastFolder : nullptr;
+}
+
+void RememberFolder(const char* szFile) {
+    std::strcpy(szLastFolder, szFile);
+    CutToFolder(szLastFolder);
 }
 
 void PreparePicker(HWND hDlg, char* szFile, char* szFileTitle, int cchFileTitle) {
@@ -61,29 +109,51 @@ void PreparePicker(HWND hDlg, char* szFile, char* szFileTitle, int cchFileTitle)
     ofn.nMaxFileTitle = static_cast<DWORD>(cchFileTitle);
 }
 
-void OnSourceBrowse(HWND hDlg) {
-    char szFile[kPathChars];
-    char szFileTitle[256];
-    PreparePicker(hDlg, szFile, szFileTitle, sizeof szFileTitle);
-    ofn.lpstrTitle = DialogText(Text::SourcePickerTitle);
-    ofn.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
-    if (!GetOpenFileNameA(&ofn)) return;
+// Puts a chosen or dropped source into the source field and describes it.
+void TakeSource(HWND hDlg, const char* szFile) {
     SetDlgItemTextA(hDlg, IDC_SRCFILE, szFile);
     if (szFile[0] != '\0') {
         char szSrc[kPathChars];
         std::strcpy(szSrc, szFile);
-        ShowSourceFormat(szSrc, hDlg);
+        DescribeSource(hDlg, szSrc);
     }
+}
+
+void OnSourceBrowse(HWND hDlg) {
+    char szFile[kPathChars];
+    char szFileTitle[256];
+    char szFolder[kPathChars];
+    PreparePicker(hDlg, szFile, szFileTitle, sizeof szFileTitle);
+    ofn.lpstrTitle = DialogText(Text::SourcePickerTitle);
+    ofn.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+    ofn.lpstrInitialDir = PickerFolder(hDlg, IDC_SRCFILE, IDC_DSTFILE, szFolder);
+    if (!GetOpenFileNameA(&ofn)) return;
+    RememberFolder(szFile);
+    TakeSource(hDlg, szFile);
 }
 
 void OnDestinationBrowse(HWND hDlg) {
     char szFile[kPathChars];
     char szFileTitle[256];
+    char szFolder[kPathChars];
     PreparePicker(hDlg, szFile, szFileTitle, sizeof szFileTitle);
     ofn.lpstrTitle = DialogText(Text::DestinationPickerTitle);
     ofn.Flags = OFN_HIDEREADONLY;
+    ofn.lpstrInitialDir = PickerFolder(hDlg, IDC_DSTFILE, IDC_SRCFILE, szFolder);
     if (!GetSaveFileNameA(&ofn)) return;
+    RememberFolder(szFile);
     SetDlgItemTextA(hDlg, IDC_DSTFILE, szFile);
+}
+
+// A file dropped on the destination field names the destination; one dropped
+// anywhere else on the dialog is the new source. The first file of the drop counts.
+void OnDropFiles(HWND hDlg, HDROP hDrop, HWND hTarget) {
+    if (DragQueryFileA(hDrop, 0xFFFFFFFFu, nullptr, 0) == 0) return;
+    if (DragQueryFileA(hDrop, 0, nullptr, 0) >= static_cast<UINT>(kPathChars)) return RefuseLongPath();
+    char szFile[kPathChars];
+    DragQueryFileA(hDrop, 0, szFile, kPathChars);
+    if (hTarget != nullptr && hTarget == GetDlgItem(hDlg, IDC_DSTFILE)) SetDlgItemTextA(hDlg, IDC_DSTFILE, szFile);
+    else TakeSource(hDlg, szFile);
 }
 
 void OnChooseFormat(HWND hDlg) {
@@ -94,7 +164,10 @@ void OnChooseFormat(HWND hDlg) {
     afc.hwndOwner = hDlg;
     afc.pwfx = pwfxDst;
     afc.cbwfx = cbwfxMax;
+    // After a first choice the chooser opens on it; before, on its own default.
+    if (fFormatChosen) afc.fdwStyle = ACMFORMATCHOOSE_STYLEF_INITTOWFXSTRUCT;
     if (acmFormatChooseA(&afc) != MMSYSERR_NOERROR) return;
+    fFormatChosen = true;
     char szFormat[260];
     std::snprintf(szFormat, sizeof szFormat, "%s(%s)", afc.szFormatTag, afc.szFormat);
     SetDlgItemTextA(hDlg, IDC_DSTFORMAT, szFormat);
@@ -106,34 +179,46 @@ void OnTest(HWND hDlg) { OnDiagnostic(hDlg, TestFiles); }
 void OnCopy(HWND hDlg) { OnDiagnostic(hDlg, CopyWholeFile); }
 void OnCpy2(HWND hDlg) { OnDiagnostic(hDlg, CopyByteByByte); }
 
-void ShowSourceFormat(const char* path, HWND hDlg) {
+SourceFormat ShowSourceFormat(const char* path, HWND hDlg) {
     DialogReporter reporter(hDlg);
     std::string description;
-    if (DescribeSourceFormat(path, reporter, description) == SourceFormat::Described) {
-        SetDlgItemTextA(hDlg, IDC_SRCFORMAT, description.c_str());
-    }
+    const SourceFormat result = DescribeSourceFormat(path, reporter, description);
+    if (result == SourceFormat::Described) SetDlgItemTextA(hDlg, IDC_SRCFORMAT, description.c_str());
+    return result;
 }
 
 bool ReadPathField(HWND hDlg, int id, char* buffer) {
     buffer[0] = '\0';
     if (GetWindowTextLengthA(GetDlgItem(hDlg, id)) >= kPathChars) {
-        std::snprintf(szMessage, sizeof szMessage, DialogText(Text::PathTooLong), static_cast<unsigned long>(kPathChars - 1));
-        ShowMessage(szMessage);
+        RefuseLongPath();
         return false;
     }
     GetDlgItemTextA(hDlg, id, buffer, kPathChars);
     return true;
 }
 
-INT_PTR MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_INITDIALOG:
+    case WM_INITDIALOG: {
         acmMetrics(nullptr, ACM_METRIC_MAX_SIZE_FORMAT, &cbwfxMax);
         // Never smaller than a bare format block: the conversion reads 18 bytes of it.
         cbwfxMax = std::max<DWORD>(cbwfxMax, sizeof(WAVEFORMATEX));
         pwfxDst = static_cast<WAVEFORMATEX*>(std::calloc(1, cbwfxMax));
+        fFormatChosen = false;
+        szLastFolder[0] = '\0';
+        // The init parameter is a source path to start with, or null.
+        const char* szInitialSource = reinterpret_cast<const char*>(lParam);
+        if (szInitialSource != nullptr && szInitialSource[0] != '\0') {
+            SetDlgItemTextA(hDlg, IDC_SRCFILE, szInitialSource);
+            DescribeSourceField(hDlg);
+        }
         SetFocus(GetDlgItem(hDlg, IDC_SRCFILE));
         return FALSE;
+    }
+
+    case WM_DROPFILES:
+        OnDropFiles(hDlg, reinterpret_cast<HDROP>(wParam), reinterpret_cast<HWND>(lParam));
+        return TRUE;
 
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
@@ -144,7 +229,7 @@ INT_PTR MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM) {
             EndDialog(hDlg, static_cast<INT_PTR>(wParam));
             return TRUE;
         case IDC_SRCFILE:
-            if (HIWORD(wParam) == EN_KILLFOCUS) OnSourceKillFocus(hDlg);
+            if (HIWORD(wParam) == EN_KILLFOCUS) DescribeSourceField(hDlg);
             return TRUE;
         case IDC_SRCBROWSE: OnSourceBrowse(hDlg); return TRUE;
         case IDC_DSTBROWSE: OnDestinationBrowse(hDlg); return TRUE;
@@ -159,7 +244,7 @@ INT_PTR MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM) {
     }
 }
 
-int WavtrnMain() {
-    DialogBoxParamA(nullptr, "WAVTRN", nullptr, MainDlgProc, 0);
+int WavtrnMain(const char* szSource) {
+    DialogBoxParamA(nullptr, "WAVTRN", nullptr, MainDlgProc, reinterpret_cast<LPARAM>(szSource));
     return 0;
 }

@@ -2,9 +2,11 @@
 #pragma once
 
 #include "platform/wintypes.h"
+#include "wave/convert.h"
 
-// Runs the main dialog until it is closed; returns the exit status (0).
-int WavtrnMain();
+// Runs the main dialog until it is closed; returns the exit status (0). A
+// source path given starts the dialog with that file in the source field, described.
+int WavtrnMain(const char* szSource = nullptr);
 
 INT_PTR MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -18,5 +20,7 @@ void OnCopy(HWND hDlg);
 void OnCpy2(HWND hDlg);
 
 // Writes the description of the source file's format into the source-format
-// label. A file that cannot be opened changes nothing.
-void ShowSourceFormat(const char* path, HWND hDlg);
+// label and returns how the description went. A file that cannot be opened, or
+// fails its check, changes nothing here (the dialog clears the label after a
+// failed check).
+SourceFormat ShowSourceFormat(const char* path, HWND hDlg);

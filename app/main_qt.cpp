@@ -1,4 +1,5 @@
 // The dialog program: the main dialog on the Qt window backend.
+// Usage: wavtrn [SOURCE]  (SOURCE starts in the source field, described)
 #include "app/dialog.h"
 #include "platform/window/qt/qt_backend.h"
 
@@ -17,7 +18,8 @@ int main(int argc, char** argv) {
 
     QtBackend backend;
     SetWindowBackend(&backend);
-    const int status = WavtrnMain();
+    // Qt has taken its own options out of argv; the first argument left is the source.
+    const int status = WavtrnMain(argc > 1 ? argv[1] : nullptr);
     SetWindowBackend(nullptr);
     return status;
 }

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 void ShowMessage(const char* text) { MessageBoxA(nullptr, text, nullptr, MB_OK); }
 
@@ -29,8 +30,43 @@ void ReportFailedCheck(const char* expression, const char* file, int line) {
 }
 
 void DialogReporter::Message(Text id, unsigned long number) {
+    BeforeBox();
     std::snprintf(szMessage, sizeof szMessage, DialogText(id), number);
     ShowMessage(szMessage);
 }
 
-void DialogReporter::Box(const char* text, Text caption) { MessageBoxA(hDlg_, text, DialogText(caption), MB_OK); }
+void DialogReporter::ShowText(const char* text) {
+    BeforeBox();
+    ShowMessage(text);
+}
+
+void DialogReporter::Box(const char* text, Text caption) {
+    BeforeBox();
+    MessageBoxA(hDlg_, text, DialogText(caption), MB_OK);
+}
+
+LONG DialogReporter::SystemError(const char* context) {
+    BeforeBox();
+    return ReportLastError(context);
+}
+
+void DialogReporter::FailedCheck(Text, const char* expression, const char* file, int line) {
+    BeforeBox();
+    ReportFailedCheck(expression, file, line);
+}
+
+ConversionReporter::ConversionReporter(HWND hDlg, const char* sourcePath) : DialogReporter(hDlg) {
+    // The window names the file, not the folder it is in.
+    const char* slash = std::strrchr(sourcePath, '/');
+    BeginProgress(hDlg, slash != nullptr ? slash + 1 : sourcePath);
+}
+
+bool ConversionReporter::Progress(std::uint64_t done, std::uint64_t total) {
+    return !fProgressOpen_ || UpdateProgress(done, total) != FALSE;
+}
+
+void ConversionReporter::BeforeBox() {
+    if (!fProgressOpen_) return;
+    fProgressOpen_ = false;
+    EndProgress();
+}

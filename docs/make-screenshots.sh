@@ -1,6 +1,11 @@
 #!/bin/sh
-# Regenerates docs/dialog.png and docs/chooser.png from the real program on a
-# virtual screen. Needs Xvfb, ImageMagick (import, convert), xdotool and sox.
+# Regenerates the screenshots in docs/ from the real program on a virtual
+# screen: dialog.png and chooser.png, then, with a window manager drawing
+# frames and titles as a desktop does, progress.png (a 20-minute conversion to
+# MP3 under way), drop.png (the dialog after files were dropped on it) and
+# scale2.png (the dialog at QT_SCALE_FACTOR=2). Needs Xvfb, ImageMagick
+# (import, convert), xdotool, xwininfo, sox, openbox, and g++ with Qt's headers
+# for the drag source of the drops (docs/drag-source.cpp).
 # Usage: docs/make-screenshots.sh BUILD_DIR
 set -eu
 
@@ -11,7 +16,9 @@ display=:$((90 + $$ % 9))
 
 Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill "$program" 2>/dev/null || true; kill "$xvfb" 2>/dev/null || true; rm -rf "$work"' EXIT
+program=
+wm=
+trap 'kill $program $wm 2>/dev/null || true; kill "$xvfb" 2>/dev/null || true; rm -rf "$work"' EXIT
 export DISPLAY="$display"
 sleep 1
 
@@ -42,11 +49,9 @@ convert "$work/chooser-full.png" -trim +repage "$docs/chooser.png"
 xdotool key Escape
 sleep 0.3
 xdotool key alt+t
-# The fifth tag below PCM in the catalogue's order.
+# The fifth tag below PCM in the catalogue's order; the chooser keeps the
+# 44,100 Hz stereo of its default format.
 for i in 1 2 3 4 5; do xdotool key Down; done
-xdotool key alt+a
-# 44,100 Hz, 4 bits, stereo: the twelfth format.
-for i in $(seq 11); do xdotool key Down; done
 xdotool key Return
 sleep 1
 import -window root "$work/dialog-full.png"
@@ -55,4 +60,90 @@ convert "$work/dialog-full.png" -crop "${WIDTH}x${HEIGHT}+$X+$Y" +repage "$docs/
 
 xdotool key Escape
 wait "$program"
-echo "wrote $docs/dialog.png and $docs/chooser.png"
+
+openbox >/dev/null 2>&1 &
+wm=$!
+sleep 1
+# shellcheck disable=SC2046
+g++ -std=c++20 -fPIC -O1 "$docs/drag-source.cpp" -o "$work/drag-source" $(pkg-config --cflags --libs Qt6Widgets)
+
+# Waits for the dialog and keeps its place and size as DX DY DW DH. (xdotool
+# misplaces a window in a window manager's frame by the frame; xwininfo does not.)
+wait_for_dialog() {
+    window=$(xdotool search --sync --onlyvisible --name '^WAVTRN$' | head -n 1)
+    sleep 1
+    info=$(xwininfo -id "$window")
+    DX=$(echo "$info" | sed -n 's/.*Absolute upper-left X: *//p')
+    DY=$(echo "$info" | sed -n 's/.*Absolute upper-left Y: *//p')
+    DW=$(echo "$info" | sed -n 's/.*Width: *//p')
+    DH=$(echo "$info" | sed -n 's/.*Height: *//p')
+}
+
+# drop FILE PX PY: drags FILE from a drag source onto the point of the dialog
+# at PX, PY hundredths of its width and height, as a user drags from a file manager.
+drop() {
+    "$work/drag-source" "$1" 600 500 >/dev/null 2>&1 &
+    dragger=$!
+    eval "$(xdotool search --sync --onlyvisible --name '^drag-source$' getwindowgeometry --shell | tr '\n' ' ')"
+    sx=$((X + 20)) sy=$((Y + 15)) tx=$((DX + DW * $2 / 100)) ty=$((DY + DH * $3 / 100))
+    xdotool mousemove $sx $sy
+    sleep 0.3
+    xdotool mousedown 1
+    for i in $(seq 20); do
+        xdotool mousemove $((sx + (tx - sx) * i / 20)) $((sy + (ty - sy) * i / 20))
+        sleep 0.05
+    done
+    xdotool mousemove $((tx + 1)) $ty
+    sleep 0.4
+    xdotool mouseup 1
+    wait "$dragger"
+}
+
+# A 20-minute source converted to MPEG Layer-3, 44,100 Hz, 128 kbit/s, stereo:
+# the progress window over the dialog, then cancelled.
+sox -n -r 44100 -b 16 -c 2 "$work/long.wav" synth 1200 sine 440 sine 660 gain -6
+LANG=C.UTF-8 "$build/wavtrn" "$work/long.wav" 2>/dev/null &
+program=$!
+wait_for_dialog
+xdotool key alt+t
+xdotool type --delay 20 "$work/long-mp3.wav"
+xdotool key alt+f
+sleep 1.5
+# Typed letters find the tag; the chooser keeps the source's rate and channels.
+xdotool key alt+t
+xdotool type --delay 100 "MP"
+xdotool key alt+a Down Return
+sleep 1
+xdotool key alt+t Return
+sleep 3
+import -window root "$work/progress-full.png"
+convert "$work/progress-full.png" -trim +repage "$docs/progress.png"
+xdotool key Escape
+sleep 1
+xdotool key Return
+sleep 0.5
+xdotool key Escape
+wait "$program"
+
+# Files dropped on the source field and on the destination field.
+sox -n -r 22050 -b 16 -c 1 "$work/speech.wav" synth 3 sine 300
+LANG=C.UTF-8 "$build/wavtrn" 2>/dev/null &
+program=$!
+wait_for_dialog
+drop "$work/speech.wav" 54 16
+drop "$work/speech-copy.wav" 52 48
+import -window root "$work/drop-full.png"
+convert "$work/drop-full.png" -trim +repage "$docs/drop.png"
+xdotool search --onlyvisible --name '^WAVTRN$' windowactivate --sync
+xdotool key Escape
+wait "$program"
+
+# Twice the size, as on a screen of twice the density.
+QT_SCALE_FACTOR=2 LANG=C.UTF-8 "$build/wavtrn" "$work/voice.wav" 2>/dev/null &
+program=$!
+wait_for_dialog
+import -window root "$work/scale2-full.png"
+convert "$work/scale2-full.png" -trim +repage "$docs/scale2.png"
+xdotool key Escape
+wait "$program"
+echo "wrote $docs/dialog.png, chooser.png, progress.png, drop.png and scale2.png"

@@ -12,6 +12,12 @@ enum class Text {
     PathTooLong,           // %lu: the longest path in bytes
     NoFormatBlock,
     Cancelled,
+    // The progress window of a long conversion
+    ProgressCaption,
+    ProgressCancel,
+    TimeLeftUnknown,
+    TimeLeftSeconds,       // %lu: seconds
+    TimeLeftMinutes,       // %lu: minutes, %lu: seconds
     // System-error reports (%s: the context, %ld: the code)
     FileNotFound,
     PathNotFound,

@@ -135,13 +135,15 @@ MMRESULT acmFormatChooseA(ACMFORMATCHOOSEA* pafmtc) {
         for (const acm::CatalogueTag* tag : tags) {
             FormatChooserModel::Tag t;
             t.name = tag->name;
-            for (const acm::CatalogueFormat& f : tag->formats) t.formats.push_back({f.name, f.Header().nAvgBytesPerSec});
+            for (const acm::CatalogueFormat& f : tag->formats) {
+                const WAVEFORMATEX& wfx = f.Header();
+                t.formats.push_back({f.name, wfx.nAvgBytesPerSec, wfx.nSamplesPerSec, wfx.nChannels, wfx.wBitsPerSample});
+            }
             model.tags.push_back(std::move(t));
         }
         acm::ChooserPosition start = acm::DefaultChoice();
         // Opening on the block the caller already holds lets the user see the last choice.
-        constexpr DWORD kInitToWfxStruct = 0x40;
-        if ((pafmtc->fdwStyle & kInitToWfxStruct) != 0) acm::FindChoice(pafmtc->pwfx, pafmtc->cbwfx, &start);
+        if ((pafmtc->fdwStyle & ACMFORMATCHOOSE_STYLEF_INITTOWFXSTRUCT) != 0) acm::FindChoice(pafmtc->pwfx, pafmtc->cbwfx, &start);
         model.defaultTag = start.tag;
         model.defaultFormat = start.format;
 

@@ -57,6 +57,8 @@ MMRESULT acmMetrics(HACMOBJ hao, UINT uMetric, void* pMetric);
 // acmFormatChooseA
 constexpr std::size_t ACMFORMATTAGDETAILS_FORMATTAG_CHARS = 48;
 constexpr std::size_t ACMFORMATDETAILS_FORMAT_CHARS = 128;
+// fdwStyle: the chooser opens on the format pwfx holds instead of its own default.
+constexpr DWORD ACMFORMATCHOOSE_STYLEF_INITTOWFXSTRUCT = 0x40;
 
 struct ACMFORMATCHOOSEA {
     DWORD cbStruct;

@@ -40,6 +40,8 @@ void ScriptedBackend::QueueChooserAnswer(std::optional<std::pair<std::string, st
     chooserAnswers_.push_back(std::move(names));
 }
 
+void ScriptedBackend::QueueProgressCancel() { ++progressCancels_; }
+
 std::string ScriptedBackend::Escape(std::string_view text) {
     std::string out;
     for (char c : text) {
@@ -175,6 +177,7 @@ void ScriptedBackend::MessageBox(HWND, std::string_view text, std::string_view c
 }
 
 std::optional<std::string> ScriptedBackend::PickFile(const FilePickerRequest& request) {
+    pickers_.push_back(request);
     auto& answers = request.save ? saveAnswers_ : openAnswers_;
     if (answers.empty()) {
         errors_.push_back(std::string(request.save ? "save" : "open") + " picker shown with no queued answer");
@@ -186,6 +189,14 @@ std::optional<std::string> ScriptedBackend::PickFile(const FilePickerRequest& re
 }
 
 std::optional<FormatChoice> ScriptedBackend::ChooseFormat(HWND, const FormatChooserModel& model) {
+    std::pair<std::string, std::string> opened;
+    if (model.defaultTag >= 0 && static_cast<std::size_t>(model.defaultTag) < model.tags.size()) {
+        const FormatChooserModel::Tag& tag = model.tags[static_cast<std::size_t>(model.defaultTag)];
+        opened.first = tag.name;
+        if (model.defaultFormat >= 0 && static_cast<std::size_t>(model.defaultFormat) < tag.formats.size())
+            opened.second = tag.formats[static_cast<std::size_t>(model.defaultFormat)].name;
+    }
+    chooserDefaults_.push_back(std::move(opened));
     if (chooserAnswers_.empty()) {
         errors_.push_back("format chooser shown with no queued answer");
         return std::nullopt;
@@ -206,13 +217,36 @@ std::optional<FormatChoice> ScriptedBackend::ChooseFormat(HWND, const FormatChoo
     return std::nullopt;
 }
 
+void ScriptedBackend::BeginProgress(HWND, std::string_view text) {
+    if (progress_) errors_.push_back("progress begun while another is open");
+    progress_ = std::string(text);
+}
+
+bool ScriptedBackend::UpdateProgress(std::uint64_t done, std::uint64_t total) {
+    if (!progress_) {
+        errors_.push_back("progress updated while none is open");
+        return true;
+    }
+    if (done > total) errors_.push_back("progress past its total");
+    if (progressCancels_ == 0) return true;
+    --progressCancels_;
+    transcript_.push_back("progress \"" + Escape(*progress_) + "\" cancelled");
+    return false;
+}
+
+void ScriptedBackend::EndProgress() { progress_.reset(); }
+
 void ScriptedBackend::Finish() {
     if (!actions_.empty()) errors_.push_back(std::to_string(actions_.size()) + " action(s) left after the dialog ended");
     if (!openAnswers_.empty()) errors_.push_back("unused open answer(s)");
     if (!saveAnswers_.empty()) errors_.push_back("unused save answer(s)");
     if (!chooserAnswers_.empty()) errors_.push_back("unused chooser answer(s)");
+    if (progressCancels_ != 0) errors_.push_back("unused progress cancel(s)");
+    if (progress_) errors_.push_back("progress left open");
     actions_.clear();
     openAnswers_.clear();
     saveAnswers_.clear();
     chooserAnswers_.clear();
+    progressCancels_ = 0;
+    progress_.reset();
 }

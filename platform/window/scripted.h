@@ -1,6 +1,7 @@
 // A window backend without a screen, for tests: the test drives control texts,
 // focus and key presses; message boxes and label changes are recorded in order;
-// pickers and the format chooser are answered from queued answers.
+// pickers and the format chooser are answered from queued answers, and so is
+// the progress window of a conversion (it goes on unless a cancel is queued).
 #pragma once
 
 #include "platform/window/window.h"
@@ -30,11 +31,20 @@ public:
     void QueueSaveAnswer(std::optional<std::string> path);
     // The answer of the next format chooser, by tag name and format name (nullopt: cancel).
     void QueueChooserAnswer(std::optional<std::pair<std::string, std::string>> names);
+    // The next progress update is answered with cancel, as the user's cancel button.
+    void QueueProgressCancel();
 
-    // One line per event: box ..., label ID "...", end RESULT.
+    // What each picker was asked, and the tag and format each chooser opened
+    // on, in order.
+    const std::vector<FilePickerRequest>& Pickers() const { return pickers_; }
+    const std::vector<std::pair<std::string, std::string>>& ChooserDefaults() const { return chooserDefaults_; }
+
+    // One line per event: box ..., label ID "...", progress "TEXT" cancelled,
+    // end RESULT.
     const std::vector<std::string>& Transcript() const { return transcript_; }
     // Faults of the script itself: a picker or chooser with no answer, an answer
-    // naming nothing, answers or actions left over, a click on a non-button.
+    // naming nothing, answers or actions left over, a click on a non-button; and
+    // progress calls out of order.
     const std::vector<std::string>& Errors() const { return errors_; }
     // Records leftover answers and actions as errors; call after the run.
     void Finish();
@@ -51,6 +61,9 @@ public:
     void MessageBox(HWND owner, std::string_view text, std::string_view caption, UINT type) override;
     std::optional<std::string> PickFile(const FilePickerRequest& request) override;
     std::optional<FormatChoice> ChooseFormat(HWND owner, const FormatChooserModel& model) override;
+    void BeginProgress(HWND owner, std::string_view text) override;
+    bool UpdateProgress(std::uint64_t done, std::uint64_t total) override;
+    void EndProgress() override;
 
     struct Dialog;
 
@@ -64,6 +77,10 @@ private:
     std::deque<std::optional<std::string>> openAnswers_;
     std::deque<std::optional<std::string>> saveAnswers_;
     std::deque<std::optional<std::pair<std::string, std::string>>> chooserAnswers_;
+    int progressCancels_ = 0;
+    std::optional<std::string> progress_;  // the text of the open progress record
+    std::vector<FilePickerRequest> pickers_;
+    std::vector<std::pair<std::string, std::string>> chooserDefaults_;
     std::vector<std::string> transcript_;
     std::vector<std::string> errors_;
 };

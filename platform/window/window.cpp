@@ -43,6 +43,7 @@ BOOL RunPicker(OPENFILENAMEA* ofn, bool save) {
     request.filters = SplitFilterList(ofn->lpstrFilter);
     request.filterIndex = ofn->nFilterIndex > 0 ? static_cast<int>(ofn->nFilterIndex) - 1 : 0;
     request.mustExist = (ofn->Flags & OFN_FILEMUSTEXIST) != 0;
+    if (ofn->lpstrInitialDir != nullptr) request.initialDir = ofn->lpstrInitialDir;
     const std::optional<std::string> path = GetWindowBackend().PickFile(request);
     if (!path || path->size() + 1 > ofn->nMaxFile) return FALSE;
     std::memcpy(ofn->lpstrFile, path->c_str(), path->size() + 1);
@@ -123,3 +124,26 @@ int MessageBoxA(HWND hWnd, const char* lpText, const char* lpCaption, UINT uType
 BOOL GetOpenFileNameA(OPENFILENAMEA* lpofn) { return RunPicker(lpofn, false); }
 
 BOOL GetSaveFileNameA(OPENFILENAMEA* lpofn) { return RunPicker(lpofn, true); }
+
+UINT DragQueryFileA(HDROP hDrop, UINT iFile, char* lpszFile, UINT cch) {
+    if (hDrop == nullptr) return 0;
+    if (iFile == 0xFFFFFFFFu) return static_cast<UINT>(hDrop->files.size());
+    if (iFile >= hDrop->files.size()) return 0;
+    const std::string& file = hDrop->files[iFile];
+    if (lpszFile == nullptr) return static_cast<UINT>(file.size());
+    if (cch == 0) return 0;
+    const std::size_t n = std::min<std::size_t>(file.size(), cch - 1);
+    std::memcpy(lpszFile, file.data(), n);
+    lpszFile[n] = '\0';
+    return static_cast<UINT>(n);
+}
+
+void BeginProgress(HWND hWndOwner, const char* lpszText) {
+    GetWindowBackend().BeginProgress(hWndOwner, lpszText != nullptr ? lpszText : "");
+}
+
+BOOL UpdateProgress(std::uint64_t done, std::uint64_t total) {
+    return GetWindowBackend().UpdateProgress(done, total) ? TRUE : FALSE;
+}
+
+void EndProgress() { GetWindowBackend().EndProgress(); }

@@ -7,6 +7,7 @@
 
 #include "platform/wintypes.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,7 @@ struct DialogTemplate;
 
 constexpr UINT WM_INITDIALOG = 0x0110;
 constexpr UINT WM_COMMAND = 0x0111;
+constexpr UINT WM_DROPFILES = 0x0233;
 constexpr WORD BN_CLICKED = 0;
 constexpr WORD EN_KILLFOCUS = 0x0200;
 constexpr int IDOK = 1;
@@ -91,13 +93,42 @@ struct FilePickerRequest {
     std::vector<std::pair<std::string, std::string>> filters;  // (text, patterns separated by ';')
     int filterIndex = 0;  // 0-based
     bool mustExist = false;
+    std::string initialDir;  // the folder the picker opens in; empty: the backend's choice
 };
+
+// Files dropped on a dialog. WM_DROPFILES carries the drop in wParam and, in
+// lParam, the control the files were dropped on (null: the dialog itself). The
+// drop belongs to the backend and lives as long as the message.
+struct DropFiles {
+    std::vector<std::string> files;  // local paths, in the order they were dropped
+};
+using HDROP = DropFiles*;
+
+// With iFile 0xFFFFFFFF: the number of files. Otherwise the length of file
+// iFile's path (without terminator) when lpszFile is null, else the number of
+// bytes copied of it into lpszFile (at most cch - 1 and a terminator); 0 for no
+// such file.
+UINT DragQueryFileA(HDROP hDrop, UINT iFile, char* lpszFile, UINT cch);
+
+// Progress of one long operation (a conversion), shown by the window service.
+// BeginProgress starts the operation's clock. Once it has run for about half a
+// second, the backend shows a window over hWndOwner with lpszText (the file's
+// name), the share done, the time left and a cancel button; until the end, each
+// UpdateProgress lets the owner repaint. FALSE from UpdateProgress means the user
+// asked to stop. EndProgress closes the window; one operation at a time.
+void BeginProgress(HWND hWndOwner, const char* lpszText);
+BOOL UpdateProgress(std::uint64_t done, std::uint64_t total);
+void EndProgress();
 
 // What a backend needs to show the codec service's format chooser.
 struct FormatChooserModel {
     struct Format {
         std::string name;
         DWORD avgBytesPerSec = 0;
+        // What a change of tag keeps where the new tag offers it.
+        DWORD samplesPerSec = 0;
+        WORD channels = 0;
+        WORD bitsPerSample = 0;
     };
     struct Tag {
         std::string name;
@@ -125,6 +156,17 @@ public:
     virtual void MessageBox(HWND owner, std::string_view text, std::string_view caption, UINT type) = 0;
     virtual std::optional<std::string> PickFile(const FilePickerRequest& request) = 0;
     virtual std::optional<FormatChoice> ChooseFormat(HWND owner, const FormatChooserModel& model) = 0;
+    // Without a window to show, progress is never shown and never cancelled.
+    virtual void BeginProgress(HWND owner, std::string_view text) {
+        (void)owner;
+        (void)text;
+    }
+    virtual bool UpdateProgress(std::uint64_t done, std::uint64_t total) {
+        (void)done;
+        (void)total;
+        return true;
+    }
+    virtual void EndProgress() {}
 };
 
 // The backend the functions above use. Without one set, a console backend

@@ -1,6 +1,7 @@
 // The main dialog's command dispatch, driven through the scripted backend.
 #include "app/dialog.h"
 #include "platform/acm/acm.h"
+#include "platform/window/scripted.h"
 #include "platform/window/window.h"
 #include "res/resource.h"
 #include "support/flow.h"
@@ -10,6 +11,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 
 namespace {
 
@@ -153,7 +155,56 @@ TEST(DialogFlow, SourceFocusLossRunsBeforeTheClickedButton) {
     ASSERT_NE(check, std::string::npos) << r.transcript;
     ASSERT_NE(test, std::string::npos) << r.transcript;
     EXPECT_LT(check, test);
-    EXPECT_EQ(r.transcript.find("label 103"), std::string::npos) << "a failed check keeps the label";
+    EXPECT_NE(r.transcript.find("label 103 \"\"\n"), std::string::npos) << "a failed check clears the label";
+}
+
+TEST(DialogFlow, CancelledConversionKeepsTheDestinationAndTheDialog) {
+    TempDir dir;
+    const WAVEFORMATEX format = testsupport::PcmFormat(22050, 16, 1);
+    const std::string src = testsupport::WriteTestWave(dir.file("f.wav"), format, 22050);
+    const std::string dst = dir.file("out.wav");
+    testsupport::WriteText(dst, "precious");
+    const auto before = testsupport::ReadBytes(dst);
+    const auto [tag, name] = Names(format);
+    const flow::Result r = flow::RunScript("click 107\n" + ChooseLine(format) + "text 101 " + src + "\ntext 104 " +
+                                           dst + "\ncancel-progress\nclick 1\nclick 108\n");
+    EXPECT_EQ(r.exitStatus, 0) << r.errors;
+    const std::string cancelled = "label 106 \"" + tag + "(" + name + ")\"\nprogress \"f.wav\" cancelled\n"
+                                  "box icon=none caption=\"WAVTRN\" text=\"変換を中止しました。\"\n";
+    EXPECT_EQ(r.transcript.substr(0, cancelled.size()), cancelled);
+    EXPECT_EQ(r.transcript.find("success"), std::string::npos) << r.transcript;
+    // The dialog goes on to the next command: TEST finds two different files.
+    EXPECT_NE(r.transcript.find("text=\"違う\\n\"\nend 2\n"), std::string::npos) << r.transcript;
+    EXPECT_EQ(testsupport::ReadBytes(dst), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "a temporary file was left";
+}
+
+// The source picker opens in its own field's folder, then in the other
+// field's; the destination picker, with no folder in either field, in the one
+// picked from last. The chooser opens on its own default, then on the last choice.
+TEST(DialogFlow, PickersAndChooserOpenWhereTheUserLeftThem) {
+    TempDir dir;
+    for (const char* folder : {"own", "other", "picked"}) std::filesystem::create_directory(dir.file(folder));
+    using Kind = ScriptedBackend::Action::Kind;
+    ScriptedBackend backend;
+    for (const auto& [kind, id, text] : std::vector<std::tuple<Kind, int, std::string>>{
+             {Kind::Text, IDC_SRCFILE, dir.file("own/a.wav")}, {Kind::Text, IDC_DSTFILE, dir.file("other/b.wav")},
+             {Kind::Click, IDC_SRCBROWSE, ""}, {Kind::Text, IDC_SRCFILE, ""}, {Kind::Click, IDC_SRCBROWSE, ""},
+             {Kind::Text, IDC_SRCFILE, dir.file("gone/a.wav")}, {Kind::Text, IDC_DSTFILE, ""},
+             {Kind::Click, IDC_DSTBROWSE, ""}, {Kind::Click, IDC_CHOOSEFORMAT, ""}, {Kind::Click, IDC_CHOOSEFORMAT, ""}})
+        backend.QueueAction({kind, id, text});
+    for (const auto& answer : {std::optional<std::string>{}, std::optional{dir.file("picked/c.wav")}}) backend.QueueOpenAnswer(answer);
+    backend.QueueSaveAnswer(std::nullopt);
+    backend.QueueChooserAnswer(Names(testsupport::PcmFormat(8000, 8, 1)));
+    backend.QueueChooserAnswer(std::nullopt);
+    SetWindowBackend(&backend);
+    WavtrnMain();
+    SetWindowBackend(nullptr);
+    std::vector<std::string> folders;
+    for (const FilePickerRequest& request : backend.Pickers()) folders.push_back(request.initialDir);
+    EXPECT_EQ(folders, (std::vector<std::string>{dir.file("own"), dir.file("other"), dir.file("picked")}));
+    const std::vector<std::pair<std::string, std::string>> opened = backend.ChooserDefaults();
+    EXPECT_TRUE(opened.size() == 2 && opened[0] != opened[1] && opened[1] == Names(testsupport::PcmFormat(8000, 8, 1)));
 }
 
 TEST(DialogFlow, OverlongPathIsRefusedNotCut) {
@@ -186,6 +237,7 @@ TEST(DialogFlow, ScriptFaultsExitWithStatusTwo) {
         "jump 3\n",                  // no such action
         "click 101\n",               // not a push button
         "click 107\nchoose NoSuchTag | nothing\n",
+        "cancel-progress\n",        // no conversion took the cancel
     };
     for (const char* script : scripts) {
         const flow::Result r = flow::RunScript(script);

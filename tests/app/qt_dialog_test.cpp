@@ -1,6 +1,6 @@
 // The Qt window backend driven like a user would, on the offscreen platform:
 // the template dialog's controls, keys, focus notifications, message boxes,
-// file pickers and the format chooser.
+// file pickers, the format chooser, the progress window and dropped files.
 #define QTEST_QPA_MOUSE_HANDLING  // mouse events go through the window system, as real ones do
 
 #include "app/dialog.h"
@@ -19,13 +19,17 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -600,6 +604,151 @@ TEST(QtDialog, RealDialogDescribesChoosesAndConverts) {
         EXPECT_EQ(probe.codec, "adpcm_ima_wav");
     }
     EXPECT_NEAR(probe.duration, 0.5, 0.05);
+}
+
+// The real dialog, moved near the middle of the screen: a wide window over it
+// is not pushed back onto the screen, and one centred on the screen instead
+// of over the dialog is off by 100 pixels.
+QWidget* StartRealDialog() {
+    QWidget* dialog = nullptr;
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        dialog = QApplication::activeModalWidget();
+        return dialog != nullptr && dialog->windowTitle() == QStringLiteral("WAVTRN");
+    }, 3000));
+    if (dialog == nullptr || !QTest::qWaitForWindowActive(dialog)) return nullptr;
+    dialog->move(dialog->screen()->availableGeometry().center() - dialog->rect().center() - QPoint(0, 100));
+    return dialog;
+}
+
+double OffCentre(const QWidget* window, const QWidget* dialog) {
+    const QPoint d = window->frameGeometry().center() - dialog->frameGeometry().center();
+    return std::hypot(d.x(), d.y());
+}
+
+// Answers boxes with OK and the chooser with its default (PCM 44,100 Hz 16-bit
+// stereo), noting the boxes' texts and how far each is from the dialog's centre.
+ModalAnswerer OkAnswerer(QStringList* boxes, QWidget* const* dialog, std::vector<double>* offCentre) {
+    return ModalAnswerer([=](QWidget* modal) {
+        offCentre->push_back(OffCentre(modal, *dialog));
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) *boxes << box->text();
+        QTest::keyClick(modal, Qt::Key_Return);
+    });
+}
+
+// A long conversion shows its progress window over the dialog; the bar
+// advances between passes; the cancel button, then Escape, stop the
+// conversion: no file is left and the destination is as it was.
+TEST(QtDialog, ProgressWindowAdvancesAndCancels) {
+    testsupport::TempDir dir;
+    const std::string source =
+        testsupport::WriteTestWave(dir.file("long.wav"), testsupport::PcmFormat(44100, 16, 2), 441000);
+    const std::string destination = dir.file("dst.wav");
+    testsupport::WriteText(destination, "precious");
+    const auto before = testsupport::ReadBytes(destination);
+    QtEnvironment::Backend().SetProgressDelay(0);  // the window comes with the first pass
+
+    QWidget* dialog = nullptr;
+    QStringList boxes;
+    std::vector<double> offCentre;
+    std::vector<std::vector<int>> values;  // the bar's values each run saw
+    const ModalAnswerer answerer = OkAnswerer(&boxes, &dialog, &offCentre);
+    QTimer ticker;  // at interval 0 it ticks once a pass: each pass runs the event loop once
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        QWidget* progress = QApplication::activeModalWidget();
+        if (progress == nullptr || progress->objectName() != QStringLiteral("progressWindow")) return;
+        if (!progress->property("seen").toBool()) {  // a new window: each run has its own
+            progress->setProperty("seen", true);
+            values.emplace_back();
+            offCentre.push_back(OffCentre(progress, dialog));
+            EXPECT_EQ(progress->findChild<QLabel*>(QStringLiteral("name"))->text(), QStringLiteral("long.wav"));
+        }
+        const int value = progress->findChild<QProgressBar*>()->value();
+        if (values.back().empty() || values.back().back() != value) values.back().push_back(value);
+        if (values.back().size() != 3) return;
+        if (values.size() == 1) QTest::mouseClick(progress->findChild<QPushButton*>(QStringLiteral("cancel")), Qt::LeftButton);
+        else QTest::keyClick(progress, Qt::Key_Escape);
+    });
+    ticker.start(0);
+    QTimer::singleShot(0, [&] {
+        dialog = StartRealDialog();
+        ASSERT_NE(dialog, nullptr);
+        auto* destinationField = dialog->findChild<QLineEdit*>(QStringLiteral("control104"));
+        QTest::keyClicks(dialog->findChild<QLineEdit*>(QStringLiteral("control101")), QString::fromStdString(source));
+        destinationField->setFocus(Qt::TabFocusReason);
+        QTest::keyClicks(destinationField, QString::fromStdString(destination));
+        QTest::keyClick(destinationField, Qt::Key_F, Qt::AltModifier);
+        auto* destinationFormat = dialog->findChild<QLabel*>(QStringLiteral("control106"));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return destinationFormat->text().startsWith(QStringLiteral("PCM")); }, 3000));
+        for (int run = 1; run <= 2; ++run) {
+            QTest::keyClick(destinationField, Qt::Key_Return);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.size() >= run; }, 20000));
+        }
+        QTest::keyClick(destinationField, Qt::Key_Escape);
+    });
+    EXPECT_EQ(WavtrnMain(), 0);
+    QtEnvironment::Backend().SetProgressDelay(500);
+
+    EXPECT_EQ(boxes, (QStringList{QStringLiteral("変換を中止しました。"), QStringLiteral("変換を中止しました。")}));
+    ASSERT_EQ(values.size(), 2u);
+    for (const std::vector<int>& seen : values)
+        EXPECT_TRUE(seen.size() == 3 && seen[0] < seen[1] && seen[1] < seen[2] && seen[2] < 1000) << seen.size();
+    EXPECT_EQ(offCentre.size(), 5u);  // the chooser, and each run's progress window and box
+    for (double d : offCentre) EXPECT_LE(d, 3.0) << "a window is not centred over the dialog";
+    EXPECT_EQ(testsupport::ReadBytes(destination), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "a temporary file was left";
+}
+
+// Drops a file URL as a file manager does: enter, then drop.
+void Drop(QWidget* target, const std::string& path) {
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+    QDragEnterEvent enter(target->rect().center(), Qt::CopyAction, &mime, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QDropEvent drop(target->rect().center(), Qt::CopyAction, &mime, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+}
+
+// Files dropped on the source field, elsewhere on the dialog and on the
+// destination field; a dropped file that fails its check clears the label,
+// its box centred over the dialog.
+TEST(QtDialog, DroppedFilesFillTheFields) {
+    testsupport::TempDir dir;
+    const std::string first = testsupport::WriteTestWave(dir.file("a.wav"), testsupport::PcmFormat(44100, 16, 2), 100);
+    const std::string second = testsupport::WriteTestWave(dir.file("b.wav"), testsupport::PcmFormat(8000, 8, 1), 100);
+    const std::string notWave = dir.file("c.wav");
+    testsupport::WriteText(notWave, "not a RIFF file");
+    QWidget* dialog = nullptr;
+    QStringList boxes, labels, fields;
+    std::vector<double> offCentre;
+    const ModalAnswerer answerer = OkAnswerer(&boxes, &dialog, &offCentre);
+    QTimer::singleShot(0, [&] {
+        dialog = StartRealDialog();
+        ASSERT_NE(dialog, nullptr);
+        auto* sourceField = dialog->findChild<QLineEdit*>(QStringLiteral("control101"));
+        auto* destinationField = dialog->findChild<QLineEdit*>(QStringLiteral("control104"));
+        auto* sourceFormat = dialog->findChild<QLabel*>(QStringLiteral("control103"));
+        for (const auto& [target, path] : {std::pair<QWidget*, std::string>{sourceField, first},
+                                           {dialog->findChild<QPushButton*>(QStringLiteral("control109")), second},
+                                           {dialog, notWave}, {destinationField, dir.file("out.wav")}}) {
+            // The drop is handled whole (a box included) before its path shows.
+            Drop(target, path);
+            const QString shown = QString::fromStdString(path);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return sourceField->text() == shown || destinationField->text() == shown; }, 3000));
+            labels << sourceFormat->text();
+            fields << sourceField->text() + u'|' + destinationField->text();
+        }
+        QTest::keyClick(sourceField, Qt::Key_Escape);
+    });
+    EXPECT_EQ(WavtrnMain(), 0);
+    const QString a = QString::fromStdString(first), b = QString::fromStdString(second), c = QString::fromStdString(notWave);
+    EXPECT_EQ(fields, (QStringList{a + u'|', b + u'|', c + u'|', c + u'|' + QString::fromStdString(dir.file("out.wav"))}));
+    ASSERT_EQ(labels.size(), 4);
+    EXPECT_TRUE(labels[0].contains(QStringLiteral("44,100 Hz")) && labels[1].contains(QStringLiteral("8,000 Hz")));
+    EXPECT_EQ(labels[2], QString()) << "a failed check clears the label";
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(boxes[0].startsWith(QStringLiteral("Assertion failed: "))) << boxes[0].toStdString();
+    ASSERT_EQ(offCentre.size(), 1u);
+    EXPECT_LE(offCentre[0], 3.0) << "the box is not centred over the dialog";
 }
 
 }  // namespace

@@ -81,6 +81,12 @@ std::string ParseLine(const std::string& raw, ScriptedBackend& backend) {
         backend.QueueChooserAnswer(std::make_pair(Trim(rest.substr(0, bar)), Trim(rest.substr(bar + 1))));
         return {};
     }
+    if (verb == "cancel-progress") {
+        std::string extra;
+        if (words >> extra) return verb + " takes no argument";
+        backend.QueueProgressCancel();
+        return {};
+    }
     return "unknown action \"" + verb + "\"";
 }
 

@@ -7,8 +7,9 @@
 //   enter / escape    press that key in the focused control
 //   open PATH | open cancel | save PATH | save cancel     answer the next picker
 //   choose TAG | FORMAT | choose cancel                  answer the next format chooser
+//   cancel-progress   answer the next progress update of a conversion with cancel
 // The transcript has a line per event: box icon=none|stop caption="..." text="...",
-// label ID "...", end RESULT.
+// label ID "...", progress "NAME" cancelled, end RESULT.
 #pragma once
 
 #include <iosfwd>

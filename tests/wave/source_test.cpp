@@ -102,8 +102,9 @@ TEST(SourceFormat, EachFailedCheckQuotesItsExpressionAndKeepsTheDialog) {
         EXPECT_TRUE(HasFailedCheck(r.transcript, c.check)) << c.name << "\n" << r.transcript;
         EXPECT_EQ(CountOf(r.transcript, "Assertion failed"), 1) << c.name << "\n" << r.transcript;
         EXPECT_EQ(CountOf(r.transcript, "box "), 1) << c.name << "\n" << r.transcript;
-        // The label kept the good file's text through the failure and was described again after it.
+        // The failure cleared the good file's text; the good file was described again after it.
         EXPECT_EQ(CountOf(r.transcript, Label(pcm)), 2) << c.name << "\n" << r.transcript;
+        EXPECT_EQ(CountOf(r.transcript, "label 103 \"\"\n"), 1) << c.name << "\n" << r.transcript;
         EXPECT_EQ(r.transcript.substr(r.transcript.size() - 6), "end 2\n");
     }
 }

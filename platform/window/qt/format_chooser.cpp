@@ -1,5 +1,7 @@
 #include "platform/window/qt/format_chooser.h"
 
+#include "platform/window/qt/qt_backend.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -30,6 +32,23 @@ void FillFormats(QComboBox& box, const FormatChooserModel::Tag& tag) {
         box.setItemData(box.count() - 1, name, kNameRole);
         box.setItemData(box.count() - 1, rate, kRateRole);
     }
+}
+
+// The format of a tag that keeps most of the one shown before: its rate first,
+// then its channels, then its bits; the first of equals.
+int ClosestFormat(const FormatChooserModel::Tag& tag, const FormatChooserModel::Format& was) {
+    int best = 0;
+    int bestScore = -1;
+    for (std::size_t i = 0; i < tag.formats.size(); ++i) {
+        const FormatChooserModel::Format& f = tag.formats[i];
+        const int score = (f.samplesPerSec == was.samplesPerSec ? 4 : 0) + (f.channels == was.channels ? 2 : 0) +
+                          (f.bitsPerSample == was.bitsPerSample ? 1 : 0);
+        if (score > bestScore) {
+            best = static_cast<int>(i);
+            bestScore = score;
+        }
+    }
+    return best;
 }
 
 // Draws a format item of the open list as two columns: the name on the left,
@@ -120,12 +139,24 @@ std::optional<FormatChoice> RunFormatChooser(QWidget* owner, const FormatChooser
         else formatBox->clear();
         ok->setEnabled(formatBox->count() > 0);
     };
+    // A new tag keeps the rate and channels of the format the user picked last
+    // (or opened on), where it offers them: stepping through a tag that has
+    // not got them, such as an 8,000 Hz mono one, does not lose them.
+    FormatChooserModel::Format wanted;
+    bool choosing = false;  // the chooser itself is setting the format
     QObject::connect(tagBox, &QComboBox::currentIndexChanged, &dialog, [&] {
+        choosing = true;
         refresh();
-        formatBox->setCurrentIndex(0);
+        const int tag = tagBox->currentIndex();
+        if (formatBox->count() > 0) formatBox->setCurrentIndex(ClosestFormat(model.tags[tag], wanted));
+        choosing = false;
     });
-    QObject::connect(formatBox, &QComboBox::currentIndexChanged, &dialog,
-                     [&] { ok->setEnabled(formatBox->currentIndex() >= 0); });
+    QObject::connect(formatBox, &QComboBox::currentIndexChanged, &dialog, [&] {
+        const int tag = tagBox->currentIndex(), format = formatBox->currentIndex();
+        ok->setEnabled(format >= 0);
+        if (!choosing && format >= 0 && tag >= 0 && tag < static_cast<int>(model.tags.size()))
+            wanted = model.tags[tag].formats[format];
+    });
     QObject::connect(&buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(&buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
 
@@ -137,6 +168,7 @@ std::optional<FormatChoice> RunFormatChooser(QWidget* owner, const FormatChooser
     refresh();
     if (formatBox->count() > 0) formatBox->setCurrentIndex(std::clamp(model.defaultFormat, 0, formatBox->count() - 1));
 
+    ShowCentred(dialog);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     const int tag = tagBox->currentIndex();
     const int format = formatBox->currentIndex();

@@ -1,10 +1,12 @@
 #include "platform/window/qt/qt_backend.h"
 
 #include "platform/window/qt/format_chooser.h"
+#include "platform/window/qt/progress_window.h"
 #include "platform/window/qt/template_dialog.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFontDatabase>
@@ -13,10 +15,12 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPointer>
+#include <QScreen>
 #include <QSvgRenderer>
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -36,12 +40,16 @@ QString NameFilter(const std::string& text, const std::string& patterns) {
     return Utf8(text) + QStringLiteral(" (") + list.join(u' ') + u')';
 }
 
-// Gives the activation back to the window that had it when a modal box, picker
-// or chooser closes; without this, a window manager that does not do it (or no
-// window manager at all) leaves the dialog inactive, and its mnemonics dead.
+// Gives the activation back to the window that had it when a modal box, picker,
+// chooser or progress window closes; without this, a window manager that does
+// not do it (or no window manager at all) leaves the dialog inactive, and its
+// mnemonics dead. With no window active yet (a progress window has just closed
+// and the dialog's activation is still on its way), the window under the new
+// one is taken.
 class RestoreActiveWindow {
 public:
-    RestoreActiveWindow() : window_(QApplication::activeWindow()) {}
+    explicit RestoreActiveWindow(QWidget* under)
+        : window_(QApplication::activeWindow() != nullptr ? QApplication::activeWindow() : under) {}
     ~RestoreActiveWindow() {
         if (window_ != nullptr && window_->isVisible()) window_->activateWindow();
     }
@@ -89,6 +97,32 @@ QIcon ProgramIcon() {
     return icon;
 }
 
+// One conversion's progress: its clock from the start, and its window once shown.
+struct QtBackend::Progress {
+    QPointer<QWidget> owner;
+    QString text;
+    QElapsedTimer clock;
+    // Declared before the window: the window goes first, then the dialog is
+    // activated again.
+    std::optional<RestoreActiveWindow> restore;
+    std::unique_ptr<ProgressWindow> window;
+};
+
+void ShowCentred(QWidget& window) {
+    window.show();
+    const QWidget* parent = window.parentWidget();
+    if (parent == nullptr) return;
+    const QRect over = parent->window()->frameGeometry();
+    const QRect frame = window.frameGeometry();
+    QPoint at(over.x() + (over.width() - frame.width()) / 2, over.y() + (over.height() - frame.height()) / 2);
+    if (const QScreen* screen = window.screen()) {
+        const QRect room = screen->availableGeometry();
+        at.setX(std::clamp(at.x(), room.left(), std::max(room.left(), room.left() + room.width() - frame.width())));
+        at.setY(std::clamp(at.y(), room.top(), std::max(room.top(), room.top() + room.height() - frame.height())));
+    }
+    window.move(at);
+}
+
 QtBackend::QtBackend() = default;
 QtBackend::~QtBackend() = default;
 
@@ -106,8 +140,11 @@ QWidget* QtBackend::Widget(HWND handle) const {
 }
 
 QWidget* QtBackend::OwnerWindow(HWND owner) const {
-    if (owner == nullptr) return nullptr;
-    return DialogOf(owner);
+    if (owner != nullptr) return DialogOf(owner);
+    // The program has no window but its dialog: a box without an owner is
+    // still placed over the innermost running dialog, not in the middle of
+    // the screen.
+    return dialogs_.empty() ? nullptr : dialogs_.back();
 }
 
 INT_PTR QtBackend::RunDialog(const DialogTemplate& tmpl, DLGPROC proc, LPARAM param) {
@@ -164,7 +201,7 @@ void QtBackend::EndDialog(HWND dialog, INT_PTR result) {
 }
 
 void QtBackend::MessageBox(HWND owner, std::string_view text, std::string_view caption, UINT type) {
-    const RestoreActiveWindow restore;
+    const RestoreActiveWindow restore(OwnerWindow(owner));
     QMessageBox box(OwnerWindow(owner));
     box.setWindowTitle(Utf8(caption));
     box.setTextFormat(Qt::PlainText);
@@ -174,8 +211,8 @@ void QtBackend::MessageBox(HWND owner, std::string_view text, std::string_view c
     // Every box holds the whole program until it is answered, the task-modal
     // ones included.
     box.setWindowModality(Qt::ApplicationModal);
+    ShowCentred(box);
     if ((type & MB_SETFOREGROUND) != 0) {
-        box.show();
         box.raise();
         box.activateWindow();
     }
@@ -183,7 +220,7 @@ void QtBackend::MessageBox(HWND owner, std::string_view text, std::string_view c
 }
 
 std::optional<std::string> QtBackend::PickFile(const FilePickerRequest& request) {
-    const RestoreActiveWindow restore;
+    const RestoreActiveWindow restore(OwnerWindow(request.owner));
     QFileDialog dialog(OwnerWindow(request.owner), Utf8(request.title));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     // The filter texts already say what they match; Qt's pattern list stays hidden.
@@ -192,6 +229,7 @@ std::optional<std::string> QtBackend::PickFile(const FilePickerRequest& request)
     dialog.setFileMode(!request.save && request.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     if (request.save) dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
+    if (!request.initialDir.empty()) dialog.setDirectory(QFile::decodeName(QByteArray::fromStdString(request.initialDir)));
 
     QStringList filters;
     for (const auto& [text, patterns] : request.filters) filters << NameFilter(text, patterns);
@@ -199,6 +237,8 @@ std::optional<std::string> QtBackend::PickFile(const FilePickerRequest& request)
         dialog.setNameFilters(filters);
         dialog.selectNameFilter(filters[std::clamp(request.filterIndex, 0, static_cast<int>(filters.size()) - 1)]);
     }
+    dialog.setWindowModality(Qt::ApplicationModal);
+    ShowCentred(dialog);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty() || files.front().isEmpty()) return std::nullopt;
@@ -206,6 +246,32 @@ std::optional<std::string> QtBackend::PickFile(const FilePickerRequest& request)
 }
 
 std::optional<FormatChoice> QtBackend::ChooseFormat(HWND owner, const FormatChooserModel& model) {
-    const RestoreActiveWindow restore;
+    const RestoreActiveWindow restore(OwnerWindow(owner));
     return RunFormatChooser(OwnerWindow(owner), model);
 }
+
+void QtBackend::BeginProgress(HWND owner, std::string_view text) {
+    progress_ = std::make_unique<Progress>();
+    progress_->owner = OwnerWindow(owner);
+    progress_->text = Utf8(text);
+    progress_->clock.start();
+}
+
+bool QtBackend::UpdateProgress(std::uint64_t done, std::uint64_t total) {
+    if (!progress_) return true;
+    Progress& p = *progress_;
+    if (!p.window && p.clock.elapsed() >= progressDelayMs_) {
+        p.restore.emplace(p.owner);
+        p.window = std::make_unique<ProgressWindow>(p.owner, p.text);
+        ShowCentred(*p.window);
+        p.window->raise();
+        p.window->activateWindow();
+    }
+    if (p.window) p.window->SetProgress(done, total, p.clock.elapsed());
+    // Until the window holds the dialog, clicks and keys wait: no second
+    // command starts while this one runs.
+    QCoreApplication::processEvents(p.window ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+    return !(p.window && p.window->Cancelled());
+}
+
+void QtBackend::EndProgress() { progress_.reset(); }

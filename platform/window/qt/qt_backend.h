@@ -1,9 +1,11 @@
 // The Qt 6 Widgets window backend: the template dialog, message boxes, file
-// pickers and the codec service's format chooser as real windows.
+// pickers, the codec service's format chooser and the progress window of a
+// long conversion as real windows.
 #pragma once
 
 #include "platform/window/window.h"
 
+#include <memory>
 #include <vector>
 
 class QIcon;
@@ -18,6 +20,11 @@ void UseDefaultUiFont();
 // The program's icon, drawn from the SVG in the program's resources at the sizes
 // title bars, task bars and switchers ask for. Needs a QGuiApplication.
 QIcon ProgramIcon();
+
+// Shows a window centred over its parent's window, frames included, and on
+// the screen. Qt's own placement counts on a window manager's frame: on a bare
+// X server it puts the window 10 by 40 pixels off the centre.
+void ShowCentred(QWidget& window);
 
 class QtBackend final : public WindowBackend {
 public:
@@ -35,13 +42,27 @@ public:
     void MessageBox(HWND owner, std::string_view text, std::string_view caption, UINT type) override;
     std::optional<std::string> PickFile(const FilePickerRequest& request) override;
     std::optional<FormatChoice> ChooseFormat(HWND owner, const FormatChooserModel& model) override;
+    // The conversion runs on this thread: every update lets the event loop run
+    // once (user input only once the progress window, which holds the dialog,
+    // is up).
+    void BeginProgress(HWND owner, std::string_view text) override;
+    bool UpdateProgress(std::uint64_t done, std::uint64_t total) override;
+    void EndProgress() override;
+
+    // How long a conversion runs before its progress window shows; 500 ms
+    // unless a test sets it.
+    void SetProgressDelay(int ms) { progressDelayMs_ = ms; }
 
     // The widget behind a dialog or control handle of a running dialog, or null.
     QWidget* Widget(HWND handle) const;
 
 private:
     TemplateDialog* DialogOf(HWND handle) const;
+    // The window a box, picker, chooser or progress window is centred over.
     QWidget* OwnerWindow(HWND owner) const;
 
     std::vector<TemplateDialog*> dialogs_;  // running dialogs, innermost last
+    struct Progress;
+    std::unique_ptr<Progress> progress_;
+    int progressDelayMs_ = 500;
 };

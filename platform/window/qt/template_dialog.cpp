@@ -1,13 +1,16 @@
 #include "platform/window/qt/template_dialog.h"
 
 #include <QCloseEvent>
+#include <QDropEvent>
 #include <QEventLoop>
+#include <QFile>
 #include <QFocusEvent>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -39,6 +42,15 @@ QString WithoutMnemonics(const QString& text) {
     return out;
 }
 
+// The local files a drag carries, as paths; none for text or web addresses.
+std::vector<std::string> LocalFiles(const QMimeData* mime) {
+    std::vector<std::string> files;
+    if (mime == nullptr || !mime->hasUrls()) return files;
+    for (const QUrl& url : mime->urls())
+        if (url.isLocalFile()) files.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+    return files;
+}
+
 // Win32 rounds dialog-unit conversions half away from zero.
 int Scale(int units, int base, int per) { return static_cast<int>(std::lround(double(units) * base / per)); }
 
@@ -49,6 +61,8 @@ TemplateDialog::TemplateDialog(const DialogTemplate& tmpl, DLGPROC proc) : proc_
                    Qt::WindowCloseButtonHint);
     setWindowTitle(QString::fromUtf8(tmpl.caption != nullptr ? tmpl.caption : ""));
     setSizeGripEnabled(false);
+    // Files dropped anywhere on the dialog; the edits take theirs themselves.
+    setAcceptDrops(true);
 
     // The template's font ("System") does not exist here; the dialog uses the
     // application's font and measures its base units the way the dialog manager
@@ -272,7 +286,42 @@ void TemplateDialog::closeEvent(QCloseEvent* event) {
 
 void TemplateDialog::reject() { Post(IDCANCEL, BN_CLICKED); }
 
+void TemplateDialog::dragEnterEvent(QDragEnterEvent* event) {
+    if (!LocalFiles(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void TemplateDialog::dragMoveEvent(QDragMoveEvent* event) {
+    if (!LocalFiles(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void TemplateDialog::dropEvent(QDropEvent* event) { TakeDrop(event, nullptr); }
+
+bool TemplateDialog::TakeDrop(QDropEvent* event, QWidget* target) {
+    std::vector<std::string> files = LocalFiles(event->mimeData());
+    if (files.empty()) return false;
+    event->acceptProposedAction();
+    if (ended_) return true;
+    pending_.push_back({0, 0, WM_DROPFILES, std::move(files), target});
+    ScheduleDrain(0);
+    return true;
+}
+
 bool TemplateDialog::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    // Local files dragged over an edit are taken by the dialog; text is left to
+    // the edit, which inserts it as before.
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto* drag = static_cast<QDragMoveEvent*>(event);
+        if (LocalFiles(drag->mimeData()).empty()) break;
+        drag->acceptProposedAction();
+        return true;
+    }
+    case QEvent::Drop:
+        if (TakeDrop(static_cast<QDropEvent*>(event), static_cast<QWidget*>(watched))) return true;
+        break;
+    default: break;
+    }
     if (event->type() == QEvent::FocusOut) {
         // Leaving the field for another control counts; the window losing
         // activation (a message box, another program) or a context menu opening
@@ -320,6 +369,12 @@ void TemplateDialog::Drain() {
 }
 
 void TemplateDialog::Dispatch(const Command& command) {
+    if (command.message == WM_DROPFILES) {
+        DropFiles drop{command.files};
+        proc_(Handle(), WM_DROPFILES, reinterpret_cast<WPARAM>(&drop),
+              reinterpret_cast<LPARAM>(command.dropTarget != nullptr ? HandleOf(command.dropTarget) : nullptr));
+        return;
+    }
     QWidget* from = Control(command.id);
     proc_(Handle(), WM_COMMAND, MAKEWPARAM(static_cast<WORD>(command.id), command.code),
           reinterpret_cast<LPARAM>(from != nullptr ? HandleOf(from) : nullptr));

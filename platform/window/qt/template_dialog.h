@@ -7,10 +7,13 @@
 //   - Enter in an edit                     WM_COMMAND(IDOK, BN_CLICKED)
 //   - Enter on a push button               that button is clicked
 //   - Escape, or the window's close        WM_COMMAND(IDCANCEL, BN_CLICKED)
+//   - local files dropped                  WM_DROPFILES(the drop, the edit it
+//                                          fell on or null for the rest)
 // Commands are queued and handed to the procedure one at a time from the event
 // loop, in the order they arose. A command that arrives while the procedure is
 // still busy (a message box of an earlier command is open) waits until it
-// returns, and nothing is handed over while a mouse button is held: a focus loss
+// returns (a drop waits with them), and nothing is handed over while a mouse
+// button is held: a focus loss
 // caused by pressing a push button is handled after that press has become a
 // click, so a message box shown for the focus loss cannot swallow the click.
 #pragma once
@@ -62,6 +65,9 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -74,6 +80,10 @@ private:
     struct Command {
         int id;
         WORD code;
+        UINT message = WM_COMMAND;
+        // WM_DROPFILES only: the files, and the edit they fell on (null: the dialog).
+        std::vector<std::string> files = {};
+        QWidget* dropTarget = nullptr;
     };
 
     const ControlEntry* Find(const QWidget* widget) const;
@@ -81,6 +91,9 @@ private:
     QRect ToPixels(int x, int y, int cx, int cy) const;
     void BuildControls(const DialogTemplate& tmpl);
     void Post(int id, WORD code);
+    // Queues a drop of local files for the procedure; false when the drag
+    // carries none.
+    bool TakeDrop(QDropEvent* event, QWidget* target);
     void ScheduleDrain(int delayMs);
     void Drain();
     void Dispatch(const Command& command);

@@ -1,0 +1,74 @@
+#include "platform/window/qt/progress_window.h"
+
+#include "res/strings.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+// The bar counts in thousandths: a total of bytes does not fit its int range.
+constexpr int kBarSteps = 1000;
+// Too early an estimate jumps about; it is shown after this much time.
+constexpr qint64 kFirstEstimateMs = 500;
+
+}  // namespace
+
+QString TimeLeftText(std::uint64_t done, std::uint64_t total, qint64 elapsedMs) {
+    if (done == 0 || done > total || elapsedMs < kFirstEstimateMs) return QString::fromUtf8(DialogText(Text::TimeLeftUnknown));
+    const double msLeft = double(elapsedMs) * double(total - done) / double(done);
+    const auto seconds = static_cast<unsigned long>(std::ceil(msLeft / 1000));
+    char text[128];
+    if (seconds < 60) std::snprintf(text, sizeof text, DialogText(Text::TimeLeftSeconds), seconds);
+    else std::snprintf(text, sizeof text, DialogText(Text::TimeLeftMinutes), seconds / 60, seconds % 60);
+    return QString::fromUtf8(text);
+}
+
+ProgressWindow::ProgressWindow(QWidget* owner, const QString& text)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      layout_(this),
+      name_(this),
+      bar_(this),
+      timeLeft_(this),
+      cancel_(QString::fromUtf8(DialogText(Text::ProgressCancel)), this) {
+    setObjectName(QStringLiteral("progressWindow"));
+    setWindowTitle(QString::fromUtf8(DialogText(Text::ProgressCaption)));
+    // It holds the dialog as a modal box does, though the conversion runs the loop.
+    setWindowModality(Qt::ApplicationModal);
+
+    // About as wide as the dialog it stands over, never wider.
+    const int width = owner != nullptr ? owner->window()->width() * 3 / 4 : fontMetrics().horizontalAdvance(u'x') * 48;
+    name_.setObjectName(QStringLiteral("name"));
+    name_.setTextFormat(Qt::PlainText);
+    name_.setText(fontMetrics().elidedText(text, Qt::ElideMiddle, width));
+    name_.setToolTip(text);
+    bar_.setRange(0, kBarSteps);
+    bar_.setValue(0);
+    bar_.setMinimumWidth(width);
+    timeLeft_.setTextFormat(Qt::PlainText);
+    timeLeft_.setText(QString::fromUtf8(DialogText(Text::TimeLeftUnknown)));
+    cancel_.setObjectName(QStringLiteral("cancel"));
+    cancel_.setAutoDefault(true);
+    cancel_.setDefault(true);
+    connect(&cancel_, &QPushButton::clicked, this, &ProgressWindow::reject);
+
+    layout_.addWidget(&name_, 0, 0, 1, 2);
+    layout_.addWidget(&bar_, 1, 0, 1, 2);
+    layout_.addWidget(&timeLeft_, 2, 0);
+    layout_.addWidget(&cancel_, 2, 1, Qt::AlignRight);
+    layout_.setSizeConstraint(QLayout::SetFixedSize);
+    cancel_.setFocus(Qt::OtherFocusReason);
+}
+
+void ProgressWindow::SetProgress(std::uint64_t done, std::uint64_t total, qint64 elapsedMs) {
+    const std::uint64_t shown = std::min(done, total);
+    bar_.setValue(total == 0 ? 0 : static_cast<int>(shown * kBarSteps / total));
+    const QString left = TimeLeftText(done, total, elapsedMs);
+    if (left != timeLeft_.text()) timeLeft_.setText(left);
+}
+
+void ProgressWindow::reject() {
+    cancelled_ = true;
+    cancel_.setEnabled(false);
+}
