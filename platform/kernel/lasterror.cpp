@@ -29,7 +29,6 @@ void SetLastError(DWORD code) {
     tRefusal = Text::Count;
 }
 
-int GetLastErrno() { return tLastErrno; }
 
 void SetLastErrorRefusal(DWORD code, Text reason) {
     SetLastError(code);

@@ -35,9 +35,6 @@ DWORD GetLastError();
 // Sets the code alone: no errno value and no reason stand behind it.
 void SetLastError(DWORD code);
 
-// The errno value behind the last error; 0 when the code was set without one.
-int GetLastErrno();
-
 // The platform refused a file on its own, no system call having failed (a pipe
 // where a file of chunks is needed): the code, and the reason in plain words.
 void SetLastErrorRefusal(DWORD code, Text reason);

@@ -27,7 +27,6 @@ constexpr int IDCANCEL = 2;
 constexpr UINT MB_OK = 0x0;
 constexpr UINT MB_ICONHAND = 0x10;
 constexpr UINT MB_ICONSTOP = MB_ICONHAND;
-constexpr UINT MB_ICONERROR = MB_ICONHAND;
 constexpr UINT MB_ICONMASK = 0xF0;
 constexpr UINT MB_TASKMODAL = 0x2000;
 constexpr UINT MB_SETFOREGROUND = 0x10000;
@@ -53,8 +52,6 @@ int MessageBoxA(HWND hWnd, const char* lpText, const char* lpCaption, UINT uType
 inline constexpr const char* kDefaultCaption = "WAVTRN";
 
 constexpr DWORD OFN_HIDEREADONLY = 0x00000004;
-constexpr DWORD OFN_OVERWRITEPROMPT = 0x00000002;
-constexpr DWORD OFN_PATHMUSTEXIST = 0x00000800;
 constexpr DWORD OFN_FILEMUSTEXIST = 0x00001000;
 
 struct OPENFILENAMEA {

@@ -58,8 +58,6 @@ public:
     void SetText(QWidget* control, std::string_view text);
 
     // Pixels per 4 horizontal and per 8 vertical dialog units.
-    int BaseUnitX() const { return baseX_; }
-    int BaseUnitY() const { return baseY_; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
