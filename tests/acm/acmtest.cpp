@@ -97,4 +97,14 @@ Bytes Bytes16(const std::vector<std::int16_t>& samples) {
 
 Bytes WaveFile(const Bytes& block, const Bytes& data) { return testsupport::MakeWave(block, data); }
 
+ACMSTREAMHEADER HeaderFor(Bytes& src, Bytes& dst) {
+    ACMSTREAMHEADER h{};
+    h.cbStruct = sizeof h;
+    h.pbSrc = src.data();
+    h.cbSrcLength = static_cast<DWORD>(src.size());
+    h.pbDst = dst.data();
+    h.cbDstLength = static_cast<DWORD>(dst.size());
+    return h;
+}
+
 }  // namespace acmtest

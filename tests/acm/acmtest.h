@@ -41,4 +41,7 @@ Bytes Bytes16(const std::vector<std::int16_t>& samples);
 // The whole WAVE file for a block and its data.
 Bytes WaveFile(const Bytes& block, const Bytes& data);
 
+// A stream header over the whole of both buffers.
+ACMSTREAMHEADER HeaderFor(Bytes& src, Bytes& dst);
+
 }  // namespace acmtest

@@ -343,12 +343,7 @@ TEST(Hostile, RandomBlocksGiveOnlyResultCodes) {
         EXPECT_EQ(acmStreamSize(has, 4096, &srcBytes, ACM_STREAMSIZEF_DESTINATION), 0u);
         EXPECT_GT(srcBytes, 0u);
         Bytes dst(4096);
-        ACMSTREAMHEADER header{};
-        header.cbStruct = sizeof header;
-        header.pbSrc = data.data();
-        header.cbSrcLength = static_cast<DWORD>(data.size());
-        header.pbDst = dst.data();
-        header.cbDstLength = static_cast<DWORD>(dst.size());
+        ACMSTREAMHEADER header = acmtest::HeaderFor(data, dst);
         ASSERT_EQ(acmStreamPrepareHeader(has, &header, 0), 0u);
         EXPECT_TRUE(allowed.count(acmStreamConvert(has, &header, 0)) == 1);
         header.cbSrcLength = 0;

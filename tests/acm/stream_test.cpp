@@ -37,16 +37,7 @@ Bytes Signal(const Bytes& block, std::uint32_t frames) {
     return testsupport::TestSignalBytes(*acmtest::Wfx(block), frames);
 }
 
-// A stream header over the whole of both buffers.
-ACMSTREAMHEADER HeaderFor(Bytes& src, Bytes& dst) {
-    ACMSTREAMHEADER h{};
-    h.cbStruct = sizeof h;
-    h.pbSrc = src.data();
-    h.cbSrcLength = static_cast<DWORD>(src.size());
-    h.pbDst = dst.data();
-    h.cbDstLength = static_cast<DWORD>(dst.size());
-    return h;
-}
+using acmtest::HeaderFor;
 
 TEST(Stream, SameFormatIsACopyWhateverThePieces) {
     const Bytes format = Pcm(48000, 24, 2);

@@ -370,22 +370,29 @@ TEST(MmioWrite, CreatedChunksGetTheirSizesAndPadBytes) {
     EXPECT_EQ(c2.cksize, 5u);
 }
 
+// Creates path with a form of type "WAVE" in it, plain or 64-bit.
+HMMIO CreateForm(const std::string& path, UINT flags, MMCKINFO& form) {
+    HMMIO h = mmioOpenA(path.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE);
+    form.fccType = mmioStringToFOURCC("WAVE", 0);
+    if (h != nullptr) {
+        EXPECT_EQ(mmioCreateChunk(h, &form, flags), 0u);
+    }
+    return h;
+}
+
 TEST(MmioWrite, WideFormKeepsItsSizesInDs64) {
     TempDir dir;
     const std::string path = dir.file("out.wav");
-    HMMIO h = mmioOpenA(path.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE);
+    // A 64-bit form around an 18-byte "fmt " and a 3-byte "data" chunk.
+    MMCKINFO form{}, data{};
+    HMMIO h = CreateForm(path, MMIO_CREATERF64, form);
     ASSERT_NE(h, nullptr);
-    MMCKINFO form{}, fmt{}, data{};
-    form.fccType = mmioStringToFOURCC("WAVE", 0);
-    ASSERT_EQ(mmioCreateChunk(h, &form, MMIO_CREATERF64), 0u);
-    fmt.ckid = mmioStringToFOURCC("fmt ", 0);
-    ASSERT_EQ(mmioCreateChunk(h, &fmt, 0), 0u);
-    ASSERT_EQ(mmioWrite(h, "0123456789abcdefgh", 18), 18);
-    ASSERT_EQ(mmioAscend(h, &fmt, 0), 0u);
-    data.ckid = mmioStringToFOURCC("data", 0);
-    ASSERT_EQ(mmioCreateChunk(h, &data, 0), 0u);
-    ASSERT_EQ(mmioWrite(h, "xyz", 3), 3);
-    ASSERT_EQ(mmioAscend(h, &data, 0), 0u);
+    for (const auto& [id, bytes] : {std::pair{"fmt ", std::string("0123456789abcdefgh")}, {"data", "xyz"}}) {
+        data.ckid = mmioStringToFOURCC(id, 0);
+        ASSERT_EQ(mmioCreateChunk(h, &data, 0), 0u);
+        ASSERT_EQ(mmioWrite(h, bytes.data(), static_cast<LONG>(bytes.size())), static_cast<LONG>(bytes.size()));
+        ASSERT_EQ(mmioAscend(h, &data, 0), 0u);
+    }
     ASSERT_EQ(mmioAscend(h, &form, 0), 0u);
     ASSERT_EQ(mmioClose(h, 0), 0u);
 
@@ -413,11 +420,9 @@ TEST(MmioWrite, WideFormKeepsItsSizesInDs64) {
 TEST(MmioWrite, EmptyChunkStaysEmpty) {
     TempDir dir;
     const std::string path = dir.file("empty.wav");
-    HMMIO h = mmioOpenA(path.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE);
-    ASSERT_NE(h, nullptr);
     MMCKINFO riff{}, data{};
-    riff.fccType = mmioStringToFOURCC("WAVE", 0);
-    ASSERT_EQ(mmioCreateChunk(h, &riff, MMIO_CREATERIFF), 0u);
+    HMMIO h = CreateForm(path, MMIO_CREATERIFF, riff);
+    ASSERT_NE(h, nullptr);
     data.ckid = mmioStringToFOURCC("data", 0);
     ASSERT_EQ(mmioCreateChunk(h, &data, 0), 0u);
     ASSERT_EQ(mmioAscend(h, &data, 0), 0u);
