@@ -80,6 +80,119 @@ private:
     static constexpr int kPadding = 4;
 };
 
+// The chooser's window: two lists and the buttons, owned by the dialog.
+class FormatChooserDialog final : public QDialog {
+public:
+    FormatChooserDialog(QWidget* owner, const FormatChooserModel& model)
+        : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                             Qt::WindowCloseButtonHint),
+          model_(model) {
+        setWindowTitle(QStringLiteral("フォーマットの選択"));
+        setWindowModality(Qt::ApplicationModal);
+        BuildControls();
+        FillTags();
+        connect(tagBox_, &QComboBox::currentIndexChanged, this, [this] { TagChanged(); });
+        connect(formatBox_, &QComboBox::currentIndexChanged, this, [this] { FormatChanged(); });
+        OpenOnDefault();
+    }
+
+    // The chosen indices, or nullopt when nothing valid is selected.
+    std::optional<FormatChoice> Choice() const {
+        const int tag = tagBox_->currentIndex();
+        const int format = formatBox_->currentIndex();
+        if (!ValidTag(tag)) return std::nullopt;
+        if (format < 0 || format >= static_cast<int>(model_.tags[tag].formats.size())) return std::nullopt;
+        return FormatChoice{tag, format};
+    }
+
+private:
+    bool ValidTag(int tag) const { return tag >= 0 && tag < static_cast<int>(model_.tags.size()); }
+
+    void BuildControls() {
+        auto* layout = new QGridLayout(this);
+        auto* tagLabel = new QLabel(QStringLiteral("形式(&T):"), this);
+        tagBox_ = new QComboBox(this);
+        tagBox_->setObjectName(QStringLiteral("formatTag"));
+        tagBox_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+        tagLabel->setBuddy(tagBox_);
+        auto* formatLabel = new QLabel(QStringLiteral("属性(&A):"), this);
+        formatBox_ = new QComboBox(this);
+        formatBox_->setObjectName(QStringLiteral("format"));
+        formatBox_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+        formatBox_->setMinimumContentsLength(28);
+        formatBox_->setItemDelegate(new FormatItemDelegate(formatBox_));
+        formatLabel->setBuddy(formatBox_);
+        // A list of a screen's height is hard to read; scroll a shorter one instead.
+        formatBox_->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
+        formatBox_->setMaxVisibleItems(16);
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+        ok_ = buttons->button(QDialogButtonBox::Ok);
+        ok_->setText(QStringLiteral("OK"));
+        buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("キャンセル"));
+        connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+        connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+        layout->addWidget(tagLabel, 0, 0);
+        layout->addWidget(tagBox_, 0, 1);
+        layout->addWidget(formatLabel, 1, 0);
+        layout->addWidget(formatBox_, 1, 1);
+        layout->addWidget(buttons, 2, 0, 1, 2);
+        layout->setSizeConstraint(QLayout::SetFixedSize);
+    }
+
+    // Lists the tags and makes the format list wide enough for the formats of
+    // every tag, so the window keeps its size when the tag changes.
+    void FillTags() {
+        int widest = 0;
+        for (const FormatChooserModel::Tag& tag : model_.tags) {
+            tagBox_->addItem(Utf8(tag.name));
+            FillFormats(*formatBox_, tag);
+            widest = std::max(widest, formatBox_->sizeHint().width());
+        }
+        formatBox_->setMinimumWidth(widest);
+    }
+
+    void ShowFormatsOfTag() {
+        const int tag = tagBox_->currentIndex();
+        if (ValidTag(tag)) FillFormats(*formatBox_, model_.tags[tag]);
+        else formatBox_->clear();
+        ok_->setEnabled(formatBox_->count() > 0);
+    }
+
+    void OpenOnDefault() {
+        if (!model_.tags.empty()) {
+            const QSignalBlocker block(tagBox_);
+            tagBox_->setCurrentIndex(std::clamp(model_.defaultTag, 0, static_cast<int>(model_.tags.size()) - 1));
+        }
+        ShowFormatsOfTag();
+        if (formatBox_->count() > 0)
+            formatBox_->setCurrentIndex(std::clamp(model_.defaultFormat, 0, formatBox_->count() - 1));
+    }
+
+    // A new tag keeps the rate and channels of the format the user picked last
+    // (or opened on), where it offers them: stepping through a tag that has
+    // not got them, such as an 8,000 Hz mono one, does not lose them.
+    void TagChanged() {
+        choosing_ = true;
+        ShowFormatsOfTag();
+        const int tag = tagBox_->currentIndex();
+        if (formatBox_->count() > 0) formatBox_->setCurrentIndex(ClosestFormat(model_.tags[tag], wanted_));
+        choosing_ = false;
+    }
+
+    void FormatChanged() {
+        const int tag = tagBox_->currentIndex(), format = formatBox_->currentIndex();
+        ok_->setEnabled(format >= 0);
+        if (!choosing_ && format >= 0 && ValidTag(tag)) wanted_ = model_.tags[tag].formats[format];
+    }
+
+    const FormatChooserModel& model_;
+    QComboBox* tagBox_ = nullptr;
+    QComboBox* formatBox_ = nullptr;
+    QPushButton* ok_ = nullptr;
+    FormatChooserModel::Format wanted_;
+    bool choosing_ = false;  // the chooser itself is setting the format
+};
+
 }  // namespace
 
 QString FormatRateText(DWORD avgBytesPerSec) {
@@ -88,91 +201,8 @@ QString FormatRateText(DWORD avgBytesPerSec) {
 }
 
 std::optional<FormatChoice> RunFormatChooser(QWidget* owner, const FormatChooserModel& model) {
-    FormatItemDelegate delegate;  // outlives the list that draws with it
-    QDialog dialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                              Qt::WindowCloseButtonHint);
-    dialog.setWindowTitle(QStringLiteral("フォーマットの選択"));
-    dialog.setWindowModality(Qt::ApplicationModal);
-
-    // Children live on the stack after their parent, so they go first.
-    QGridLayout layout(&dialog);
-    QLabel tagLabel(QStringLiteral("形式(&T):"), &dialog);
-    QComboBox tagCombo(&dialog);
-    tagCombo.setObjectName(QStringLiteral("formatTag"));
-    tagCombo.setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    tagLabel.setBuddy(&tagCombo);
-    QLabel formatLabel(QStringLiteral("属性(&A):"), &dialog);
-    QComboBox formatCombo(&dialog);
-    formatCombo.setObjectName(QStringLiteral("format"));
-    formatCombo.setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    formatCombo.setMinimumContentsLength(28);
-    formatLabel.setBuddy(&formatCombo);
-    formatCombo.setItemDelegate(&delegate);
-    // A list of a screen's height is hard to read; scroll a shorter one instead.
-    formatCombo.setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
-    formatCombo.setMaxVisibleItems(16);
-    QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    QPushButton* ok = buttons.button(QDialogButtonBox::Ok);
-    ok->setText(QStringLiteral("OK"));
-    buttons.button(QDialogButtonBox::Cancel)->setText(QStringLiteral("キャンセル"));
-    layout.addWidget(&tagLabel, 0, 0);
-    layout.addWidget(&tagCombo, 0, 1);
-    layout.addWidget(&formatLabel, 1, 0);
-    layout.addWidget(&formatCombo, 1, 1);
-    layout.addWidget(&buttons, 2, 0, 1, 2);
-    layout.setSizeConstraint(QLayout::SetFixedSize);
-    QComboBox* tagBox = &tagCombo;
-    QComboBox* formatBox = &formatCombo;
-
-    for (const FormatChooserModel::Tag& tag : model.tags) tagBox->addItem(Utf8(tag.name));
-    // Wide enough for the formats of every tag, so the window keeps its size
-    // when the tag changes.
-    int widest = 0;
-    for (const FormatChooserModel::Tag& tag : model.tags) {
-        FillFormats(*formatBox, tag);
-        widest = std::max(widest, formatBox->sizeHint().width());
-    }
-    formatBox->setMinimumWidth(widest);
-    const auto refresh = [&] {
-        const int tag = tagBox->currentIndex();
-        if (tag >= 0 && tag < static_cast<int>(model.tags.size())) FillFormats(*formatBox, model.tags[tag]);
-        else formatBox->clear();
-        ok->setEnabled(formatBox->count() > 0);
-    };
-    // A new tag keeps the rate and channels of the format the user picked last
-    // (or opened on), where it offers them: stepping through a tag that has
-    // not got them, such as an 8,000 Hz mono one, does not lose them.
-    FormatChooserModel::Format wanted;
-    bool choosing = false;  // the chooser itself is setting the format
-    QObject::connect(tagBox, &QComboBox::currentIndexChanged, &dialog, [&] {
-        choosing = true;
-        refresh();
-        const int tag = tagBox->currentIndex();
-        if (formatBox->count() > 0) formatBox->setCurrentIndex(ClosestFormat(model.tags[tag], wanted));
-        choosing = false;
-    });
-    QObject::connect(formatBox, &QComboBox::currentIndexChanged, &dialog, [&] {
-        const int tag = tagBox->currentIndex(), format = formatBox->currentIndex();
-        ok->setEnabled(format >= 0);
-        if (!choosing && format >= 0 && tag >= 0 && tag < static_cast<int>(model.tags.size()))
-            wanted = model.tags[tag].formats[format];
-    });
-    QObject::connect(&buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(&buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-
-    if (!model.tags.empty()) {
-        const int tag = std::clamp(model.defaultTag, 0, static_cast<int>(model.tags.size()) - 1);
-        const QSignalBlocker block(tagBox);
-        tagBox->setCurrentIndex(tag);
-    }
-    refresh();
-    if (formatBox->count() > 0) formatBox->setCurrentIndex(std::clamp(model.defaultFormat, 0, formatBox->count() - 1));
-
+    FormatChooserDialog dialog(owner, model);
     ShowCentred(dialog);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-    const int tag = tagBox->currentIndex();
-    const int format = formatBox->currentIndex();
-    if (tag < 0 || tag >= static_cast<int>(model.tags.size())) return std::nullopt;
-    if (format < 0 || format >= static_cast<int>(model.tags[tag].formats.size())) return std::nullopt;
-    return FormatChoice{tag, format};
+    return dialog.Choice();
 }

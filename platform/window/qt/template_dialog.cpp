@@ -93,66 +93,70 @@ TemplateDialog::~TemplateDialog() {
     doomed.clear();
 }
 
+std::unique_ptr<QWidget> TemplateDialog::MakeControl(const ControlTemplate& t) {
+    switch (t.kind) {
+    case ControlKind::Static: {
+        auto label = std::make_unique<QLabel>(this);
+        label->setTextFormat(Qt::PlainText);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setFocusPolicy(Qt::NoFocus);
+        return label;
+    }
+    case ControlKind::Edit: {
+        auto edit = std::make_unique<QLineEdit>(this);
+        edit->setFrame((t.style & WS_BORDER) != 0);
+        edit->installEventFilter(this);
+        return edit;
+    }
+    case ControlKind::Button: {
+        auto button = std::make_unique<QPushButton>(this);
+        // Enter is the dialog's business (see keyPressEvent); no button is a default.
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        const int id = t.id;
+        connect(button.get(), &QPushButton::clicked, this, [this, id] { Post(id, BN_CLICKED); });
+        return button;
+    }
+    }
+    return std::make_unique<QWidget>(this);
+}
+
 void TemplateDialog::BuildControls(const DialogTemplate& tmpl) {
     const std::span<const ControlTemplate> list = tmpl.controls;
     controls_.reserve(list.size());
     for (std::size_t i = 0; i < list.size(); ++i) {
         const ControlTemplate& t = list[i];
-        ControlEntry entry{t.id, t.kind, nullptr, {}};
-        switch (t.kind) {
-        case ControlKind::Static: {
-            auto label = std::make_unique<QLabel>(this);
-            label->setTextFormat(Qt::PlainText);
-            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-            label->setFocusPolicy(Qt::NoFocus);
-            entry.widget = std::move(label);
-            break;
-        }
-        case ControlKind::Edit: {
-            auto edit = std::make_unique<QLineEdit>(this);
-            edit->setFrame((t.style & WS_BORDER) != 0);
-            edit->installEventFilter(this);
-            entry.widget = std::move(edit);
-            break;
-        }
-        case ControlKind::Button: {
-            auto button = std::make_unique<QPushButton>(this);
-            // Enter is the dialog's business (see keyPressEvent); no button is a default.
-            button->setAutoDefault(false);
-            button->setDefault(false);
-            const int id = t.id;
-            connect(button.get(), &QPushButton::clicked, this, [this, id] { Post(id, BN_CLICKED); });
-            entry.widget = std::move(button);
-            break;
-        }
-        }
-        QWidget* widget = entry.widget.get();
+        controls_.push_back(ControlEntry{t.id, t.kind, MakeControl(t), {}});
+        QWidget* widget = controls_.back().widget.get();
         widget->setObjectName(t.id != -1 ? QStringLiteral("control%1").arg(t.id) : QStringLiteral("static%1").arg(i));
         widget->setGeometry(ToPixels(t.x, t.y, t.cx, t.cy));
         if (t.kind != ControlKind::Static)
             widget->setFocusPolicy((t.style & WS_TABSTOP) != 0 ? Qt::StrongFocus : Qt::ClickFocus);
-        controls_.push_back(std::move(entry));
         SetText(widget, t.text != nullptr ? t.text : "");
     }
+    LinkTabOrder(list);
+}
 
-    // Tab order is template order; a label's mnemonic moves the focus to the
-    // next control that takes the tab.
+// Tab order is template order; a label's mnemonic moves the focus to the
+// next control that takes the tab.
+void TemplateDialog::LinkTabOrder(std::span<const ControlTemplate> list) {
+    const auto takesTab = [&](std::size_t i) {
+        return controls_[i].kind != ControlKind::Static && (list[i].style & WS_TABSTOP) != 0;
+    };
     QWidget* previous = nullptr;
     for (std::size_t i = 0; i < controls_.size(); ++i) {
         ControlEntry& c = controls_[i];
-        if (c.kind != ControlKind::Static && (list[i].style & WS_TABSTOP) != 0) {
+        if (takesTab(i)) {
             if (previous != nullptr) QWidget::setTabOrder(previous, c.widget.get());
             previous = c.widget.get();
         }
-        if (c.kind == ControlKind::Static && c.text.contains(u'&')) {
-            for (std::size_t j = i + 1; j < controls_.size(); ++j) {
-                if (controls_[j].kind != ControlKind::Static && (list[j].style & WS_TABSTOP) != 0) {
-                    auto* label = static_cast<QLabel*>(c.widget.get());
-                    label->setBuddy(controls_[j].widget.get());
-                    label->setText(c.text);
-                    break;
-                }
-            }
+        if (c.kind != ControlKind::Static || !c.text.contains(u'&')) continue;
+        for (std::size_t j = i + 1; j < controls_.size(); ++j) {
+            if (!takesTab(j)) continue;
+            auto* label = static_cast<QLabel*>(c.widget.get());
+            label->setBuddy(controls_[j].widget.get());
+            label->setText(c.text);
+            break;
         }
     }
 }

@@ -26,6 +26,7 @@
 
 #include <deque>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -87,7 +88,9 @@ private:
     const ControlEntry* Find(const QWidget* widget) const;
     ControlEntry* Find(const QWidget* widget);
     QRect ToPixels(int x, int y, int cx, int cy) const;
+    std::unique_ptr<QWidget> MakeControl(const ControlTemplate& t);
     void BuildControls(const DialogTemplate& tmpl);
+    void LinkTabOrder(std::span<const ControlTemplate> list);
     void Post(int id, WORD code);
     // Queues a drop of local files for the procedure; false when the drag
     // carries none.
