@@ -108,15 +108,20 @@ void CivilFromDays(std::int64_t days, std::int64_t& year, unsigned& month, unsig
 // and write loop finishes whatever those leave, up to the end of the input.
 // Any failure of the in-place copies hands over to the loop, which finds the
 // side that failed: a failed read sets ERROR_READ_FAULT, a failed write the
-// code of its errno. Returns false with the last error set.
+// code of its errno. A regular file is handed to the disk chunk by chunk, so
+// the flush before it replaces the destination has little left to wait for.
+// Returns false with the last error set.
 bool CopyContent(int in, int out, off_t sizeHint) {
-    constexpr std::size_t kChunk = std::size_t{1} << 30;
+    constexpr std::size_t kChunk = std::size_t{8} << 20;
+    struct stat st {};
+    const bool regular = ::fstat(out, &st) == 0 && S_ISREG(st.st_mode);
     off_t done = 0;
     bool inPlace = true;
     while (inPlace && done < sizeHint) {
         const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
         if (n > 0) {
             done += n;
+            if (regular) StartWriteBack(out);
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else {

@@ -261,6 +261,8 @@ int OpenReplaceTarget(const PendingReplace& pending) {
     return fd;
 }
 
+void StartWriteBack(int fd) { (void)::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE); }
+
 bool CommitReplace(PendingReplace& pending) {
     if (pending.direct) return true;
     if (!pending.active) {

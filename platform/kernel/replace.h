@@ -55,6 +55,12 @@ int OpenReplaceTarget(const PendingReplace& pending);
 // the rename fails; the temporary file is then removed.
 bool CommitReplace(PendingReplace& pending);
 
+// Asks the disk to start writing what has reached fd so far, without waiting
+// for it. Writers call it every few megabytes so the disk works while they
+// compute and the flush on commit has little left to wait for. Only a hint:
+// where it cannot be done, the commit's flush does it all.
+void StartWriteBack(int fd);
+
 // Removes the temporary file, leaving the destination as it was. Safe to call
 // more than once and after a commit.
 void AbandonReplace(PendingReplace& pending);

@@ -24,6 +24,10 @@ struct MMIO {
     // A character device (/dev/null, a terminal) has no position to go back
     // to: the sizes of the chunks written to it are never patched.
     bool characterDevice = false;
+    // A regular file being written: its pages are handed to the disk every
+    // few megabytes (see mmioWrite), counted here since the last hand-over.
+    bool regularWrite = false;
+    std::uint64_t unstarted = 0;
     ~MMIO() {
         // Only reached for a handle whose close already failed or was never
         // asked for; mmioClose reports its own close result.
