@@ -54,18 +54,23 @@ MMRESULT SampleStage::MakeResampler(bool dither, SwrPtr* out) {
         err < 0)
         return FromAv(err);
     out->reset(raw);
-    if (inRate_ != dstRate_) {
+    // A resampled signal is no finer than the narrower of its two formats: a
+    // 16-bit source widened to float carries a 16-bit source's noise.
+    const bool resampling = inRate_ != dstRate_;
+    const int finest = std::min(inDepth_, targetDepth_);
+    if (resampling) {
         av_opt_set(raw, "resampler", "soxr", 0);
         // 20 bits (soxr's high quality) keep the resampler's error below a 16-bit
-        // or narrower target's own noise floor at a third less work; wider targets
-        // get 28 bits.
-        av_opt_set_double(raw, "precision", targetDepth_ > 16 ? 28 : 20, 0);
+        // signal's own noise floor at a third less work; wider signals get 28 bits.
+        av_opt_set_double(raw, "precision", finest > 16 ? 28 : 20, 0);
     }
     if (dither) {
         av_opt_set_int(raw, "dither_method", SWR_DITHER_TRIANGULAR, 0);
         if (pack24_) av_opt_set_int(raw, "output_sample_bits", 24, 0);
     }
-    const bool wide = inDepth_ > 24 || targetDepth_ > 24;
+    // Samples pass through exactly in doubles where either side has more bits
+    // than a float holds; a resampled signal needs them only where it has.
+    const bool wide = resampling ? finest > 24 : (inDepth_ > 24 || targetDepth_ > 24);
     av_opt_set_sample_fmt(raw, "internal_sample_fmt", wide ? AV_SAMPLE_FMT_DBLP : AV_SAMPLE_FMT_FLTP, 0);
     // Mixing never raises the level past full scale: stereo to mono averages.
     av_opt_set_double(raw, "rematrix_maxval", 1.0, 0);
