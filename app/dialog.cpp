@@ -112,11 +112,7 @@ void PreparePicker(HWND hDlg, char* szFile, char* szFileTitle, int cchFileTitle)
 // Puts a chosen or dropped source into the source field and describes it.
 void TakeSource(HWND hDlg, const char* szFile) {
     SetDlgItemTextA(hDlg, IDC_SRCFILE, szFile);
-    if (szFile[0] != '\0') {
-        char szSrc[kPathChars];
-        std::strcpy(szSrc, szFile);
-        DescribeSource(hDlg, szSrc);
-    }
+    if (szFile[0] != '\0') DescribeSource(hDlg, szFile);
 }
 
 void OnSourceBrowse(HWND hDlg) {

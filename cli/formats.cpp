@@ -1,6 +1,7 @@
 #include "cli/formats.h"
 
 #include "platform/acm/catalogue.h"
+#include "platform/acm/format.h"
 #include "platform/acm/tags.h"
 
 #include <algorithm>
@@ -10,13 +11,12 @@
 
 namespace {
 
-// The tag that says how samples are coded: an extensible block's sub-format
-// (the first two bytes of its GUID, after cbSize, valid bits and channel mask).
+// The tag that says how samples are coded: an extensible block's sub-format,
+// otherwise its own tag.
 WORD CodingTag(const std::vector<BYTE>& block) {
-    const auto& wfx = *reinterpret_cast<const WAVEFORMATEX*>(block.data());
-    constexpr std::size_t kSubFormat = sizeof(WAVEFORMATEX) + 6;
-    if (wfx.wFormatTag != WAVE_FORMAT_EXTENSIBLE || block.size() < kSubFormat + 2) return wfx.wFormatTag;
-    return static_cast<WORD>(block[kSubFormat] | (block[kSubFormat + 1] << 8));
+    acm::FormatInfo info;
+    if (acm::ParseFormat(block.data(), block.size(), &info) == 0) return info.codingTag;
+    return reinterpret_cast<const WAVEFORMATEX*>(block.data())->wFormatTag;
 }
 
 std::string Number(unsigned long value) { return std::to_string(value); }
