@@ -53,6 +53,7 @@ constexpr Row kRows[] = {
     {Text::InvalidParam, "MMSYSERR_INVALPARAM", "codec service: invalid format (MMSYSERR_INVALPARAM)"},
     {Text::NotPossible, "ACMERR_NOTPOSSIBLE", "this conversion is not possible (ACMERR_NOTPOSSIBLE)"},
     {Text::DamagedBlocks, nullptr, "%lu damaged blocks of the source were skipped"},
+    {Text::ClippedSamples, nullptr, "clipped %lu samples"},
     {Text::Different, "違う\n", nullptr},
     {Text::Same, "同一\n", nullptr},
     {Text::CopyContext, "copyfile", nullptr},

@@ -51,6 +51,7 @@ enum class Text {
     InvalidParam,
     NotPossible,
     DamagedBlocks,         // %lu: how many
+    ClippedSamples,        // %lu: how many
     // TEST, COPY, CPY2
     Different,
     Same,

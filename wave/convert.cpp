@@ -6,6 +6,7 @@
 #include "wave/waveio.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -41,12 +42,66 @@ struct PreparedHeader {
     }
 };
 
-// The destination's three chunks, in the order they are opened.
+// The destination's chunks, in the order they are opened. A destination
+// that is not integer PCM gets a "fact" chunk with its exact length after
+// "data", so readers that stop at "data" see the usual two chunks first.
 struct DestinationChunks {
     MMCKINFO DstWaveFile{};
     MMCKINFO DstWaveFmt{};
     MMCKINFO DstWaveData{};
+    MMCKINFO DstWaveFact{};
+    bool fFact = false;
 };
+
+// Bytes the chunks after "data" take: the form must hold them too.
+constexpr std::uint64_t kFactChunkBytes = 12;
+
+// The sub-format of an extensible block (its first two GUID bytes), or the tag.
+WORD CodingTag(const WAVEFORMATEX& wfx) {
+    if (wfx.wFormatTag != WAVE_FORMAT_EXTENSIBLE || wfx.cbSize < 22) return wfx.wFormatTag;
+    WORD sub = 0;
+    std::memcpy(&sub, reinterpret_cast<const BYTE*>(&wfx) + sizeof(WAVEFORMATEX) + 6, sizeof sub);
+    return sub;
+}
+
+// The channel mask of an extensible block that names one speaker per channel, else 0.
+DWORD FullChannelMask(const WAVEFORMATEX& wfx) {
+    if (wfx.wFormatTag != WAVE_FORMAT_EXTENSIBLE || wfx.cbSize < 22) return 0;
+    DWORD mask = 0;
+    std::memcpy(&mask, reinterpret_cast<const BYTE*>(&wfx) + sizeof(WAVEFORMATEX) + 2, sizeof mask);
+    return std::popcount(mask) == wfx.nChannels ? mask : 0;
+}
+
+// The block written as the destination's format: pwfxDst, except that an
+// extensible destination with the source's channel count takes the source's
+// speaker mask, since its channels are the source's, one for one.
+FormatBlock DestinationFormat(const WAVEFORMATEX& wfxSrc, const WAVEFORMATEX* pwfxDst) {
+    FormatBlock block;
+    const auto* pb = reinterpret_cast<const BYTE*>(pwfxDst);
+    block.bytes.assign(pb, pb + sizeof(WAVEFORMATEX) + pwfxDst->cbSize);
+    const DWORD dwMask = FullChannelMask(wfxSrc);
+    if (dwMask != 0 && wfxSrc.nChannels == pwfxDst->nChannels && FullChannelMask(*pwfxDst) != 0) {
+        std::memcpy(block.bytes.data() + sizeof(WAVEFORMATEX) + 2, &dwMask, sizeof dwMask);
+    }
+    return block;
+}
+
+// The frame count of the source's "fact" chunk, wherever it stands in the
+// form; false when there is none. Leaves the file position anywhere.
+bool ReadSourceFact(HMMIO hSrcWaveFile, const MMCKINFO& SrcWaveFile, std::uint64_t& cFrames) {
+    if (mmioSeek(hSrcWaveFile, static_cast<std::int64_t>(SrcWaveFile.dwDataOffset) + 4, SEEK_SET) < 0) return false;
+    MMCKINFO SrcWaveFact{};
+    SrcWaveFact.ckid = mmioFOURCC('f', 'a', 'c', 't');
+    if (mmioDescend(hSrcWaveFile, &SrcWaveFact, &SrcWaveFile, MMIO_FINDCHUNK) != 0 || SrcWaveFact.cksize64 < 4) {
+        return false;
+    }
+    DWORD dwFrames = 0;
+    if (mmioRead(hSrcWaveFile, reinterpret_cast<char*>(&dwFrames), sizeof dwFrames) != sizeof dwFrames) return false;
+    // 0xFFFFFFFF is a 64-bit form's "see ds64"; no length is known from it.
+    if (dwFrames == 0xFFFFFFFFu) return false;
+    cFrames = dwFrames;
+    return true;
+}
 
 // A write to the destination failed outside the data loop (chunk headers,
 // size patches, the final close): a full disk says so, anything else shows
@@ -143,7 +198,8 @@ bool AppendOutput(HMMIO hDstWaveFile, const DestinationChunks& dst, const ACMSTR
     const DWORD cbUsed = std::min(ash.cbDstLengthUsed, ash.cbDstLength);
     if (cbUsed == 0) return true;
     const bool fRiff = dst.DstWaveFile.ckid == mmioFOURCC('R', 'I', 'F', 'F');
-    if (fRiff && !DataFitsRiffForm(dst.DstWaveData.dwDataOffset, cbDataWritten + cbUsed)) {
+    const std::uint64_t cbAfterData = dst.fFact ? kFactChunkBytes : 0;
+    if (fRiff && !DataFitsRiffForm(dst.DstWaveData.dwDataOffset, cbDataWritten + cbUsed + cbAfterData)) {
         reporter.Message(Text::TooLarge);
         return false;
     }
@@ -196,12 +252,28 @@ bool ConvertData(HMMIO hSrcWaveFile, std::uint64_t cbData, HACMSTREAM has, ACMST
     }
 }
 
+// Leaves the data chunk, writes the "fact" chunk with the frames converted
+// where the destination has one, and leaves the form.
+bool CloseDestinationChunks(HMMIO hDstWaveFile, DestinationChunks& dst, std::uint64_t cFrames) {
+    if (mmioAscend(hDstWaveFile, &dst.DstWaveData, 0) != 0) return false;
+    if (dst.fFact) {
+        // A count past 32 bits says "unknown" as 64-bit forms do; the data size tells the rest.
+        const DWORD dwFrames = static_cast<DWORD>(std::min<std::uint64_t>(cFrames, 0xFFFFFFFFu));
+        dst.DstWaveFact.ckid = mmioFOURCC('f', 'a', 'c', 't');
+        if (mmioCreateChunk(hDstWaveFile, &dst.DstWaveFact, 0) != 0 ||
+            mmioWrite(hDstWaveFile, reinterpret_cast<const char*>(&dwFrames), sizeof dwFrames) != sizeof dwFrames ||
+            mmioAscend(hDstWaveFile, &dst.DstWaveFact, 0) != 0) {
+            return false;
+        }
+    }
+    return mmioAscend(hDstWaveFile, &dst.DstWaveFile, 0) == 0;
+}
+
 // Leaves the destination's chunks (their sizes are written), closes both
 // files and puts the finished file in the destination's place.
-bool FinishDestination(MmioFile& hSrcWaveFile, MmioFile& hDstWaveFile, DestinationChunks& dst,
+bool FinishDestination(MmioFile& hSrcWaveFile, MmioFile& hDstWaveFile, DestinationChunks& dst, std::uint64_t cFrames,
                        PendingReplace& pending, Reporter& reporter) {
-    if (mmioAscend(hDstWaveFile.get(), &dst.DstWaveData, 0) != 0 ||
-        mmioAscend(hDstWaveFile.get(), &dst.DstWaveFile, 0) != 0) {
+    if (!CloseDestinationChunks(hDstWaveFile.get(), dst, cFrames)) {
         ReportWriteFailure(reporter);
         return false;
     }
@@ -220,6 +292,19 @@ bool FinishDestination(MmioFile& hSrcWaveFile, MmioFile& hDstWaveFile, Destinati
         return false;
     }
     return true;
+}
+
+// Tells what the stream did besides converting (source blocks skipped as
+// damaged, samples clipped into an integer destination) and returns the
+// frames it wrote.
+std::uint64_t ReportStreamOutcome(HACMSTREAM has, Reporter& reporter) {
+    DWORD cDamaged = 0;
+    if (acmStreamDamagedBlocks(has, &cDamaged) == 0 && cDamaged > 0) reporter.Warning(Text::DamagedBlocks, cDamaged);
+    std::uint64_t cClipped = 0;
+    if (acmStreamClippedSamples(has, &cClipped) == 0 && cClipped > 0) reporter.Warning(Text::ClippedSamples, cClipped);
+    std::uint64_t cFrames = 0;
+    acmStreamFramesOut(has, &cFrames);
+    return cFrames;
 }
 
 }  // namespace
@@ -255,7 +340,10 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
     mmioDescend(hSrcWaveFile.get(), &SrcWaveData, &SrcWaveFile, MMIO_FINDCHUNK);
     REQUIRE(reporter, NoDataChunk, SrcWaveData.ckid==mmioStringToFOURCC("data",0), -1);
     REQUIRE(reporter, NoDestinationFormat, pwfxDst, -1);
+    std::uint64_t cSourceFrames = 0;
+    const bool fSourceFact = ReadSourceFact(hSrcWaveFile.get(), SrcWaveFile, cSourceFrames);
     const std::uint64_t cbData = SourceDataPresent(hSrcWaveFile.get(), SrcWaveData);
+    FormatBlock wfxDst = DestinationFormat(*pwfxSrc.get(), pwfxDst);
 
     // The file written is a temporary one beside the destination, put in its
     // place only when the conversion is complete.
@@ -270,24 +358,26 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
 
     // An output that may pass what a RIFF form holds is an RF64 form from the start.
     DestinationChunks dst;
-    const bool fRf64 = OutputMayPassRiffLimit(*pwfxSrc.get(), *pwfxDst, cbData);
-    if (!WriteDestinationHead(hDstWaveFile.get(), pwfxDst, fRf64, dst, reporter)) return -1;
+    dst.fFact = CodingTag(*wfxDst.get()) != WAVE_FORMAT_PCM;
+    const bool fRf64 = OutputMayPassRiffLimit(*pwfxSrc.get(), *wfxDst.get(), cbData);
+    if (!WriteDestinationHead(hDstWaveFile.get(), wfxDst.get(), fRf64, dst, reporter)) return -1;
 
     HACMSTREAM has = nullptr;
-    MMRESULT mmr = acmStreamOpen(&has, nullptr, pwfxSrc.get(), pwfxDst, nullptr, 0, 0, ACM_STREAMOPENF_NONREALTIME);
+    MMRESULT mmr =
+        acmStreamOpen(&has, nullptr, pwfxSrc.get(), wfxDst.get(), nullptr, 0, 0, ACM_STREAMOPENF_NONREALTIME);
     if (CodecFailed(mmr, Text::StreamOpenFailed, reporter)) return -1;
     ConversionStream stream(has);
+    // A length the source states is kept when it fits its data: the decoder's
+    // padding of the last block is cut off. An implausible one is ignored.
+    if (fSourceFact) acmStreamLimitFrames(has, cSourceFrames, cbData);
 
     ConversionBuffers buffers;
     ACMSTREAMHEADER ash{};
-    if (!PrepareBuffers(has, *pwfxSrc.get(), *pwfxDst, buffers, ash, reporter)) return -1;
+    if (!PrepareBuffers(has, *pwfxSrc.get(), *wfxDst.get(), buffers, ash, reporter)) return -1;
     PreparedHeader prepared{has, &ash};
 
     if (!ConvertData(hSrcWaveFile.get(), cbData, has, ash, hDstWaveFile.get(), dst, reporter)) return -1;
-
-    // Blocks the codec could not read were skipped, not converted: say how many.
-    DWORD cDamaged = 0;
-    if (acmStreamDamagedBlocks(has, &cDamaged) == 0 && cDamaged > 0) reporter.Warning(Text::DamagedBlocks, cDamaged);
+    const std::uint64_t cFrames = ReportStreamOutcome(has, reporter);
 
     prepared.Unprepare();
     buffers = {};
@@ -295,5 +385,5 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
 
     mmioAscend(hSrcWaveFile.get(), &SrcWaveData, 0);
     mmioAscend(hSrcWaveFile.get(), &SrcWaveFile, 0);
-    return FinishDestination(hSrcWaveFile, hDstWaveFile, dst, pending, reporter) ? 0 : -1;
+    return FinishDestination(hSrcWaveFile, hDstWaveFile, dst, cFrames, pending, reporter) ? 0 : -1;
 }

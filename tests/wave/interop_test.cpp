@@ -1,5 +1,8 @@
 // Files written in the codec service's formats, read back by independent
-// readers: ffprobe and the ffmpeg decoder, and sox where it knows the codec.
+// readers: ffprobe and the ffmpeg decoder, sox, libsndfile and GStreamer. Each
+// reader must read every file written in a family it reads when sox (ffmpeg
+// for MP3) wrote it, with a length at least as exact; and the program's own
+// reader turns each back into exactly the source's frames.
 #include "platform/acm/catalogue.h"
 #include "platform/window/scripted.h"
 #include "wave/convert.h"
@@ -28,18 +31,20 @@ struct Case {
     bool soxReads;        // sox 14.4 has no MP3 reader
     double minSnrDb;      // SNR against the source, after removing the codec's delay
     bool exactLength;     // ffprobe's duration is exact, not a byte-rate estimate
+    const char* peer;     // how sox (ffmpeg for MP3) writes the family from $IN to $OUT
 };
 
 const Case kCases[] = {
     // ffprobe estimates an ADPCM file's length from 4 bits a sample, not from
     // its blocks, so only the decoded length is checked for those.
-    {"pcm8", WAVE_FORMAT_PCM, 22050, 2, 8, "pcm_u8", true, 30, true},
-    {"msadpcm", WAVE_FORMAT_ADPCM, 8000, 1, 0, "adpcm_ms", true, 18, false},
-    {"imaadpcm", WAVE_FORMAT_IMA_ADPCM, 22050, 2, 0, "adpcm_ima_wav", true, 20, false},
-    {"alaw", WAVE_FORMAT_ALAW, 8000, 1, 0, "pcm_alaw", true, 30, true},
-    {"mulaw", WAVE_FORMAT_MULAW, 8000, 1, 0, "pcm_mulaw", true, 30, true},
-    {"gsm", WAVE_FORMAT_GSM610, 8000, 1, 0, "gsm_ms", true, 10, true},
-    {"mp3", WAVE_FORMAT_MPEGLAYER3, 44100, 2, 0, "mp3", false, 10, true},
+    {"pcm8", WAVE_FORMAT_PCM, 22050, 2, 8, "pcm_u8", true, 30, true, "sox $IN -e unsigned -b 8 $OUT"},
+    {"msadpcm", WAVE_FORMAT_ADPCM, 8000, 1, 0, "adpcm_ms", true, 18, false, "sox $IN -e ms-adpcm $OUT"},
+    {"imaadpcm", WAVE_FORMAT_IMA_ADPCM, 22050, 2, 0, "adpcm_ima_wav", true, 20, false, "sox $IN -e ima-adpcm $OUT"},
+    {"alaw", WAVE_FORMAT_ALAW, 8000, 1, 0, "pcm_alaw", true, 30, true, "sox $IN -e a-law $OUT"},
+    {"mulaw", WAVE_FORMAT_MULAW, 8000, 1, 0, "pcm_mulaw", true, 30, true, "sox $IN -e u-law $OUT"},
+    {"gsm", WAVE_FORMAT_GSM610, 8000, 1, 0, "gsm_ms", true, 10, true, "sox $IN -e gsm-full-rate $OUT"},
+    {"float", WAVE_FORMAT_IEEE_FLOAT, 44100, 2, 32, "pcm_f32le", true, 100, true, "sox $IN -e floating-point -b 32 $OUT"},
+    {"mp3", WAVE_FORMAT_MPEGLAYER3, 44100, 2, 0, "mp3", false, 10, true, "ffmpeg -v error -i $IN -c:a libmp3lame -f wav $OUT"},
 };
 
 // The chooser's block for the case's tag, rate and channels.
@@ -101,6 +106,47 @@ double DelayedSnrDb(const std::vector<std::int16_t>& reference, const std::vecto
     return testsupport::SnrDb(reference, aligned);
 }
 
+// Frames an independent reader decodes from a file (16-bit raw out, counted),
+// or -1 when it reads nothing.
+long long FramesReadBy(const std::string& reader, const std::string& path, int channels, const std::string& raw) {
+    const std::string in = testsupport::ShellQuote(path), out = testsupport::ShellQuote(raw);
+    std::string command;
+    if (reader == "ffmpeg") command = "ffmpeg -v error -y -i " + in + " -f s16le " + out;
+    if (reader == "sox") command = "sox " + in + " -t s16 " + out;
+    if (reader == "libsndfile") command = "sndfile-convert -pcm16 " + in + " " + out;
+    if (reader == "gstreamer")
+        command = "gst-launch-1.0 -q filesrc location=" + in +
+                  " ! decodebin ! audioconvert ! audio/x-raw,format=S16LE ! filesink location=" + out;
+    std::remove(raw.c_str());
+    if (testsupport::RunCommand(command + " >/dev/null 2>&1") != 0) return -1;
+    const long long bytes = static_cast<long long>(testsupport::ReadBytes(raw).size());
+    return bytes > 0 ? bytes / (2 * channels) : -1;
+}
+
+// The peer's way of writing the case's family, run from in to out.
+std::string PeerCommand(const Case& c, const std::string& in, const std::string& out) {
+    std::string command = c.peer;
+    command.replace(command.find("$IN"), 3, testsupport::ShellQuote(in));
+    command.replace(command.find("$OUT"), 4, testsupport::ShellQuote(out));
+    return command + " 2>/dev/null";
+}
+
+// Every reader that reads the peer's file of the family reads ours, no less exactly.
+void ExpectReadByEveryReader(const Case& c, const std::string& ours, const std::string& in, std::uint32_t frames,
+                             const TempDir& dir) {
+    const std::string peer = dir.file("peer.wav");
+    ASSERT_EQ(testsupport::RunCommand(PeerCommand(c, in, peer)), 0) << c.peer;
+    for (const char* reader : {"ffmpeg", "sox", "libsndfile", "gstreamer"}) {
+        const long long peerFrames = FramesReadBy(reader, peer, c.channels, dir.file("peer.raw"));
+        if (peerFrames < 0) continue;
+        const long long ourFrames = FramesReadBy(reader, ours, c.channels, dir.file("ours.raw"));
+        std::printf("[ measured ] %s by %s: ours %lld, peer's %lld, source %u frames\n", c.label, reader, ourFrames,
+                    peerFrames, frames);
+        EXPECT_GE(ourFrames, 0) << reader << " reads the peer's " << c.label << " but not ours";
+        EXPECT_LE(std::llabs(ourFrames - frames), std::llabs(peerFrames - frames)) << reader << ", " << c.label;
+    }
+}
+
 class Interop : public ::testing::TestWithParam<Case> {};
 
 TEST_P(Interop, IndependentReadersAgreeOnTheFileWritten) {
@@ -123,15 +169,20 @@ TEST_P(Interop, IndependentReadersAgreeOnTheFileWritten) {
         EXPECT_TRUE(boxes.Transcript().empty());
     }
 
-    // Layout: three chunks, the chosen block verbatim, sizes that add up.
+    // Layout: the chosen block verbatim, sizes that add up, and the exact
+    // length in a "fact" chunk after "data" where the data is not integer PCM.
     const WaveLayout layout = ReadLayout(out);
     ASSERT_TRUE(layout.ok) << layout.error;
-    EXPECT_EQ(layout.chunkIds, (std::vector<std::string>{"fmt ", "data"}));
+    const bool integer = c.tag == WAVE_FORMAT_PCM;
+    EXPECT_EQ(layout.chunkIds, integer ? std::vector<std::string>{"fmt ", "data"}
+                                       : std::vector<std::string>{"fmt ", "data", "fact"});
+    const Bytes file = testsupport::ReadBytes(out);
+    if (!integer) EXPECT_EQ(U32At(file, file.size() - 4), frames) << "the fact chunk's frame count";
     const Bytes block(format->block.begin(), format->block.begin() + 18 + dst.cbSize);
     EXPECT_EQ(layout.fmt, block);
     EXPECT_EQ(layout.fmtSize, 18u + dst.cbSize);
     EXPECT_EQ(layout.dataOffset, 20 + layout.fmtSize + (layout.fmtSize & 1) + 8);
-    EXPECT_EQ(layout.fileSize, layout.dataOffset + layout.dataSize + (layout.dataSize & 1));
+    EXPECT_EQ(layout.fileSize, layout.dataOffset + layout.dataSize + (layout.dataSize & 1) + (integer ? 0 : 12));
     EXPECT_EQ(layout.riffSize, layout.fileSize - 8);
     if (dst.nBlockAlign > 1) {
         EXPECT_EQ(layout.dataSize % dst.nBlockAlign, 0u) << "whole blocks only";
@@ -169,6 +220,15 @@ TEST_P(Interop, IndependentReadersAgreeOnTheFileWritten) {
                 c.label, layout.dataSize, decodedSeconds, seconds, probe.duration, lag, snr, loudness);
     EXPECT_GT(snr, c.minSnrDb) << c.label;
     EXPECT_NEAR(loudness, 0.0, 3.0) << c.label;
+
+    // The program's own reader gives back exactly the source's frames (MP3
+    // keeps its encoder's delay at the start).
+    const WAVEFORMATEX pcm = PcmFormat(c.rate, 16, c.channels);
+    ASSERT_EQ(ConvertWave(out.c_str(), dir.file("back.wav").c_str(), &pcm, testsupport::BoxReporter()), 0);
+    if (c.tag != WAVE_FORMAT_MPEGLAYER3) {
+        EXPECT_EQ(ReadLayout(dir.file("back.wav")).dataSize, frames * 2u * c.channels) << c.label;
+    }
+    ExpectReadByEveryReader(c, out, dir.file("in.wav"), frames, dir);
 
     if (c.soxReads) {
         std::string info;

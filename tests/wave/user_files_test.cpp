@@ -28,12 +28,15 @@ struct Destination {
 
 Destination Pcm(WORD bits, WORD channels = 1) { return {testsupport::PcmFormat(48000, bits, channels), {}}; }
 Destination Float32() { return {testsupport::FloatFormat(48000, 32, 1), {}}; }
-Destination Surround51() {
-    WAVEFORMATEX f = testsupport::PcmFormat(48000, 16, 6);
+Destination Float64() { return {testsupport::FloatFormat(48000, 64, 1), {}}; }
+// Extensible 16-bit at 48 kHz with the usual speaker mask for the count.
+Destination Extensible(WORD channels, std::uint8_t mask) {
+    WAVEFORMATEX f = testsupport::PcmFormat(48000, 16, channels);
     f.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
-    Bytes extra = {16, 0, 0x3F, 0, 0, 0, 1, 0, 0, 0, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    Bytes extra = {16, 0, mask, 0, 0, 0, 1, 0, 0, 0, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
     return {f, extra};
 }
+Destination Surround51() { return Extensible(6, 0x3F); }
 
 // Reads every chunk of a RIFF form after "WAVE" as (identifier, data).
 std::vector<std::pair<std::string, Bytes>> ChunksOf(const Bytes& file) {
@@ -68,7 +71,17 @@ const std::string kSox = "sox -n -r 48000 ";
 const std::string kTone = " synth 0.3 sine 440 vol 0.5";
 // One tone per channel, so a channel out of place shows.
 const std::string kSixTones = " synth 0.3 sine 440 sine 550 sine 660 sine 770 sine 880 sine 990 vol 0.5";
+const std::string kFourTones = " synth 0.3 sine 300 sine 500 sine 700 sine 900 vol 0.5";
 const std::string kFfmpeg = "ffmpeg -v error -y -i $IN ";
+
+// The speaker mask of an extensible format chunk set to mask.
+Bytes WithMask(const Bytes& b, std::uint32_t mask) {
+    return Rebuilt(b, [mask](std::vector<Bytes>& c) {
+        for (Bytes& chunk : c)
+            if (std::string(chunk.begin(), chunk.begin() + 4) == "fmt ")
+                for (int i = 0; i < 4; ++i) chunk[8 + 20 + i] = static_cast<std::uint8_t>(mask >> (8 * i));
+    });
+}
 
 const UserFile kUserFiles[] = {
     {"SoxDefault", kSox + "$OUT" + kTone, nullptr, Pcm(32)},  // extensible 32-bit, then "fact"
@@ -76,6 +89,16 @@ const UserFile kUserFiles[] = {
     {"Sox24", kSox + "-b 24 $OUT" + kTone, nullptr, Pcm(24)},
     {"SoxFloat", kSox + "-e floating-point -b 32 $OUT" + kTone, nullptr, Float32()},
     {"SoxSixChannels", kSox + "-b 16 $OUT" + kSixTones, nullptr, Surround51()},
+    // Four channels without speaker positions stay four channels, none mixed.
+    {"FourChannelsTag1", kSox + "-c 4 -b 16 -t wavpcm $OUT" + kFourTones, nullptr, Extensible(4, 0x33)},
+    {"FourChannelsMask0", kSox + "-c 4 -b 16 $OUT" + kFourTones, [](const Bytes& b) { return WithMask(b, 0); },
+     Extensible(4, 0x33)},
+    {"FourChannelsPartialMask", kSox + "-c 4 -b 16 $OUT" + kFourTones, [](const Bytes& b) { return WithMask(b, 0x3); },
+     Extensible(4, 0x33)},
+    {"FourChannels40ToQuad", kSox + "-c 4 -b 16 $OUT" + kFourTones, [](const Bytes& b) { return WithMask(b, 0x107); },
+     Extensible(4, 0x33)},
+    // Float above full scale keeps its headroom in a float destination.
+    {"FloatPeakTwo", kFfmpeg + "-af volume=2 -c:a pcm_f32le $OUT", nullptr, Float64()},
     {"FfmpegDefault", kFfmpeg + "$OUT", nullptr, Pcm(16)},  // "LIST" before "data"
     {"FfmpegFloat", kFfmpeg + "-c:a pcm_f32le $OUT", nullptr, Float32()},
     {"FfmpegBext", kFfmpeg + "-write_bext 1 -metadata description=take $OUT", nullptr, Pcm(16)},
