@@ -36,6 +36,8 @@ MMRESULT Stream::Open(std::span<const std::uint8_t> source, std::span<const std:
     s->dstBlock_.assign(destination.begin(), destination.end());
     if (ParseFormat(s->srcBlock_.data(), s->srcBlock_.size(), &s->src_) != 0) return ACMERR_NOTPOSSIBLE;
     if (ParseFormat(s->dstBlock_.data(), s->dstBlock_.size(), &s->dst_) != 0) return ACMERR_NOTPOSSIBLE;
+    // A destination block is written as the file's own: it must describe its samples exactly.
+    if (s->dst_.alignmentFromBits) return ACMERR_NOTPOSSIBLE;
     const double ratio = static_cast<double>(s->src_.rate) / s->dst_.rate;
     if (ratio > kMaxRateRatio || ratio < 1.0 / kMaxRateRatio) return ACMERR_NOTPOSSIBLE;
     if (MMRESULT r = s->OpenStages(); r != 0) return r;

@@ -22,6 +22,7 @@ const char* const kFmtSizeCheck = "SrcWaveFmt.cksize<=sizeof(WAVEFORMATEX)+0xFFF
 const char* const kDataCheck = "SrcWaveData.ckid==mmioStringToFOURCC(\"data\",0)";
 
 const char* const kPcm = "PCM 8,000 Hz, 16 ビット, モノラル";
+const char* const kPcmStereo = "PCM 8,000 Hz, 16 ビット, ステレオ";
 const char* const kIma = "IMA ADPCM 8,000 Hz, 4 ビット, モノラル";
 const char* const kMs = "MS ADPCM 8,000 Hz, 4 ビット, モノラル";
 const char* const kGsm = "GSM 6.10 8,000 Hz, 13 kbit/s, モノラル";
@@ -290,13 +291,15 @@ std::vector<HostileCase> BlockAlignments() {
         };
     };
     return {
-        {"PcmZero", align(Pcm, 0), Label("PCM unknown"), Refused()},
-        {"PcmStereoHalfASample", stereo(2), Label("PCM unknown"), Refused()},
-        {"PcmStereoOddBytes", stereo(5), Label("PCM unknown"), Refused()},
+        // An alignment that holds no whole sample per channel is read by the
+        // channels and bits, as ffprobe reads it.
+        {"PcmZero", align(Pcm, 0), Label(kPcm), Success(kPcmFrames)},
+        {"PcmStereoHalfASample", stereo(2), Label(kPcmStereo), Success(kPcmFrames / 2)},
+        {"PcmStereoOddBytes", stereo(5), Label(kPcmStereo), Success(kPcmFrames / 2)},
         // A wider block than the bits need: each sample sits in a wider container.
         {"PcmMonoThreeByteContainer", align(Pcm, 3), Label(kPcm), Success(kPcmFrames * 2 / 3)},
         {"PcmMonoFourByteContainer", align(Pcm, 4), Label(kPcm), Success(kPcmFrames / 2)},
-        {"PcmMonoFiveBytes", align(Pcm, 5), Label("PCM unknown"), Refused()},
+        {"PcmMonoFiveBytes", align(Pcm, 5), Label(kPcm), Success(kPcmFrames)},
         {"ImaZero", align(Ima, 0), Label("IMA ADPCM unknown"), Refused()},
         {"ImaSmallerThanItsHeader", align(Ima, 3), Label("IMA ADPCM unknown"), Refused()},
         {"ImaStereoSmallerThanItsHeaders",
