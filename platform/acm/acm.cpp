@@ -275,3 +275,13 @@ MMRESULT acmStreamDamagedBlocks(HACMSTREAM has, DWORD* pcDamaged) {
         return MMSYSERR_NOERROR;
     });
 }
+
+MMRESULT acmStreamClippedSamples(HACMSTREAM has, std::uint64_t* pcClipped) {
+    return Guarded([&]() -> MMRESULT {
+        const acm::Stream* stream = FindStream(has);
+        if (stream == nullptr) return MMSYSERR_INVALHANDLE;
+        if (pcClipped == nullptr) return MMSYSERR_INVALPARAM;
+        *pcClipped = stream->ClippedSamples();
+        return MMSYSERR_NOERROR;
+    });
+}

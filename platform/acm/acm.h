@@ -9,6 +9,7 @@
 #include "platform/wintypes.h"
 
 #include <cstddef>
+#include <cstdint>
 
 struct HACMDRIVER__;
 using HACMDRIVER = HACMDRIVER__*;
@@ -157,3 +158,5 @@ MMRESULT acmStreamUnprepareHeader(HACMSTREAM has, ACMSTREAMHEADER* pash, DWORD f
 MMRESULT acmStreamClose(HACMSTREAM has, DWORD fdwClose);
 // Writes how many damaged source blocks the stream's decoder has skipped so far.
 MMRESULT acmStreamDamagedBlocks(HACMSTREAM has, DWORD* pcDamaged);
+// Writes how many samples were clipped on the way into an integer destination.
+MMRESULT acmStreamClippedSamples(HACMSTREAM has, std::uint64_t* pcClipped);

@@ -1,6 +1,5 @@
 #include "platform/acm/stream.h"
 
-#include "platform/acm/av_util.h"
 #include "platform/acm/catalogue.h"
 
 #include <algorithm>
@@ -15,15 +14,11 @@ namespace {
 constexpr double kMaxRateRatio = 64.0;
 
 // Whether raw source bytes are already destination bytes: same sample coding and
-// size, rate and speakers, and nothing to encode.
+// size, rate and channel count (channels are never remixed when the count is
+// kept), and nothing to encode.
 bool RawBytesPassThrough(const FormatInfo& s, const FormatInfo& d, const SinkStage& sink) {
-    if (!s.IsLinear() || sink.Encodes() || s.coding != d.coding || s.containerBytes != d.containerBytes ||
-        s.rate != d.rate)
-        return false;
-    ChannelLayout from, to;
-    LayoutFor(s, from);
-    LayoutFor(d, to);
-    return av_channel_layout_compare(&*from, &*to) == 0;
+    return s.IsLinear() && !sink.Encodes() && s.coding == d.coding && s.containerBytes == d.containerBytes &&
+           s.rate == d.rate && s.channels == d.channels;
 }
 
 }  // namespace

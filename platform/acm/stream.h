@@ -47,6 +47,8 @@ public:
 
     // Source packets the decoder could not read and skipped so far.
     DWORD DamagedBlocks() const { return source_.DamagedBlocks(); }
+    // Samples clipped on the way into a destination without float samples.
+    std::uint64_t ClippedSamples() const { return samples_.Clipped(); }
 
 private:
     MMRESULT OpenStages();

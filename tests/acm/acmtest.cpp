@@ -66,6 +66,7 @@ Conversion Run(const Bytes& source, const Bytes& destination, const Bytes& data,
     } catch (const std::runtime_error&) {
         c.result = ~0u;
     }
+    if (acmStreamClippedSamples(has, &c.clipped) != 0) c.result = ~0u;
     header.cbSrcLength = static_cast<DWORD>(srcPiece);
     acmStreamUnprepareHeader(has, &header, 0);
     if (MMRESULT r = acmStreamClose(has, 0); r != 0 && c.result == 0) c.result = r;

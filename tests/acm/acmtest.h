@@ -22,6 +22,7 @@ struct Conversion {
     DWORD destinationChunk = 0;  // D
     int endPasses = 0;           // END passes until one gave nothing
     std::size_t endBytes = 0;    // bytes the END passes gave
+    std::uint64_t clipped = 0;   // the stream's clipped samples at the end
 };
 
 // Converts data as the program does: open, size by destination with D from the
