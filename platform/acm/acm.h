@@ -158,5 +158,15 @@ MMRESULT acmStreamUnprepareHeader(HACMSTREAM has, ACMSTREAMHEADER* pash, DWORD f
 MMRESULT acmStreamClose(HACMSTREAM has, DWORD fdwClose);
 // Writes how many damaged source blocks the stream's decoder has skipped so far.
 MMRESULT acmStreamDamagedBlocks(HACMSTREAM has, DWORD* pcDamaged);
+// Writes how many sample frames the stream has handed to its sink so far: the
+// destination's frames after resampling, before an encoder pads its last frame.
+MMRESULT acmStreamFramesOut(HACMSTREAM has, std::uint64_t* pcFrames);
 // Writes how many samples were clipped on the way into an integer destination.
 MMRESULT acmStreamClippedSamples(HACMSTREAM has, std::uint64_t* pcClipped);
+// Cuts the decoded source to cFrames sample frames, when that count is plausible for
+// cbSourceData bytes of source data: it falls within the last block those bytes
+// hold. 0 when the cut is set; ACMERR_NOTPOSSIBLE when the count is implausible, or
+// the source is integer PCM, or its family has no exact frames-per-block rule (MPEG:
+// the count there includes the encoder delay) -- nothing is cut then. Call before the
+// first conversion.
+MMRESULT acmStreamLimitFrames(HACMSTREAM has, std::uint64_t cFrames, std::uint64_t cbSourceData);

@@ -51,6 +51,7 @@ MMRESULT Stream::Convert(std::span<const std::uint8_t> source, std::span<std::ui
                          std::size_t* destinationUsed) {
     *destinationUsed = 0;
     if (drained_ && !source.empty()) return ACMERR_NOTPOSSIBLE;
+    started_ = true;
     // A source in the destination's own memory stays where it is when the pass
     // hands it over unchanged from the start of the buffer (a pass-through with
     // nothing carried or waiting); anything else would write over source bytes
@@ -73,6 +74,12 @@ MMRESULT Stream::Convert(std::span<const std::uint8_t> source, std::span<std::ui
     }
     *destinationUsed = sink_.Output().End();
     return r;
+}
+
+MMRESULT Stream::LimitFrames(std::uint64_t frames, std::uint64_t sourceBytes) {
+    // Frames already handed on cannot be taken back.
+    if (started_) return ACMERR_NOTPOSSIBLE;
+    return source_.Limit(frames, sourceBytes);
 }
 
 std::uint64_t Stream::DestinationBytesForSource(std::uint64_t sourceBytes) const {

@@ -460,6 +460,52 @@ TEST(Stream, KeptChannelCountIsNeverRemixed) {
     }
 }
 
+// GSM 6.10 is written in whole pairs of 65-byte blocks, as readers that take
+// two at a time need; the frames out stay the true length, and cut to them
+// the data reads back exactly that long.
+TEST(Stream, GsmIsWrittenInPairsOfBlocks) {
+    const Bytes pcm = Pcm(8000, 16, 1), gsm = OfferedBlock(WAVE_FORMAT_GSM610, 8000, 1);
+    for (const auto& [frames, blocks] : {std::pair{8000u, 26u}, {7680u, 24u}, {7681u, 26u}, {0u, 0u}}) {
+        const auto c = ConvertLikeProgram(pcm, gsm, Signal(pcm, frames));
+        ASSERT_EQ(c.result, 0u);
+        EXPECT_EQ(c.output.size(), blocks * 65u) << frames;
+        EXPECT_EQ(c.framesOut, frames);
+        const auto back = ConvertLikeProgram(gsm, pcm, c.output, c.framesOut);
+        EXPECT_EQ(back.limitResult, 0u);
+        EXPECT_EQ(back.output.size(), frames * 2u);
+    }
+}
+
+// A length is cut only when it ends within the last block (of a group) the
+// data holds, for a family whose blocks decode to a fixed count, before the
+// first pass; otherwise nothing is cut.
+TEST(Stream, LimitFramesTakesOnlyPlausibleCounts) {
+    const Bytes pcm = Pcm(8000, 16, 1), ima = OfferedBlock(WAVE_FORMAT_IMA_ADPCM, 8000, 1);
+    const Bytes blocks = ConvertLikeProgram(pcm, ima, Signal(pcm, 8 * 505)).output;  // 8 blocks of 505
+    ASSERT_EQ(blocks.size(), 8u * 256);
+    for (const auto& [frames, cut] : {std::pair{7u * 505 + 1, true}, {8u * 505, true}, {7u * 505, false},
+                                      {8u * 505 + 1, false}, {0u, false}}) {
+        const auto c = ConvertLikeProgram(ima, pcm, blocks, frames);
+        EXPECT_EQ(c.limitResult, cut ? 0u : ACMERR_NOTPOSSIBLE) << frames;
+        EXPECT_EQ(c.output.size(), 2u * (cut ? frames : 8 * 505)) << frames;
+    }
+    const Bytes mp3 = OfferedBlock(WAVE_FORMAT_MPEGLAYER3, 8000, 1, 1000);
+    EXPECT_EQ(ConvertLikeProgram(pcm, Pcm(8000, 16, 2), Signal(pcm, 1000), 1000).limitResult, ACMERR_NOTPOSSIBLE);
+    const Bytes coded = ConvertLikeProgram(pcm, mp3, Signal(pcm, 8000)).output;
+    EXPECT_EQ(ConvertLikeProgram(mp3, pcm, coded, 8000).limitResult, ACMERR_NOTPOSSIBLE);
+
+    HACMSTREAM has = nullptr;
+    ASSERT_EQ(acmStreamOpen(&has, nullptr, acmtest::Wfx(ima), acmtest::Wfx(pcm), nullptr, 0, 0, 0), 0u);
+    Bytes src = blocks, dst(1 << 16);
+    ACMSTREAMHEADER h = HeaderFor(src, dst);
+    ASSERT_EQ(acmStreamPrepareHeader(has, &h, 0), 0u);
+    ASSERT_EQ(acmStreamConvert(has, &h, 0), 0u);
+    EXPECT_EQ(acmStreamLimitFrames(has, 8 * 505, blocks.size()), ACMERR_NOTPOSSIBLE) << "after the first pass";
+    acmStreamUnprepareHeader(has, &h, 0);
+    acmStreamClose(has, 0);
+    EXPECT_EQ(acmStreamLimitFrames(has, 8 * 505, blocks.size()), MMSYSERR_INVALHANDLE);
+}
+
 // Dropping bits dithers: a level half-way between two 16-bit steps comes out as a
 // mix of both, averaging to the level, not as one constant step.
 TEST(Stream, DitherOnlyWhereBitsAreDropped) {
