@@ -275,3 +275,31 @@ MMRESULT acmStreamDamagedBlocks(HACMSTREAM has, DWORD* pcDamaged) {
         return MMSYSERR_NOERROR;
     });
 }
+
+MMRESULT acmStreamFramesOut(HACMSTREAM has, std::uint64_t* pcFrames) {
+    return Guarded([&]() -> MMRESULT {
+        const acm::Stream* stream = FindStream(has);
+        if (stream == nullptr) return MMSYSERR_INVALHANDLE;
+        if (pcFrames == nullptr) return MMSYSERR_INVALPARAM;
+        *pcFrames = stream->FramesOut();
+        return MMSYSERR_NOERROR;
+    });
+}
+
+MMRESULT acmStreamClippedSamples(HACMSTREAM has, std::uint64_t* pcClipped) {
+    return Guarded([&]() -> MMRESULT {
+        const acm::Stream* stream = FindStream(has);
+        if (stream == nullptr) return MMSYSERR_INVALHANDLE;
+        if (pcClipped == nullptr) return MMSYSERR_INVALPARAM;
+        *pcClipped = stream->ClippedSamples();
+        return MMSYSERR_NOERROR;
+    });
+}
+
+MMRESULT acmStreamLimitFrames(HACMSTREAM has, std::uint64_t cFrames, std::uint64_t cbSourceData) {
+    return Guarded([&]() -> MMRESULT {
+        acm::Stream* stream = FindStream(has);
+        if (stream == nullptr) return MMSYSERR_INVALHANDLE;
+        return stream->LimitFrames(cFrames, cbSourceData);
+    });
+}

@@ -70,22 +70,34 @@ bool ReadExtensible(FormatInfo& f) {
     return true;
 }
 
+// Whether the block alignment gives every channel one container of a size the
+// coding has, and the bits fit in it.
+bool ContainerFits(const FormatInfo& f, bool pcm) {
+    if (f.blockAlign == 0 || f.blockAlign % f.channels != 0) return false;
+    const unsigned container = f.blockAlign / f.channels;
+    if (f.bitsPerSample == 0 || f.bitsPerSample > container * 8) return false;
+    if (pcm) return container <= 4 || container == 8;
+    return (container == 4 || container == 8) && f.bitsPerSample == container * 8;
+}
+
 // PCM and float: whole samples per channel in each block, bits that fit them.
 bool CheckLinear(FormatInfo& f) {
+    const bool pcm = f.codingTag == WAVE_FORMAT_PCM;
     // Samples of 8 bits or fewer are unsigned bytes, one per channel, whatever a
     // plain PCM block's alignment says: they are read as other readers read them.
     if (f.tag == WAVE_FORMAT_PCM && f.bitsPerSample != 0 && f.bitsPerSample <= 8 && f.blockAlign != 0)
         f.blockAlign = f.channels;
-    if (f.blockAlign == 0 || f.blockAlign % f.channels != 0) return false;
-    f.containerBytes = f.blockAlign / f.channels;
-    if (f.bitsPerSample == 0 || f.bitsPerSample > f.containerBytes * 8) return false;
-    if (f.validBits == 0 || f.validBits > f.bitsPerSample) return false;
-    if (f.codingTag == WAVE_FORMAT_PCM) {
-        f.coding = Coding::Pcm;
-        return f.containerBytes <= 4 || f.containerBytes == 8;
+    // A plain PCM alignment that holds no whole sample per channel (a 3-channel
+    // 24-bit file saying 4) is a writer's slip: the channels and bits say how
+    // the samples lie, and ffprobe, sox and libsndfile read them so.
+    if (f.tag == WAVE_FORMAT_PCM && f.bitsPerSample != 0 && !ContainerFits(f, true)) {
+        f.blockAlign = f.channels * ((f.bitsPerSample + 7) / 8);
+        f.alignmentFromBits = true;
     }
-    f.coding = Coding::Float;
-    return (f.containerBytes == 4 || f.containerBytes == 8) && f.bitsPerSample == f.containerBytes * 8;
+    if (!ContainerFits(f, pcm) || f.validBits == 0 || f.validBits > f.bitsPerSample) return false;
+    f.containerBytes = f.blockAlign / f.channels;
+    f.coding = pcm ? Coding::Pcm : Coding::Float;
+    return true;
 }
 
 bool CheckCompressed(FormatInfo& f) {

@@ -31,6 +31,7 @@ struct FormatInfo {
     unsigned validBits = 0;       // PCM and float: significant bits per sample
     unsigned containerBytes = 0;  // PCM and float: bytes one sample occupies
     std::uint32_t channelMask = 0;       // speaker positions, 0 when none are given
+    bool alignmentFromBits = false;      // plain PCM whose nBlockAlign held no whole sample per channel
     std::span<const std::uint8_t> extra;  // codec-specific bytes (after the extensible fields)
     std::span<const std::uint8_t> block;  // the whole block, 18 + cbSize bytes
 

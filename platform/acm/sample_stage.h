@@ -1,7 +1,8 @@
 // The middle stage of a stream: samples from the source stage are brought to the
 // destination's channels, rate and sample format (remix, resample with soxr,
-// requantise with dither where bits are dropped), with float samples that are
-// not numbers or beyond full scale made safe first, and handed to the sink.
+// requantise with dither where bits are dropped) and handed to the sink. Float
+// samples keep their headroom wherever the destination holds floats; where it
+// does not, they clip after the resampler, and the clipped samples are counted.
 #pragma once
 
 #include "platform/acm/acm.h"
@@ -37,13 +38,37 @@ public:
     MMRESULT Take(const SampleShape& shape, const std::uint8_t* const* planes, int samples);
     // Hands over what the resampler holds back.
     MMRESULT Flush();
+    // Float samples clipped so far on their way into the destination.
+    std::uint64_t Clipped() const { return clipped_; }
 
 private:
-    MMRESULT MakeResampler(bool dither, SwrPtr* out);
+    // One libswresample conversion into the destination's rate and channels.
+    struct Conversion {
+        AVSampleFormat from = AV_SAMPLE_FMT_NONE, to = AV_SAMPLE_FMT_NONE;
+        int fromRate = 0;
+        AVChannelLayout* fromLayout = nullptr;  // the API reads it through a pointer to non-const
+        AVSampleFormat internal = AV_SAMPLE_FMT_FLTP;
+        int precision = 0;  // soxr's bits when the rate changes, else 0
+        bool dither = false;
+    };
+    // Where float samples beyond what the destination holds are counted and
+    // brought to full scale (before an integer conversion, which would
+    // otherwise overflow on huge values).
+    enum class Headroom {
+        Kept,        // integer samples, or a float destination: nothing clips
+        ClipBefore,  // the rate and channels stay: as they come
+        ClipAfter,   // resampled or remixed: in float, after the resampler
+    };
+
+    void InputLayout(const AVChannelLayout& from, int channels, ChannelLayout& layout) const;
+    MMRESULT MakeConversions(bool sameLayout);
+    MMRESULT MakeResampler(const Conversion& c, SwrPtr* out);
     MMRESULT Process(const std::uint8_t* const* planes, int samples);
-    const std::uint8_t* const* ClipFloats(const std::uint8_t* const* planes, int samples);
+    MMRESULT Deliver(std::uint8_t** planes, int frames);
+    const std::uint8_t* const* CheckFloats(const std::uint8_t* const* planes, int samples);
     bool FitsTargetDepth(const std::uint8_t* const* planes, int samples) const;
-    std::uint8_t** WorkPlanes(int frames, std::uint8_t* (&planes)[kMaxChannels]);
+    std::uint8_t** Planes(std::vector<std::uint8_t>& buffer, AVSampleFormat format, int frames,
+                          std::uint8_t* (&planes)[kMaxChannels]);
 
     // The target.
     SinkStage* sink_ = nullptr;
@@ -53,6 +78,8 @@ private:
     AVSampleFormat targetFormat_ = AV_SAMPLE_FMT_NONE;
     unsigned targetDepth_ = 0;
     bool pack24_ = false;
+    bool floatsClip_ = false;  // the destination holds no float samples
+    double fitLow_ = -1.0, fitHigh_ = 1.0;  // float values in [fitLow_, fitHigh_) fit the destination
 
     // The input as last set up.
     bool ready_ = false;
@@ -61,12 +88,17 @@ private:
     unsigned inDepth_ = 0;
     ChannelLayout inLayout_;
     bool direct_ = false;  // samples are already in the target form
+    Headroom headroom_ = Headroom::Kept;
+    AVSampleFormat betweenFormat_ = AV_SAMPLE_FMT_NONE;  // float samples between two conversions
     SwrPtr swr_;
     SwrPtr swrExact_;  // the same conversion without dither, for samples that already fit
+    SwrPtr swrOut_;    // clipped float samples between two conversions into integers
 
-    std::vector<std::uint8_t> work_;     // resampler output
-    std::vector<std::uint8_t> clipped_;  // float input brought within full scale
-    std::vector<const std::uint8_t*> clippedPlanes_;
+    std::vector<std::uint8_t> work_;     // conversion output
+    std::vector<std::uint8_t> between_;  // float samples between two conversions
+    std::vector<std::uint8_t> checked_;  // float input made safe or clipped
+    std::vector<const std::uint8_t*> checkedPlanes_;
+    std::uint64_t clipped_ = 0;
 };
 
 }  // namespace acm

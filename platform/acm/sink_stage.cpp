@@ -139,8 +139,14 @@ MMRESULT SinkStage::OpenEncoder(const AVCodec* codec) {
     return MMSYSERR_NOERROR;
 }
 
+void SinkStage::PutRaw(const std::uint8_t* bytes, std::size_t frames) {
+    framesOut_ += frames;
+    output_.Emit(bytes, frames * dst_.blockAlign);
+}
+
 MMRESULT SinkStage::Put(const std::uint8_t* const* planes, int samples) {
     if (samples <= 0) return MMSYSERR_NOERROR;
+    framesOut_ += static_cast<std::uint64_t>(samples);
     if (encoder_) {
         if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(const_cast<std::uint8_t**>(planes)),
                                 samples) < samples)
@@ -175,8 +181,21 @@ MMRESULT SinkStage::Encode(bool flush) {
         if (MMRESULT r = EncodeFrame(std::min(available, frameSize_)); r != 0) return r;
     }
     if (flush) {
+        if (MMRESULT r = CompleteBlockGroup(); r != 0) return r;
         if (int err = avcodec_send_frame(encoder_.get(), nullptr); err < 0 && err != AVERROR_EOF) return FromAv(err);
         return ReceivePackets();
+    }
+    return MMSYSERR_NOERROR;
+}
+
+// Readers that take a family's blocks in groups (GSM 6.10 in pairs) drop or
+// misread a last group left incomplete: frames of silence complete it. Each
+// frame of such a codec is one block, and every frame is whole.
+MMRESULT SinkStage::CompleteBlockGroup() {
+    const unsigned group = BlocksPerGroup(family_);
+    if (group <= 1 || smallLast_) return MMSYSERR_NOERROR;
+    while ((nextPts_ / frameSize_) % group != 0) {
+        if (MMRESULT r = EncodeFrame(0); r != 0) return r;
     }
     return MMSYSERR_NOERROR;
 }

@@ -51,6 +51,11 @@ public:
     PassOutput& Output() { return output_; }
     // Takes samples in Format(), interleaved or one plane per channel as the format says.
     MMRESULT Put(const std::uint8_t* const* planes, int samples);
+    // Takes frames sample frames already in the destination's bytes.
+    void PutRaw(const std::uint8_t* bytes, std::size_t frames);
+    // Sample frames taken so far: what the destination holds, without the
+    // silence an encoder pads its last frame or block with.
+    std::uint64_t FramesOut() const { return framesOut_; }
     // Encodes what the FIFO still holds, padded where the codec needs whole frames,
     // and drains the encoder.
     MMRESULT Finish();
@@ -61,6 +66,7 @@ public:
 private:
     MMRESULT OpenEncoder(const AVCodec* codec);
     MMRESULT Encode(bool flush);
+    MMRESULT CompleteBlockGroup();
     MMRESULT EncodeFrame(int take);
     MMRESULT ReceivePackets();
 
@@ -70,6 +76,7 @@ private:
     unsigned depth_ = 0;
     bool pack24_ = false;
     std::vector<std::uint8_t> packed_;  // 24-bit samples on their way out
+    std::uint64_t framesOut_ = 0;
 
     CodecContextPtr encoder_;
     FifoPtr fifo_;     // gathers samples into whole encoder frames

@@ -23,6 +23,22 @@ unsigned DecodedDepth(const AVCodecContext& dec, AVSampleFormat format) {
     return dec.bits_per_raw_sample > 0 ? static_cast<unsigned>(dec.bits_per_raw_sample) : FormatDepth(format);
 }
 
+// The sample frames every whole block of the source decodes to, as FFmpeg's
+// decoders give them; 0 where there is no such rule (integer PCM, whose length
+// is its data's; MPEG, whose decoded length includes the encoder's delay).
+unsigned FramesPerBlock(const FormatInfo& f, BlockFamily family) {
+    const unsigned ch = f.channels, align = f.blockAlign;
+    switch (family) {
+    case BlockFamily::Linear: return f.coding == Coding::Float ? 1 : 0;
+    case BlockFamily::G711: return align % ch == 0 ? align / ch : 0;
+    // 4-bit ADPCM: IMA's decoder reads whole 4-byte words per channel after the headers.
+    case BlockFamily::ImaAdpcm: return f.bitsPerSample == 4 ? 1 + (align - 4 * ch) / (4 * ch) * 8 : 0;
+    case BlockFamily::MsAdpcm: return f.bitsPerSample == 4 ? MsSamplesPerBlock(align, ch) : 0;
+    case BlockFamily::Gsm: return align == 65 ? 320 : 0;
+    default: return 0;
+    }
+}
+
 }  // namespace
 
 MMRESULT SourceStage::Open(const FormatInfo& source, bool passthrough, SampleStage& samples, SinkStage& sink) {
@@ -101,7 +117,7 @@ MMRESULT SourceStage::FeedRaw(std::span<const std::uint8_t> source) {
     }
     const std::size_t frames = source.size() / align;
     if (passthrough_) {
-        sink_->Output().Emit(source.data(), frames * align);
+        sink_->PutRaw(source.data(), TakeUpTo(frames));
     } else {
         for (std::size_t done = 0; done < frames;) {
             const std::size_t n = std::min(kChunkFrames, frames - done);
@@ -114,8 +130,10 @@ MMRESULT SourceStage::FeedRaw(std::span<const std::uint8_t> source) {
 }
 
 MMRESULT SourceStage::TakeRaw(const std::uint8_t* bytes, std::size_t frames) {
+    frames = TakeUpTo(frames);
+    if (frames == 0) return MMSYSERR_NOERROR;
     if (passthrough_) {
-        sink_->Output().Emit(bytes, frames * src_.blockAlign);
+        sink_->PutRaw(bytes, frames);
         return MMSYSERR_NOERROR;
     }
     const std::uint8_t* plane = bytes;
@@ -217,7 +235,8 @@ MMRESULT SourceStage::ReceiveFrames() {
         }
         const auto format = static_cast<AVSampleFormat>(frame->format);
         const SampleShape shape{format, frame->sample_rate, &frame->ch_layout, DecodedDepth(*decoder_, format)};
-        const MMRESULT r = samples_->Take(shape, frame->extended_data, frame->nb_samples);
+        const int frames = static_cast<int>(TakeUpTo(static_cast<std::size_t>(std::max(frame->nb_samples, 0))));
+        const MMRESULT r = frames > 0 ? samples_->Take(shape, frame->extended_data, frames) : MMSYSERR_NOERROR;
         av_frame_unref(frame);
         if (r != 0) return r;
     }
@@ -243,6 +262,27 @@ MMRESULT SourceStage::Drain() {
     // A partial sample frame at the end of raw data holds no whole sample.
     carry_.clear();
     return MMSYSERR_NOERROR;
+}
+
+MMRESULT SourceStage::Limit(std::uint64_t frames, std::uint64_t sourceBytes) {
+    const unsigned perBlock = FramesPerBlock(src_, family_);
+    if (perBlock == 0 || src_.blockAlign == 0) return ACMERR_NOTPOSSIBLE;
+    // Plausible: the count ends within the last block the bytes hold, (blocks -
+    // 1) * perBlock < frames <= blocks * perBlock; within the last group where
+    // blocks are written in groups, whose last block may be padding.
+    const std::uint64_t blocks = sourceBytes / src_.blockAlign + (sourceBytes % src_.blockAlign != 0 ? 1 : 0);
+    const std::uint64_t needed = frames / perBlock + (frames % perBlock != 0 ? 1 : 0);
+    if (needed > blocks || needed + BlocksPerGroup(family_) <= blocks || (frames == 0 && blocks != 0))
+        return ACMERR_NOTPOSSIBLE;
+    framesLeft_ = frames;
+    return MMSYSERR_NOERROR;
+}
+
+// How many of frames decoded frames are handed on before the cut; counts them off.
+std::size_t SourceStage::TakeUpTo(std::size_t frames) {
+    const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(frames, framesLeft_));
+    if (framesLeft_ != UINT64_MAX) framesLeft_ -= take;
+    return take;
 }
 
 double SourceStage::FramesFor(std::uint64_t bytes) const {

@@ -31,6 +31,10 @@ public:
     MMRESULT Feed(std::span<const std::uint8_t> source);
     // Decodes what is kept and drains the decoder.
     MMRESULT Drain();
+    // Cuts the decoded source to frames sample frames when the count falls
+    // within the last block of sourceBytes bytes, for sources whose blocks
+    // decode to a fixed number of frames. 0, or ACMERR_NOTPOSSIBLE (no cut).
+    MMRESULT Limit(std::uint64_t frames, std::uint64_t sourceBytes);
 
     // How many sample frames bytes of source hold at most.
     double FramesFor(std::uint64_t bytes) const;
@@ -49,12 +53,14 @@ private:
     MMRESULT FeedBlocks(std::span<const std::uint8_t> source);
     MMRESULT DecodePacket(const std::uint8_t* bytes, std::size_t size);
     MMRESULT ReceiveFrames();
+    std::size_t TakeUpTo(std::size_t frames);
 
     FormatInfo src_;
     BlockFamily family_ = BlockFamily::Other;
     SampleStage* samples_ = nullptr;
     SinkStage* sink_ = nullptr;
     Block carry_;  // a partial source block waiting for the rest
+    std::uint64_t framesLeft_ = UINT64_MAX;  // frames still to hand on before the cut
 
     // Raw samples.
     bool passthrough_ = false;

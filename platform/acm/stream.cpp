@@ -1,6 +1,5 @@
 #include "platform/acm/stream.h"
 
-#include "platform/acm/av_util.h"
 #include "platform/acm/catalogue.h"
 
 #include <algorithm>
@@ -15,15 +14,11 @@ namespace {
 constexpr double kMaxRateRatio = 64.0;
 
 // Whether raw source bytes are already destination bytes: same sample coding and
-// size, rate and speakers, and nothing to encode.
+// size, rate and channel count (channels are never remixed when the count is
+// kept), and nothing to encode.
 bool RawBytesPassThrough(const FormatInfo& s, const FormatInfo& d, const SinkStage& sink) {
-    if (!s.IsLinear() || sink.Encodes() || s.coding != d.coding || s.containerBytes != d.containerBytes ||
-        s.rate != d.rate)
-        return false;
-    ChannelLayout from, to;
-    LayoutFor(s, from);
-    LayoutFor(d, to);
-    return av_channel_layout_compare(&*from, &*to) == 0;
+    return s.IsLinear() && !sink.Encodes() && s.coding == d.coding && s.containerBytes == d.containerBytes &&
+           s.rate == d.rate && s.channels == d.channels;
 }
 
 }  // namespace
@@ -36,6 +31,8 @@ MMRESULT Stream::Open(std::span<const std::uint8_t> source, std::span<const std:
     s->dstBlock_.assign(destination.begin(), destination.end());
     if (ParseFormat(s->srcBlock_.data(), s->srcBlock_.size(), &s->src_) != 0) return ACMERR_NOTPOSSIBLE;
     if (ParseFormat(s->dstBlock_.data(), s->dstBlock_.size(), &s->dst_) != 0) return ACMERR_NOTPOSSIBLE;
+    // A destination block is written as the file's own: it must describe its samples exactly.
+    if (s->dst_.alignmentFromBits) return ACMERR_NOTPOSSIBLE;
     const double ratio = static_cast<double>(s->src_.rate) / s->dst_.rate;
     if (ratio > kMaxRateRatio || ratio < 1.0 / kMaxRateRatio) return ACMERR_NOTPOSSIBLE;
     if (MMRESULT r = s->OpenStages(); r != 0) return r;
@@ -54,6 +51,7 @@ MMRESULT Stream::Convert(std::span<const std::uint8_t> source, std::span<std::ui
                          std::size_t* destinationUsed) {
     *destinationUsed = 0;
     if (drained_ && !source.empty()) return ACMERR_NOTPOSSIBLE;
+    started_ = true;
     // A source in the destination's own memory stays where it is when the pass
     // hands it over unchanged from the start of the buffer (a pass-through with
     // nothing carried or waiting); anything else would write over source bytes
@@ -76,6 +74,12 @@ MMRESULT Stream::Convert(std::span<const std::uint8_t> source, std::span<std::ui
     }
     *destinationUsed = sink_.Output().End();
     return r;
+}
+
+MMRESULT Stream::LimitFrames(std::uint64_t frames, std::uint64_t sourceBytes) {
+    // Frames already handed on cannot be taken back.
+    if (started_) return ACMERR_NOTPOSSIBLE;
+    return source_.Limit(frames, sourceBytes);
 }
 
 std::uint64_t Stream::DestinationBytesForSource(std::uint64_t sourceBytes) const {

@@ -47,6 +47,14 @@ public:
 
     // Source packets the decoder could not read and skipped so far.
     DWORD DamagedBlocks() const { return source_.DamagedBlocks(); }
+    // Sample frames handed to the sink so far, at the destination's rate.
+    std::uint64_t FramesOut() const { return sink_.FramesOut(); }
+    // Samples clipped on the way into a destination without float samples.
+    std::uint64_t ClippedSamples() const { return samples_.Clipped(); }
+    // Cuts the decoded source to frames sample frames, when that count falls
+    // within the last block of sourceBytes bytes; before the first conversion
+    // only. 0, or ACMERR_NOTPOSSIBLE with nothing cut.
+    MMRESULT LimitFrames(std::uint64_t frames, std::uint64_t sourceBytes);
 
 private:
     MMRESULT OpenStages();
@@ -59,6 +67,7 @@ private:
     SampleStage samples_;
     SourceStage source_;
     std::vector<std::uint8_t> sourceCopy_;  // a source sharing the destination's memory, when it must move
+    bool started_ = false;  // a conversion has been asked for
     bool drained_ = false;
 };
 

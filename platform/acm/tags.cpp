@@ -110,4 +110,6 @@ unsigned BlockHeaderBytes(BlockFamily family, unsigned channels) {
     }
 }
 
+unsigned BlocksPerGroup(BlockFamily family) { return family == BlockFamily::Gsm ? 2 : 1; }
+
 }  // namespace acm

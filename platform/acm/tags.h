@@ -49,4 +49,9 @@ bool CanEncode(const TagFacts& facts);
 // where blocks have none): a block shorter than its headers holds no sample.
 unsigned BlockHeaderBytes(BlockFamily family, unsigned channels);
 
+// How many blocks the family's data is written in whole groups of: GSM 6.10's
+// 65-byte blocks in pairs (readers that take two at a time misread an odd
+// count), 1 for the others.
+unsigned BlocksPerGroup(BlockFamily family);
+
 }  // namespace acm

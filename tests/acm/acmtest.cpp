@@ -17,11 +17,12 @@ Bytes BlockOf(const WAVEFORMATEX& header, const Bytes& extra) {
 namespace {
 
 Conversion Run(const Bytes& source, const Bytes& destination, const Bytes& data, std::size_t srcPiece,
-               std::size_t dstCap, bool sizeQuery) {
+               std::size_t dstCap, bool sizeQuery, std::optional<std::uint64_t> limitFrames = {}) {
     Conversion c;
     HACMSTREAM has = nullptr;
     c.result = acmStreamOpen(&has, nullptr, Wfx(source), Wfx(destination), nullptr, 0, 0, ACM_STREAMOPENF_NONREALTIME);
     if (c.result != 0) return c;
+    if (limitFrames) c.limitResult = acmStreamLimitFrames(has, *limitFrames, data.size());
     if (sizeQuery) {
         const WORD align = Wfx(destination)->nBlockAlign;
         c.destinationChunk = static_cast<DWORD>(align) * (align <= 4 ? 4096 : 32);
@@ -66,6 +67,7 @@ Conversion Run(const Bytes& source, const Bytes& destination, const Bytes& data,
     } catch (const std::runtime_error&) {
         c.result = ~0u;
     }
+    if (acmStreamFramesOut(has, &c.framesOut) != 0 || acmStreamClippedSamples(has, &c.clipped) != 0) c.result = ~0u;
     header.cbSrcLength = static_cast<DWORD>(srcPiece);
     acmStreamUnprepareHeader(has, &header, 0);
     if (MMRESULT r = acmStreamClose(has, 0); r != 0 && c.result == 0) c.result = r;
@@ -74,8 +76,9 @@ Conversion Run(const Bytes& source, const Bytes& destination, const Bytes& data,
 
 }  // namespace
 
-Conversion ConvertLikeProgram(const Bytes& source, const Bytes& destination, const Bytes& data) {
-    return Run(source, destination, data, 0, 0, true);
+Conversion ConvertLikeProgram(const Bytes& source, const Bytes& destination, const Bytes& data,
+                              std::optional<std::uint64_t> limitFrames) {
+    return Run(source, destination, data, 0, 0, true, limitFrames);
 }
 
 Conversion ConvertInPieces(const Bytes& source, const Bytes& destination, const Bytes& data, std::size_t srcPiece,

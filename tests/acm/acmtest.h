@@ -5,6 +5,7 @@
 #include "platform/acm/acm.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,12 +23,17 @@ struct Conversion {
     DWORD destinationChunk = 0;  // D
     int endPasses = 0;           // END passes until one gave nothing
     std::size_t endBytes = 0;    // bytes the END passes gave
+    std::uint64_t framesOut = 0;  // the stream's frames out and clipped samples at the end
+    std::uint64_t clipped = 0;
+    MMRESULT limitResult = 0;     // acmStreamLimitFrames's answer, where a limit was asked for
 };
 
 // Converts data as the program does: open, size by destination with D from the
 // destination's block alignment, passes of at most S source bytes with no flags,
-// then END passes until one gives no bytes; unprepare, close.
-Conversion ConvertLikeProgram(const Bytes& source, const Bytes& destination, const Bytes& data);
+// then END passes until one gives no bytes; unprepare, close. With limitFrames,
+// the decoded source is cut to that many frames of data.size() bytes first.
+Conversion ConvertLikeProgram(const Bytes& source, const Bytes& destination, const Bytes& data,
+                              std::optional<std::uint64_t> limitFrames = {});
 
 // Converts data in source pieces of srcPiece bytes into destination buffers of
 // dstCap bytes, then drains; every pass is checked to stay within dstCap.

@@ -244,6 +244,36 @@ TEST(Details, AnyWellFormedBlockIsNamed) {
     EXPECT_EQ(name, "8,000 Hz, 6.4 kbit/s, モノラル");
 }
 
+// Plain PCM whose alignment holds no whole sample per channel is read by its
+// channels and bits, as ffprobe reads it: named, and converted as the right
+// block converts; but never written so.
+TEST(Details, PlainPcmAlignmentSlipsAreReadByChannelsAndBits) {
+    struct Slip {
+        std::uint16_t channels, bits, align;
+        const char* name;
+    };
+    const Slip slips[] = {{3, 24, 4, "48,000 Hz, 24 ビット, 3 チャンネル"}, {2, 16, 2, "48,000 Hz, 16 ビット, ステレオ"},
+                          {2, 16, 5, "48,000 Hz, 16 ビット, ステレオ"},    {1, 16, 0, "48,000 Hz, 16 ビット, モノラル"},
+                          {1, 16, 5, "48,000 Hz, 16 ビット, モノラル"},    {2, 17, 4, "48,000 Hz, 17 ビット, ステレオ"}};
+    for (const Slip& slip : slips) {
+        SCOPED_TRACE(slip.name);
+        const Bytes right = acmtest::BlockOf(testsupport::PcmFormat(48000, slip.bits, slip.channels));
+        Bytes slipped = right;
+        std::memcpy(slipped.data() + 12, &slip.align, 2);
+        std::string name;
+        ASSERT_EQ(Describe(slipped, &name), 0u);
+        EXPECT_EQ(name, slip.name);
+        Bytes data(999u * acmtest::Wfx(right)->nBlockAlign);
+        for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 37);
+        const auto c = acmtest::ConvertLikeProgram(slipped, right, data);
+        ASSERT_EQ(c.result, 0u);
+        EXPECT_EQ(c.output, data);
+        EXPECT_EQ(acmStreamOpen(nullptr, nullptr, acmtest::Wfx(right), acmtest::Wfx(slipped), nullptr, 0, 0,
+                                ACM_STREAMOPENF_QUERY),
+                  ACMERR_NOTPOSSIBLE);
+    }
+}
+
 // Blocks that describe nothing playable, or claim more bytes than they have.
 struct Hostile {
     const char* what;
@@ -266,10 +296,12 @@ std::vector<Hostile> HostileBlocks() {
     return {
         {"zero channels", with(ok, 2, 0, 2), 0, ACMERR_NOTPOSSIBLE},
         {"zero rate", with(ok, 4, 0, 4), 0, ACMERR_NOTPOSSIBLE},
-        {"zero block alignment", with(ok, 12, 0, 2), 0, ACMERR_NOTPOSSIBLE},
+        // Only plain PCM is read by its bits where its alignment is a slip.
+        {"zero block alignment", with(ext, 12, 0, 2), 0, ACMERR_NOTPOSSIBLE},
         {"zero bits", with(ok, 14, 0, 2), 0, ACMERR_NOTPOSSIBLE},
-        {"alignment not a whole sample per channel", with(ok, 12, 5, 2), 0, ACMERR_NOTPOSSIBLE},
-        {"bits beyond the container", with(ok, 14, 17, 2), 0, ACMERR_NOTPOSSIBLE},
+        {"alignment not a whole sample per channel", with(ext, 12, 5, 2), 0, ACMERR_NOTPOSSIBLE},
+        {"bits beyond the container", with(ext, 14, 40, 2), 0, ACMERR_NOTPOSSIBLE},
+        {"float bits beyond the container", with(with(ok, 0, 3, 2), 14, 64, 2), 0, ACMERR_NOTPOSSIBLE},
         {"absurd rate", with(ok, 4, 0xFFFFFFFF, 4), 0, ACMERR_NOTPOSSIBLE},
         {"absurd channel count", with(with(ok, 2, 65535, 2), 12, 65535 * 2 % 65536, 2), 0, ACMERR_NOTPOSSIBLE},
         {"extra size beyond the block", with(ok, 16, 0xFFFF, 2), 0, MMSYSERR_INVALPARAM},

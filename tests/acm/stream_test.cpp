@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -35,6 +36,19 @@ const Bytes& OfferedBlock(WORD tag, DWORD rate, WORD channels, DWORD avg = 0) {
 
 Bytes Signal(const Bytes& block, std::uint32_t frames) {
     return testsupport::TestSignalBytes(*acmtest::Wfx(block), frames);
+}
+
+template <typename T>
+Bytes AsBytes(const std::vector<T>& values) {
+    Bytes out(values.size() * sizeof(T));
+    std::memcpy(out.data(), values.data(), out.size());
+    return out;
+}
+template <typename T>
+std::vector<T> Values(const Bytes& bytes) {
+    std::vector<T> out(bytes.size() / sizeof(T));
+    std::memcpy(out.data(), bytes.data(), out.size() * sizeof(T));
+    return out;
 }
 
 using acmtest::HeaderFor;
@@ -327,6 +341,7 @@ TEST(Stream, SampleArithmetic) {
     auto c = ConvertLikeProgram(Float(44100, 32, 2), Pcm(44100, 16, 2), fb);
     ASSERT_EQ(c.result, 0u);
     EXPECT_EQ(acmtest::Samples16(c.output), (std::vector<std::int16_t>{32767, -32768, 16384, -16384, 32767, -32768}));
+    EXPECT_EQ(c.clipped, 3u) << "1.5, -1.5 and 1.0 lie beyond 16 bits; -1.0 does not";
     c = ConvertLikeProgram(Float(44100, 32, 2), Pcm(44100, 24, 2), fb);
     ASSERT_EQ(c.result, 0u);
     ASSERT_EQ(c.output.size(), 18u);
@@ -349,7 +364,8 @@ TEST(Stream, SampleArithmetic) {
     EXPECT_EQ(acmtest::Samples16(c.output), (std::vector<std::int16_t>{1000, -900}));
 }
 
-// Float sources may hold values that are not numbers or far beyond full scale:
+// Float sources may hold values that are not numbers or far beyond full scale
+// (huge ones would overflow an integer conversion):
 // they become silence or full scale, also on the way into an encoder (the MP3
 // encoder aborts the process on such input) and through the resampler.
 TEST(Stream, FloatsThatAreNotNumbersOrHugeAreSilencedOrClipped) {
@@ -357,7 +373,7 @@ TEST(Stream, FloatsThatAreNotNumbersOrHugeAreSilencedOrClipped) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     std::vector<float> f;
     for (int i = 0; i < 44100; ++i) {
-        const float v[] = {nan, inf, -inf, 3e38f, -3e38f, 0.25f};
+        const float v[] = {nan, inf, -inf, 1e20f, -3e38f, 0.25f};
         f.push_back(v[i % 6]);
     }
     Bytes fb(f.size() * 4);
@@ -368,11 +384,126 @@ TEST(Stream, FloatsThatAreNotNumbersOrHugeAreSilencedOrClipped) {
     ASSERT_EQ(out.size(), f.size());
     EXPECT_EQ(std::vector<std::int16_t>(out.begin(), out.begin() + 6),
               (std::vector<std::int16_t>{0, 32767, -32768, 32767, -32768, 8192}));
-    for (const Bytes& to : {OfferedBlock(WAVE_FORMAT_MPEGLAYER3, 44100, 2, 16000), Pcm(22050, 16, 1)}) {
+    EXPECT_EQ(c.clipped, 44100u / 6 * 4) << "the infinite and huge ones clip; not a number is silence";
+    for (const Bytes& to : {OfferedBlock(WAVE_FORMAT_MPEGLAYER3, 44100, 2, 16000), Pcm(22050, 16, 1), Float(48000, 32, 2)}) {
         c = ConvertLikeProgram(Float(44100, 32, 2), to, fb);
         ASSERT_EQ(c.result, 0u);
         EXPECT_FALSE(c.output.empty());
     }
+    for (float v : Values<float>(c.output)) ASSERT_TRUE(std::isfinite(v)) << "spread through the resampler";
+}
+
+// Float keeps its headroom wherever the destination is float, resampled or
+// not; into integers it clips after the resampler, and every clipped sample is
+// counted, the resampler's overshoot too.
+TEST(Stream, FloatHeadroomIsKeptOrClippedAfterTheResampler) {
+    const std::vector<float> peaks = {2.0f, -2.0f, 1.5f, -0.25f};
+    auto c = ConvertLikeProgram(Float(44100, 32, 2), Float(44100, 64, 2), AsBytes(peaks));
+    ASSERT_EQ(c.result, 0u);
+    EXPECT_EQ(Values<double>(c.output), (std::vector<double>{2.0, -2.0, 1.5, -0.25}));
+    EXPECT_EQ(c.clipped, 0u);
+
+    std::vector<float> sine, square;
+    for (int i = 0; i < 2 * 44100; ++i) {
+        const float s = static_cast<float>(std::sin(2 * M_PI * 1000 * i / 44100.0));
+        sine.insert(sine.end(), {2 * s, s});
+        const float q = (i / 22) % 2 != 0 ? 0.99f : -0.99f;  // about 1 kHz
+        square.insert(square.end(), {q, q});
+    }
+    c = ConvertLikeProgram(Float(44100, 32, 2), Float(48000, 32, 2), AsBytes(sine));
+    ASSERT_EQ(c.result, 0u);
+    const std::vector<float> resampled = Values<float>(c.output);
+    EXPECT_GT(*std::max_element(resampled.begin(), resampled.end()), 1.9f);
+    EXPECT_EQ(c.clipped, 0u);
+
+    // Into 16 bits the left channel's samples of 1 - 2^-16 and beyond clip.
+    std::uint64_t beyond = 0;
+    for (float v : sine) beyond += v >= 1.0f - 1.0f / 65536 || v < -1.0f - 1.0f / 65536;
+    c = ConvertLikeProgram(Float(44100, 32, 2), Pcm(44100, 16, 2), AsBytes(sine));
+    ASSERT_EQ(c.result, 0u);
+    EXPECT_EQ(c.clipped, beyond);
+    // A square just under full scale fits as it is, but overshoots when resampled.
+    EXPECT_EQ(ConvertLikeProgram(Float(44100, 32, 2), Pcm(44100, 16, 2), AsBytes(square)).clipped, 0u);
+    c = ConvertLikeProgram(Float(44100, 32, 2), Pcm(48000, 16, 2), AsBytes(square));
+    ASSERT_EQ(c.result, 0u);
+    EXPECT_GT(c.clipped, 0u);
+    const auto out = acmtest::Samples16(c.output);
+    EXPECT_EQ(*std::max_element(out.begin(), out.end()), 32767);
+}
+
+// Same channel count: channel n of the source is channel n of the destination,
+// sample for sample, whatever either block says of its speakers (nothing, mask
+// 0, a mask naming too few, the usual one, other ones). A tone of its own in
+// every channel shows any mixing.
+TEST(Stream, KeptChannelCountIsNeverRemixed) {
+    const std::uint32_t usual[9] = {0, 0x4, 0x3, 0x7, 0x33, 0x37, 0x3F, 0x13F, 0x63F};
+    const std::uint32_t other[9] = {0, 0x1, 0x600, 0x103, 0x107, 0x607, 0x60F, 0x70F, 0xFF};
+    for (std::uint16_t ch = 1; ch <= 8; ++ch) {
+        const auto ext = [ch](unsigned bits, std::uint32_t mask) {
+            return acm::MakeExtensibleBlock(WAVE_FORMAT_PCM, 48000, bits, ch, mask);
+        };
+        const Bytes sources[] = {Pcm(48000, 16, ch), ext(16, 0), ext(16, usual[ch] & (usual[ch] - 1)), ext(16, usual[ch])};
+        const Bytes data = Signal(sources[0], 2000);
+        Bytes wide;  // the same samples in 24 bits
+        for (std::size_t i = 0; i < data.size(); i += 2) wide.insert(wide.end(), {0, data[i], data[i + 1]});
+        for (const Bytes& from : sources) {
+            for (unsigned bits : {16u, 24u}) {
+                for (const Bytes& to : {Pcm(48000, static_cast<std::uint16_t>(bits), ch), ext(bits, usual[ch]),
+                                        ext(bits, other[ch])}) {
+                    const auto c = ConvertLikeProgram(from, to, data);
+                    ASSERT_EQ(c.result, 0u);
+                    EXPECT_EQ(c.output, bits == 16 ? data : wide)
+                        << ch << " channels, tag " << acmtest::Wfx(from)->wFormatTag << " to " << bits << " bits";
+                }
+            }
+        }
+    }
+}
+
+// GSM 6.10 is written in whole pairs of 65-byte blocks, as readers that take
+// two at a time need; the frames out stay the true length, and cut to them
+// the data reads back exactly that long.
+TEST(Stream, GsmIsWrittenInPairsOfBlocks) {
+    const Bytes pcm = Pcm(8000, 16, 1), gsm = OfferedBlock(WAVE_FORMAT_GSM610, 8000, 1);
+    for (const auto& [frames, blocks] : {std::pair{8000u, 26u}, {7680u, 24u}, {7681u, 26u}, {0u, 0u}}) {
+        const auto c = ConvertLikeProgram(pcm, gsm, Signal(pcm, frames));
+        ASSERT_EQ(c.result, 0u);
+        EXPECT_EQ(c.output.size(), blocks * 65u) << frames;
+        EXPECT_EQ(c.framesOut, frames);
+        const auto back = ConvertLikeProgram(gsm, pcm, c.output, c.framesOut);
+        EXPECT_EQ(back.limitResult, 0u);
+        EXPECT_EQ(back.output.size(), frames * 2u);
+    }
+}
+
+// A length is cut only when it ends within the last block (of a group) the
+// data holds, for a family whose blocks decode to a fixed count, before the
+// first pass; otherwise nothing is cut.
+TEST(Stream, LimitFramesTakesOnlyPlausibleCounts) {
+    const Bytes pcm = Pcm(8000, 16, 1), ima = OfferedBlock(WAVE_FORMAT_IMA_ADPCM, 8000, 1);
+    const Bytes blocks = ConvertLikeProgram(pcm, ima, Signal(pcm, 8 * 505)).output;  // 8 blocks of 505
+    ASSERT_EQ(blocks.size(), 8u * 256);
+    for (const auto& [frames, cut] : {std::pair{7u * 505 + 1, true}, {8u * 505, true}, {7u * 505, false},
+                                      {8u * 505 + 1, false}, {0u, false}}) {
+        const auto c = ConvertLikeProgram(ima, pcm, blocks, frames);
+        EXPECT_EQ(c.limitResult, cut ? 0u : ACMERR_NOTPOSSIBLE) << frames;
+        EXPECT_EQ(c.output.size(), 2u * (cut ? frames : 8 * 505)) << frames;
+    }
+    const Bytes mp3 = OfferedBlock(WAVE_FORMAT_MPEGLAYER3, 8000, 1, 1000);
+    EXPECT_EQ(ConvertLikeProgram(pcm, Pcm(8000, 16, 2), Signal(pcm, 1000), 1000).limitResult, ACMERR_NOTPOSSIBLE);
+    const Bytes coded = ConvertLikeProgram(pcm, mp3, Signal(pcm, 8000)).output;
+    EXPECT_EQ(ConvertLikeProgram(mp3, pcm, coded, 8000).limitResult, ACMERR_NOTPOSSIBLE);
+
+    HACMSTREAM has = nullptr;
+    ASSERT_EQ(acmStreamOpen(&has, nullptr, acmtest::Wfx(ima), acmtest::Wfx(pcm), nullptr, 0, 0, 0), 0u);
+    Bytes src = blocks, dst(1 << 16);
+    ACMSTREAMHEADER h = HeaderFor(src, dst);
+    ASSERT_EQ(acmStreamPrepareHeader(has, &h, 0), 0u);
+    ASSERT_EQ(acmStreamConvert(has, &h, 0), 0u);
+    EXPECT_EQ(acmStreamLimitFrames(has, 8 * 505, blocks.size()), ACMERR_NOTPOSSIBLE) << "after the first pass";
+    acmStreamUnprepareHeader(has, &h, 0);
+    acmStreamClose(has, 0);
+    EXPECT_EQ(acmStreamLimitFrames(has, 8 * 505, blocks.size()), MMSYSERR_INVALHANDLE);
 }
 
 // Dropping bits dithers: a level half-way between two 16-bit steps comes out as a

@@ -22,6 +22,7 @@ const char* const kFmtSizeCheck = "SrcWaveFmt.cksize<=sizeof(WAVEFORMATEX)+0xFFF
 const char* const kDataCheck = "SrcWaveData.ckid==mmioStringToFOURCC(\"data\",0)";
 
 const char* const kPcm = "PCM 8,000 Hz, 16 ビット, モノラル";
+const char* const kPcmStereo = "PCM 8,000 Hz, 16 ビット, ステレオ";
 const char* const kIma = "IMA ADPCM 8,000 Hz, 4 ビット, モノラル";
 const char* const kMs = "MS ADPCM 8,000 Hz, 4 ビット, モノラル";
 const char* const kGsm = "GSM 6.10 8,000 Hz, 13 kbit/s, モノラル";
@@ -90,8 +91,9 @@ Bytes WithFields(Source s, const std::function<void(Bytes&)>& edit) {
 
 constexpr std::uint32_t kPcmFrames = 800;
 // The encoded sources hold 4,000 frames in whole blocks, the last one padded:
-// IMA ADPCM 8 blocks of 505 samples, MS ADPCM 8 of 500, GSM 13 of 320.
-constexpr long long kImaFrames = 8 * 505, kMsFrames = 8 * 500, kGsmFrames = 13 * 320;
+// IMA ADPCM 8 blocks of 505 samples, MS ADPCM 8 of 500, GSM 14 of 320 (13, and
+// one of silence that makes the blocks whole pairs).
+constexpr long long kImaFrames = 8 * 505, kMsFrames = 8 * 500, kGsmFrames = 14 * 320;
 // The sources are made when a case runs, not when the tables are listed.
 using Get = Source (*)();
 Source Pcm() { return PcmSource(kPcmFrames); }
@@ -290,13 +292,15 @@ std::vector<HostileCase> BlockAlignments() {
         };
     };
     return {
-        {"PcmZero", align(Pcm, 0), Label("PCM unknown"), Refused()},
-        {"PcmStereoHalfASample", stereo(2), Label("PCM unknown"), Refused()},
-        {"PcmStereoOddBytes", stereo(5), Label("PCM unknown"), Refused()},
+        // An alignment that holds no whole sample per channel is read by the
+        // channels and bits, as ffprobe reads it.
+        {"PcmZero", align(Pcm, 0), Label(kPcm), Success(kPcmFrames)},
+        {"PcmStereoHalfASample", stereo(2), Label(kPcmStereo), Success(kPcmFrames / 2)},
+        {"PcmStereoOddBytes", stereo(5), Label(kPcmStereo), Success(kPcmFrames / 2)},
         // A wider block than the bits need: each sample sits in a wider container.
         {"PcmMonoThreeByteContainer", align(Pcm, 3), Label(kPcm), Success(kPcmFrames * 2 / 3)},
         {"PcmMonoFourByteContainer", align(Pcm, 4), Label(kPcm), Success(kPcmFrames / 2)},
-        {"PcmMonoFiveBytes", align(Pcm, 5), Label("PCM unknown"), Refused()},
+        {"PcmMonoFiveBytes", align(Pcm, 5), Label(kPcm), Success(kPcmFrames)},
         {"ImaZero", align(Ima, 0), Label("IMA ADPCM unknown"), Refused()},
         {"ImaSmallerThanItsHeader", align(Ima, 3), Label("IMA ADPCM unknown"), Refused()},
         {"ImaStereoSmallerThanItsHeaders",
@@ -533,7 +537,7 @@ std::vector<HostileCase> TruncatedFinalBlocks() {
         // 155 bytes give 2 + (155 - 7) * 2 samples.
         {"MsAdpcm", cut(Ms, 101), Label(kMs), Success(7 * 500 + 298)},
         // GSM frames are decoded whole or not at all (the pad byte goes first).
-        {"Gsm", cut(Gsm, 30), Label(kGsm), Success(12 * 320)},
+        {"Gsm", cut(Gsm, 30), Label(kGsm), Success(13 * 320)},
         {"Mp3", cut(Mp3, 7), Label(kMp3), Success()},
     };
 }
