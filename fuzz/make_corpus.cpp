@@ -1,10 +1,12 @@
 // wavtrn-fuzz-corpus TARGET DIR: writes one valid input per catalogue format for
 // a fuzz target (riff, convert or codec), made by converting a short test signal
-// into each format the chooser offers.
+// into each format the chooser offers; the riff and convert targets also get
+// each file as RIFX and as Wave64.
 #include "fuzz_support.h"
 #include "platform/acm/catalogue.h"
 #include "wave/convert.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -55,6 +57,117 @@ void WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+std::uint32_t GetLe(const std::vector<std::uint8_t>& b, std::size_t at, int bytes) {
+    std::uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | b[at + static_cast<std::size_t>(i)];
+    return v;
+}
+
+void Reverse(std::vector<std::uint8_t>& b, std::size_t at, std::size_t n) {
+    if (at + n <= b.size()) std::reverse(b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at + n));
+}
+
+// The chunks of a RIFF file written by the program: offset of each header.
+std::vector<std::size_t> ChunkOffsets(const std::vector<std::uint8_t>& riff) {
+    std::vector<std::size_t> offsets;
+    for (std::size_t at = 12; at + 8 <= riff.size(); at += 8 + GetLe(riff, at + 4, 4) + (GetLe(riff, at + 4, 4) & 1))
+        offsets.push_back(at);
+    return offsets;
+}
+
+// The file as RIFX: sizes, the format block's numbers and PCM or float
+// samples big-endian (the extensible GUID's numbers too).
+std::vector<std::uint8_t> AsRifx(std::vector<std::uint8_t> b) {
+    unsigned width = 0;
+    for (std::size_t at : ChunkOffsets(b)) {
+        const std::string id(b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at + 4));
+        const std::size_t size = GetLe(b, at + 4, 4), data = at + 8;
+        if (id == "fmt " && size >= 16) {
+            const std::uint32_t tag = GetLe(b, data, 2) == 0xFFFE && size >= 40 ? GetLe(b, data + 24, 4) : GetLe(b, data, 2);
+            width = tag == 1 || tag == 3 ? (GetLe(b, data + 14, 2) + 7) / 8 : 0;
+            const bool extensible = GetLe(b, data, 2) == 0xFFFE;
+            for (auto [field, n] : {std::pair{0, 2}, {2, 2}, {4, 4}, {8, 4}, {12, 2}, {14, 2}, {16, 2}})
+                if (static_cast<std::size_t>(field + n) <= size) Reverse(b, data + field, n);
+            for (auto [field, n] : {std::pair{18, 2}, {20, 4}, {24, 4}, {28, 2}, {30, 2}})
+                if (extensible && static_cast<std::size_t>(field + n) <= size) Reverse(b, data + field, n);
+        } else if (id == "data" && width > 1) {
+            for (std::size_t s = data; s + width <= data + size && s + width <= b.size(); s += width) Reverse(b, s, width);
+        }
+        Reverse(b, at + 4, 4);
+    }
+    std::copy_n("RIFX", 4, b.begin());
+    Reverse(b, 4, 4);
+    return b;
+}
+
+// The file as Wave64: GUIDs for the codes, 64-bit sizes that count the
+// 24-byte headers, chunks on 8-byte bounds.
+std::vector<std::uint8_t> AsWave64(const std::vector<std::uint8_t>& riff) {
+    const std::uint8_t codeTail[12] = {0xF3, 0xAC, 0xD3, 0x11, 0x8C, 0xD1, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A};
+    const std::uint8_t riffGuid[16] = {'r', 'i', 'f', 'f', 0x2E, 0x91, 0xCF, 0x11, 0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00};
+    std::vector<std::uint8_t> out(riffGuid, riffGuid + 16);
+    PutLe(out, 0, 4);
+    PutLe(out, 0, 4);
+    for (char ch : std::string("wave")) out.push_back(static_cast<std::uint8_t>(ch));
+    out.insert(out.end(), codeTail, codeTail + 12);
+    for (std::size_t at : ChunkOffsets(riff)) {
+        const std::size_t size = std::min<std::size_t>(GetLe(riff, at + 4, 4), riff.size() - at - 8);
+        out.insert(out.end(), riff.begin() + static_cast<std::ptrdiff_t>(at), riff.begin() + static_cast<std::ptrdiff_t>(at + 4));
+        out.insert(out.end(), codeTail, codeTail + 12);
+        PutLe(out, static_cast<std::uint32_t>(24 + size), 4);
+        PutLe(out, 0, 4);
+        out.insert(out.end(), riff.begin() + static_cast<std::ptrdiff_t>(at + 8), riff.begin() + static_cast<std::ptrdiff_t>(at + 8 + size));
+        out.resize((out.size() + 7) / 8 * 8, 0);
+    }
+    const std::uint64_t total = out.size();
+    for (int i = 0; i < 8; ++i) out[16 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(total >> (8 * i));
+    return out;
+}
+
+// The codec target's input: step byte, block size - 18, the block, then up
+// to 4 KiB of its data.
+std::vector<std::uint8_t> CodecInput(const acm::CatalogueFormat& format, const std::vector<std::uint8_t>& file,
+                                     int written) {
+    std::vector<std::uint8_t> input;
+    const std::size_t cbBlock = format.block.size();
+    const std::size_t dataAt = 12 + 8 + ((cbBlock + 1) & ~std::size_t{1}) + 8;
+    input.push_back(static_cast<std::uint8_t>(written));
+    input.push_back(static_cast<std::uint8_t>(cbBlock - 18));
+    input.insert(input.end(), format.block.begin(), format.block.end());
+    if (file.size() > dataAt) {
+        const std::size_t n = std::min<std::size_t>(file.size() - dataAt, 4096);
+        input.insert(input.end(), file.begin() + static_cast<std::ptrdiff_t>(dataAt),
+                     file.begin() + static_cast<std::ptrdiff_t>(dataAt + n));
+    }
+    return input;
+}
+
+// Writes the inputs one converted file gives a target: the riff and convert
+// targets get it as RIFF, as RIFX and as Wave64.
+void WriteInputs(const std::string& target, const std::string& dir, const acm::CatalogueTag& tag,
+                 const acm::CatalogueFormat& format, const std::vector<std::uint8_t>& file, int& written) {
+    std::vector<std::vector<std::uint8_t>> files = {file};
+    if (target != "codec") {
+        files.push_back(AsRifx(file));
+        files.push_back(AsWave64(file));
+    }
+    for (const auto& f : files) {
+        std::vector<std::uint8_t> input;
+        if (target == "riff") {
+            input = f;
+        } else if (target == "convert") {
+            input.push_back(static_cast<std::uint8_t>(written % 3));
+            input.insert(input.end(), f.begin(), f.end());
+        } else {
+            input = CodecInput(format, f, written);
+        }
+        char name[64];
+        std::snprintf(name, sizeof name, "/%04x-%03d.bin", tag.tag, written);
+        WriteAll(dir + name, input);
+        ++written;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -80,30 +193,7 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "cannot make %s %s\n", tag->name.c_str(), format.name.c_str());
                 continue;
             }
-            std::vector<std::uint8_t> file = ReadAll(out);
-            std::vector<std::uint8_t> input;
-            if (target == "riff") {
-                input = file;
-            } else if (target == "convert") {
-                input.push_back(static_cast<std::uint8_t>(written % 3));
-                input.insert(input.end(), file.begin(), file.end());
-            } else {
-                // step byte, block size - 18, the block, then up to 4 KiB of its data.
-                const std::size_t cbBlock = format.block.size();
-                const std::size_t dataAt = 12 + 8 + ((cbBlock + 1) & ~std::size_t{1}) + 8;
-                input.push_back(static_cast<std::uint8_t>(written));
-                input.push_back(static_cast<std::uint8_t>(cbBlock - 18));
-                input.insert(input.end(), format.block.begin(), format.block.end());
-                if (file.size() > dataAt) {
-                    const std::size_t n = std::min<std::size_t>(file.size() - dataAt, 4096);
-                    input.insert(input.end(), file.begin() + static_cast<std::ptrdiff_t>(dataAt),
-                                 file.begin() + static_cast<std::ptrdiff_t>(dataAt + n));
-                }
-            }
-            char name[64];
-            std::snprintf(name, sizeof name, "/%04x-%03d.bin", tag->tag, written);
-            WriteAll(dir + name, input);
-            ++written;
+            WriteInputs(target, dir, *tag, format, ReadAll(out), written);
         }
     }
     std::printf("%d inputs written to %s\n", written, dir.c_str());

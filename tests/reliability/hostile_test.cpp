@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -86,6 +87,55 @@ Bytes Wave(const Bytes& fmt, const Bytes& data) { return Form({Chunk("fmt ", fmt
 Bytes WithFields(Source s, const std::function<void(Bytes&)>& edit) {
     edit(s.fmt);
     return Wave(s.fmt, s.data);
+}
+
+// The file as RIFX: sizes, format fields and 16-bit samples big-endian.
+Bytes Rifx(const Source& s) {
+    Bytes b = Wave(s.fmt, s.data);
+    auto reverse = [&b](std::size_t at, std::size_t n) { std::reverse(b.begin() + at, b.begin() + at + n); };
+    std::copy_n("RIFX", 4, b.begin());
+    reverse(4, 4);
+    reverse(16, 4);
+    for (auto [at, n] : {std::pair{0, 2}, {2, 2}, {4, 4}, {8, 4}, {12, 2}, {14, 2}, {16, 2}}) reverse(20 + at, n);
+    const std::size_t data = 20 + s.fmt.size() + (s.fmt.size() & 1);
+    reverse(data + 4, 4);
+    for (std::size_t at = data + 8; at + 1 < b.size(); at += 2) reverse(at, 2);
+    return b;
+}
+
+// A Wave64 chunk's header: the GUID of a four-character code and a size.
+Bytes GuidHeader(const char* code, std::uint64_t size) {
+    Bytes b;
+    Append(b, code);
+    b.insert(b.end(), {0xF3, 0xAC, 0xD3, 0x11, 0x8C, 0xD1, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A});
+    for (int i = 0; i < 8; ++i) b.push_back(static_cast<std::uint8_t>(size >> (8 * i)));
+    return b;
+}
+
+// The file as Wave64 with the given form and data sizes (both count their
+// headers); the 18-byte format chunk is padded to 24.
+Bytes Wave64(const Source& s, std::uint64_t formSize, std::uint64_t dataSize) {
+    Bytes b = GuidHeader("riff", formSize);
+    const std::uint8_t riffTail[12] = {0x2E, 0x91, 0xCF, 0x11, 0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00};
+    std::copy_n(riffTail, 12, b.begin() + 4);
+    const Bytes wave = GuidHeader("wave", 0), fmt = GuidHeader("fmt ", 24 + s.fmt.size()), data = GuidHeader("data", dataSize);
+    b.insert(b.end(), wave.begin(), wave.begin() + 16);
+    b.insert(b.end(), fmt.begin(), fmt.end());
+    b.insert(b.end(), s.fmt.begin(), s.fmt.end());
+    b.resize((b.size() + 7) / 8 * 8, 0);
+    b.insert(b.end(), data.begin(), data.end());
+    b.insert(b.end(), s.data.begin(), s.data.end());
+    return b;
+}
+
+// Bytes that hold no chunk header: a sequence that starts with a byte no
+// identifier holds.
+Bytes Garbage(std::size_t n) {
+    Bytes b(n);
+    std::uint32_t x = 12345;
+    for (auto& v : b) v = static_cast<std::uint8_t>((x = x * 1103515245u + 12345u) >> 24);
+    b[0] = 0x80;
+    return b;
 }
 
 constexpr std::uint32_t kPcmFrames = 800;
@@ -417,6 +467,17 @@ std::vector<HostileCase> DataSizes() {
             return Form({Chunk("fmt ", s.fmt), Chunk("data", claimed, s.data)});
         };
     };
+    // The form and data sizes as given, then what follows the data chunk's header.
+    auto unfilled = [](std::uint32_t riffSize, std::uint32_t dataSize, Bytes (*after)()) {
+        return [=] {
+            Bytes b = Form({Chunk("fmt ", Pcm().fmt), Chunk("data", dataSize, {})});
+            const Bytes tail = after();
+            b.insert(b.end(), tail.begin(), tail.end());
+            Put32(b, 4, riffSize);
+            return b;
+        };
+    };
+    auto samples = [] { return Pcm().data; };
     return {
         {"PcmStreaming", sized(Pcm, 0xFFFFFFFFu), Label(kPcm), Success(kPcmFrames)},
         {"ImaBeyondTheFile", longer(Ima), Label(kIma), Success(kImaFrames)},
@@ -432,6 +493,58 @@ std::vector<HostileCase> DataSizes() {
              return b;
          },
          Label(kPcm), Success(kPcmFrames)},
+        // Sizes never filled in: the data runs to the end of the file, unless a
+        // chunk header follows an empty data chunk at once.
+        {"RiffAndDataSizesZero", unfilled(0, 0, samples), Label(kPcm), Success(kPcmFrames)},
+        {"RiffSizeEight", unfilled(8, kPcmFrames * 2, samples), Label(kPcm), Success(kPcmFrames)},
+        {"RiffSizeEightDataZero", unfilled(8, 0, samples), Label(kPcm), Success(kPcmFrames)},
+        {"EmptyDataThenGarbage", unfilled(0, 0, [] { return Garbage(1000); }), Label(kPcm), Success(500)},
+        {"EmptyDataThenAChunk", unfilled(0, 0, [] { return Chunk("LIST", Bytes{'I', 'N', 'F', 'O'}); }), Label(kPcm),
+         Success(0)},
+    };
+}
+
+// The PCM source as RIFX (sizes, format fields and samples big-endian) and as
+// Wave64 (GUIDs, 64-bit sizes), with sizes that lie and files cut short.
+std::vector<HostileCase> RifxAndWave64() {
+    auto rifx = [](std::size_t at, std::uint32_t bigEndian) {
+        return [at, bigEndian] {
+            Bytes b = Rifx(Pcm());
+            for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(bigEndian >> (24 - 8 * i));
+            return b;
+        };
+    };
+    auto wave64 = [](std::uint64_t formSize, std::uint64_t dataSize, std::size_t cut = 0) {
+        return [=] {
+            Bytes b = Wave64(Pcm(), formSize, dataSize);
+            return cut == 0 ? b : Bytes(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(cut));
+        };
+    };
+    const std::uint32_t dataSize = kPcmFrames * 2;
+    const std::uint64_t w64Size = 40 + 24 + 24 + 24 + dataSize, w64Data = 24 + dataSize;
+    constexpr std::size_t kRifxData = 12 + 8 + 18 + 4;  // where the data chunk's size field stands
+    return {
+        {"Rifx", rifx(4, 4 + 26 + 8 + dataSize), Label(kPcm), Success(kPcmFrames)},
+        {"RifxFormBeyondTheFile", rifx(4, 0xFFFFFFF0u), Label(kPcm), Success(kPcmFrames)},
+        {"RifxDataBeyondTheFile", rifx(kRifxData, dataSize + 100000), Label(kPcm), Success(kPcmFrames)},
+        {"RifxDataZero", rifx(kRifxData, 0), Label(kPcm), Success(0)},
+        // Sizes written little-endian read as huge big-endian ones.
+        {"RifxFormatSizeLittleEndian", rifx(16, 18u << 24), Check(kFmtSizeCheck), Check(kFmtSizeCheck)},
+        {"RifxFormatSizeBeyondTheForm", rifx(16, 0x100), Label(kPcm), Check(kDataCheck)},
+        {"Wave64", wave64(w64Size, w64Data), Label(kPcm), Success(kPcmFrames)},
+        {"Wave64DataBeyondTheFile", wave64(w64Size, w64Data + 100000), Label(kPcm), Success(kPcmFrames)},
+        {"Wave64SizesNearTwoTo64", wave64(~0ull, ~0ull - 7), Label(kPcm), Success(kPcmFrames)},
+        {"Wave64DataSizeZero", wave64(w64Size, 0), Label(kPcm), Success(kPcmFrames)},
+        // A size smaller than the header it counts ends the search.
+        {"Wave64FormatSizeBelowItsHeader",
+         [] {
+             Bytes b = Wave64(Pcm(), 40 + 24 + 24 + 24 + kPcmFrames * 2, 24 + kPcmFrames * 2);
+             b[40 + 16] = 8;
+             return b;
+         },
+         Check(kFmtCheck), Check(kFmtCheck)},
+        {"Wave64CutInsideTheDataGuid", wave64(w64Size, w64Data, 40 + 48 + 10), Label(kPcm), Check(kDataCheck)},
+        {"Wave64CutInsideTheFirstGuid", wave64(w64Size, w64Data, 10), Check(kRiffCheck), Check(kRiffCheck)},
     };
 }
 
@@ -678,6 +791,7 @@ INSTANTIATE_TEST_SUITE_P(SamplesPerBlock, HostileFile, testing::ValuesIn(Samples
 INSTANTIATE_TEST_SUITE_P(MsAdpcmCoefficients, HostileFile, testing::ValuesIn(MsAdpcmCoefficients()), CaseName);
 INSTANTIATE_TEST_SUITE_P(GsmAndMp3Extra, HostileFile, testing::ValuesIn(GsmAndMp3Extra()), CaseName);
 INSTANTIATE_TEST_SUITE_P(DataSize, HostileFile, testing::ValuesIn(DataSizes()), CaseName);
+INSTANTIATE_TEST_SUITE_P(RifxAndWave64, HostileFile, testing::ValuesIn(RifxAndWave64()), CaseName);
 INSTANTIATE_TEST_SUITE_P(ChunkSearch, HostileFile, testing::ValuesIn(ChunkSearch()), CaseName);
 INSTANTIATE_TEST_SUITE_P(OddChunks, HostileFile, testing::ValuesIn(OddChunks()), CaseName);
 INSTANTIATE_TEST_SUITE_P(TruncatedFinalBlock, HostileFile, testing::ValuesIn(TruncatedFinalBlocks()), CaseName);
