@@ -1,7 +1,7 @@
 // wavtrn-fuzz-corpus TARGET DIR: writes one valid input per catalogue format for
 // a fuzz target (riff, convert or codec), made by converting a short test signal
 // into each format the chooser offers; the riff and convert targets also get
-// each file as RIFX and as Wave64.
+// a file of each tag, depth and channel count as RIFX and as Wave64.
 #include "fuzz_support.h"
 #include "platform/acm/catalogue.h"
 #include "wave/convert.h"
@@ -12,7 +12,9 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -143,11 +145,12 @@ std::vector<std::uint8_t> CodecInput(const acm::CatalogueFormat& format, const s
 }
 
 // Writes the inputs one converted file gives a target: the riff and convert
-// targets get it as RIFF, as RIFX and as Wave64.
+// targets also get it as RIFX and as Wave64 when asked.
 void WriteInputs(const std::string& target, const std::string& dir, const acm::CatalogueTag& tag,
-                 const acm::CatalogueFormat& format, const std::vector<std::uint8_t>& file, int& written) {
+                 const acm::CatalogueFormat& format, const std::vector<std::uint8_t>& file, bool otherLayouts,
+                 int& written) {
     std::vector<std::vector<std::uint8_t>> files = {file};
-    if (target != "codec") {
+    if (target != "codec" && otherLayouts) {
         files.push_back(AsRifx(file));
         files.push_back(AsWave64(file));
     }
@@ -186,6 +189,8 @@ int main(int argc, char** argv) {
     fuzzing::SilentReporter reporter;
 
     int written = 0;
+    // RIFX and Wave64 copies of the first format of each tag, depth and channel count.
+    std::set<std::tuple<WORD, WORD, WORD>> copied;
     for (const acm::CatalogueTag* tag : acm::ChooserTags()) {
         for (const acm::CatalogueFormat& format : tag->formats) {
             const std::string out = fuzzing::ScratchDir() + "/corpus-out.wav";
@@ -193,7 +198,9 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "cannot make %s %s\n", tag->name.c_str(), format.name.c_str());
                 continue;
             }
-            WriteInputs(target, dir, *tag, format, ReadAll(out), written);
+            const WAVEFORMATEX& h = format.Header();
+            const bool otherLayouts = copied.insert({tag->tag, h.wBitsPerSample, h.nChannels}).second;
+            WriteInputs(target, dir, *tag, format, ReadAll(out), otherLayouts, written);
         }
     }
     std::printf("%d inputs written to %s\n", written, dir.c_str());
