@@ -15,13 +15,6 @@ using namespace mmio_layout;
 
 namespace {
 
-constexpr FOURCC kRiff = mmioFOURCC('R', 'I', 'F', 'F');
-constexpr FOURCC kRifx = mmioFOURCC('R', 'I', 'F', 'X');
-constexpr FOURCC kRf64 = mmioFOURCC('R', 'F', '6', '4');
-constexpr FOURCC kBw64 = mmioFOURCC('B', 'W', '6', '4');
-constexpr FOURCC kDs64 = mmioFOURCC('d', 's', '6', '4');
-constexpr FOURCC kWave = mmioFOURCC('W', 'A', 'V', 'E');
-constexpr FOURCC kData = mmioFOURCC('d', 'a', 't', 'a');
 constexpr DWORD kSizeInDs64 = 0xFFFFFFFFu;
 // The "ds64" chunk as written: form size, data size, sample count (all
 // 64-bit) and an empty table of further sizes.
@@ -138,16 +131,19 @@ MMRESULT EnterForm(MMIO& file, std::uint64_t offset, MMCKINFO* pmmcki) {
     return result;
 }
 
+// True when the parent's size is a placeholder that bounds nothing: a WAVE
+// form's never filled in, another chunk's 0xFFFFFFFF or too small for a form
+// type, as streaming writers and stopped recorders leave them.
+bool SizeBoundsNothing(const MMIO& file, const MMCKINFO& parent) {
+    if (IsWaveForm(parent)) return FormSizeUnfilled(file, parent);
+    return parent.cksize64 < 4 || (parent.cksize == 0xFFFFFFFFu && (parent.dwFlags & MMIO_WIDEFORM) == 0);
+}
+
 // Where a search inside parent must end: the end of the file, and the end of
-// the parent unless its size is a placeholder (0xFFFFFFFF, or too small for
-// what it must hold, as streaming writers and stopped recorders leave it).
+// the parent unless its size bounds nothing.
 std::uint64_t SearchLimit(const MMIO& file, const MMCKINFO* parent) {
     const std::uint64_t limit = FileEnd(file.fd);
-    if (parent == nullptr) return limit;
-    const bool placeholder = IsWaveForm(*parent) ? FormSizeUnfilled(file, *parent)
-                                                 : parent->cksize64 < 4 || (parent->cksize == 0xFFFFFFFFu &&
-                                                                            (parent->dwFlags & MMIO_WIDEFORM) == 0);
-    if (placeholder) return limit;
+    if (parent == nullptr || SizeBoundsNothing(file, *parent)) return limit;
     const auto end = NextChunk(file.layout, parent->dwDataOffset, parent->cksize64, limit);
     return end ? *end : limit;
 }

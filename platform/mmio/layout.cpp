@@ -13,12 +13,6 @@ namespace {
 
 using Guid = std::array<BYTE, 16>;
 
-constexpr FOURCC kRiff = mmioFOURCC('R', 'I', 'F', 'F');
-constexpr FOURCC kRifx = mmioFOURCC('R', 'I', 'F', 'X');
-constexpr FOURCC kList = mmioFOURCC('L', 'I', 'S', 'T');
-constexpr FOURCC kRf64 = mmioFOURCC('R', 'F', '6', '4');
-constexpr FOURCC kBw64 = mmioFOURCC('B', 'W', '6', '4');
-constexpr FOURCC kWave = mmioFOURCC('W', 'A', 'V', 'E');
 // A Wave64 GUID that names no four-character code: no caller looks for it.
 constexpr FOURCC kUnnamedGuid = mmioFOURCC('?', '?', '?', '?');
 

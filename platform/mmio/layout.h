@@ -10,6 +10,18 @@
 
 namespace mmio_layout {
 
+// The codes the reader looks for.
+constexpr FOURCC kRiff = mmioFOURCC('R', 'I', 'F', 'F');
+constexpr FOURCC kRifx = mmioFOURCC('R', 'I', 'F', 'X');
+constexpr FOURCC kList = mmioFOURCC('L', 'I', 'S', 'T');
+constexpr FOURCC kRf64 = mmioFOURCC('R', 'F', '6', '4');
+constexpr FOURCC kBw64 = mmioFOURCC('B', 'W', '6', '4');
+constexpr FOURCC kDs64 = mmioFOURCC('d', 's', '6', '4');
+constexpr FOURCC kWave = mmioFOURCC('W', 'A', 'V', 'E');
+constexpr FOURCC kFmt = mmioFOURCC('f', 'm', 't', ' ');
+constexpr FOURCC kFact = mmioFOURCC('f', 'a', 'c', 't');
+constexpr FOURCC kData = mmioFOURCC('d', 'a', 't', 'a');
+
 // A chunk header read at a file offset.
 struct ChunkHeader {
     FOURCC ckid = 0;

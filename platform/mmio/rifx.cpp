@@ -2,7 +2,7 @@
 // the caller the format and "fact" chunks with their fields little-endian and
 // the samples of PCM and float data little-endian, so the rest of the program
 // reads an ordinary RIFF file. Other chunks are handed out as they stand.
-#include "platform/mmio/mmio_file.h"
+#include "platform/mmio/layout.h"
 
 #include <algorithm>
 #include <array>
@@ -11,9 +11,10 @@ namespace mmio_io {
 
 namespace {
 
-constexpr FOURCC kFmt = mmioFOURCC('f', 'm', 't', ' ');
-constexpr FOURCC kFact = mmioFOURCC('f', 'a', 'c', 't');
-constexpr FOURCC kData = mmioFOURCC('d', 'a', 't', 'a');
+using mmio_layout::kData;
+using mmio_layout::kFact;
+using mmio_layout::kFmt;
+
 // No format block is longer than a WAVEFORMATEX with 65535 extra bytes; a
 // "fact" chunk holds a few 32-bit counts.
 constexpr std::uint64_t kLargestFormat = 18 + 0xFFFF;

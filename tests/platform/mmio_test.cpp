@@ -320,209 +320,136 @@ TEST(MmioRead, WideFormsAreReadWithTheirDs64Sizes) {
     EXPECT_EQ(riff.ckid, mmioFOURCC('R', 'F', '6', '4'));
 }
 
-void AppendBe(Bytes& out, std::uint32_t v, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-void AppendLe(Bytes& out, std::uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+void AppendNumber(Bytes& out, std::uint64_t v, int bytes, bool bigEndian = false) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * (bigEndian ? bytes - 1 - i : i))));
 }
 
-// The fields of an extensible 24-bit stereo block, in the byte order asked for.
-Bytes Extensible24(bool bigEndian) {
+// A stereo 8,000 Hz format block in either byte order; an extensible one
+// with its sub-format GUID's numbers in that order too.
+Bytes Block(bool bigEndian, std::uint32_t tag, std::uint32_t bits, std::uint32_t subTag) {
+    std::vector<std::pair<std::uint32_t, int>> fields = {{tag, 2}, {2, 2}, {8000, 4}, {0, 4}, {4, 2}, {bits, 2}};
+    if (tag == 0xFFFE) fields.insert(fields.end(), {{22, 2}, {bits, 2}, {3, 4}, {subTag, 4}, {0, 2}, {0x10, 2}});
     Bytes b;
-    auto put = [&b, bigEndian](std::uint32_t v, int n) { bigEndian ? AppendBe(b, v, n) : AppendLe(b, v, n); };
-    for (auto [v, n] : {std::pair{0xFFFEu, 2}, {2u, 2}, {48000u, 4}, {288000u, 4}, {6u, 2}, {24u, 2}, {22u, 2},
-                        {24u, 2}, {3u, 4}, {1u, 4}, {0u, 2}, {0x10u, 2}}) {
-        put(v, n);
-    }
-    b.insert(b.end(), {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71});
-    return b;
-}
-
-Bytes Rifx(const Bytes& fmt, const Bytes& data) {
-    Bytes b;
-    Append(b, "RIFX");
-    AppendBe(b, static_cast<std::uint32_t>(4 + 8 + fmt.size() + 12 + 8 + data.size()), 4);
-    Append(b, "WAVEfmt ");
-    AppendBe(b, static_cast<std::uint32_t>(fmt.size()), 4);
-    b.insert(b.end(), fmt.begin(), fmt.end());
-    Append(b, "fact");
-    AppendBe(b, 4, 4);
-    AppendBe(b, 2, 4);
-    Append(b, "data");
-    AppendBe(b, static_cast<std::uint32_t>(data.size()), 4);
-    b.insert(b.end(), data.begin(), data.end());
+    for (auto [v, n] : fields) AppendNumber(b, v, n, bigEndian);
+    if (tag == 0xFFFE) b.insert(b.end(), {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71});
     return b;
 }
 
 TEST(MmioRead, RifxIsHandedOutAsLittleEndianRiff) {
     TempDir dir;
     const std::string path = dir.file("rifx.wav");
-    const Bytes samples = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    WriteBytes(path, Rifx(Extensible24(true), samples));
-    File f = OpenRead(path);
-    MMCKINFO riff{}, fmt{}, fact{}, data{};
-    ASSERT_EQ(mmioDescend(f.get(), &riff, nullptr, 0), 0u);
-    EXPECT_EQ(riff.ckid, mmioFOURCC('R', 'I', 'F', 'F'));
-    EXPECT_EQ(riff.cksize, ReadBytes(path).size() - 8);
-    fmt.ckid = mmioFOURCC('f', 'm', 't', ' ');
-    ASSERT_EQ(mmioDescend(f.get(), &fmt, &riff, MMIO_FINDCHUNK), 0u);
-    Bytes block(fmt.cksize);
-    ASSERT_EQ(mmioRead(f.get(), reinterpret_cast<char*>(block.data()), 40), 40);
-    EXPECT_EQ(block, Extensible24(false));
-    fact.ckid = mmioFOURCC('f', 'a', 'c', 't');
-    ASSERT_EQ(mmioDescend(f.get(), &fact, &riff, MMIO_FINDCHUNK), 0u);
-    std::uint32_t frames = 0;
-    ASSERT_EQ(mmioRead(f.get(), reinterpret_cast<char*>(&frames), 4), 4);
-    EXPECT_EQ(frames, 2u);
-    data.ckid = mmioFOURCC('d', 'a', 't', 'a');
-    ASSERT_EQ(mmioDescend(f.get(), &data, &riff, MMIO_FINDCHUNK), 0u);
-    EXPECT_EQ(data.cksize64, 12u);
-    // Reads that start and end inside a sample get its bytes swapped all the same.
-    const Bytes little = {3, 2, 1, 6, 5, 4, 9, 8, 7, 12, 11, 10};
-    for (LONG step : {12, 5, 1}) {
-        Bytes got(12);
-        mmioSeek(f.get(), data.dwDataOffset, SEEK_SET);
-        for (LONG at = 0; at < 12; at += step)
-            ASSERT_EQ(mmioRead(f.get(), reinterpret_cast<char*>(got.data()) + at, std::min<LONG>(step, 12 - at)),
-                      std::min<LONG>(step, 12 - at));
-        EXPECT_EQ(got, little) << step;
-    }
+    Bytes samples;
+    for (std::uint8_t i = 1; i <= 24; ++i) samples.push_back(i);
     // PCM and float samples are swapped by their width; 8-bit and encoded data stay.
-    for (auto [tag, bits, width] : {std::tuple{1, 16, 2}, {3, 32, 4}, {3, 64, 8}, {1, 8, 1}, {0x11, 4, 1}}) {
-        Bytes plain;
-        for (auto [v, n] : {std::pair{tag, 2}, {2, 2}, {8000, 4}, {0, 4}, {4, 2}, {bits, 2}}) AppendBe(plain, v, n);
-        WriteBytes(path, Rifx(plain, Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
-        File g = OpenRead(path);
-        ASSERT_EQ(mmioDescend(g.get(), &riff, nullptr, 0), 0u);
-        ASSERT_EQ(mmioDescend(g.get(), &fmt, &riff, 0), 0u);
-        ASSERT_EQ(mmioAscend(g.get(), &fmt, 0), 0u);
-        ASSERT_EQ(mmioDescend(g.get(), &data, &riff, MMIO_FINDCHUNK), 0u);
-        Bytes got(8), want = {1, 2, 3, 4, 5, 6, 7, 8};
-        for (int at = 0; at < 8; at += width) std::reverse(want.begin() + at, want.begin() + at + width);
-        ASSERT_EQ(mmioRead(g.get(), reinterpret_cast<char*>(got.data()), 8), 8);
-        EXPECT_EQ(got, want) << "tag " << tag << ", " << bits << " bits";
+    for (auto [tag, bits, subTag, width] : {std::tuple{1, 16, 0, 2}, {3, 64, 0, 8}, {1, 8, 0, 1}, {0x11, 4, 0, 1},
+                                            {0xFFFE, 24, 1, 3}, {0xFFFE, 32, 3, 4}}) {
+        SCOPED_TRACE(std::to_string(tag) + " " + std::to_string(bits));
+        const Bytes fmt = Block(true, tag, bits, subTag);
+        Bytes b;
+        Append(b, "RIFX");
+        AppendNumber(b, 4 + 8 + fmt.size() + 12 + 8 + samples.size(), 4, true);
+        Append(b, "WAVEfmt ");
+        AppendNumber(b, fmt.size(), 4, true);
+        b.insert(b.end(), fmt.begin(), fmt.end());
+        for (std::uint32_t v : {mmioFOURCC('t', 'c', 'a', 'f'), 4u, 6u, mmioFOURCC('a', 't', 'a', 'd'), 24u}) AppendNumber(b, v, 4, true);
+        b.insert(b.end(), samples.begin(), samples.end());
+        WriteBytes(path, b);
+
+        File f = OpenRead(path);
+        MMCKINFO riff{}, ck{};
+        ASSERT_EQ(mmioDescend(f.get(), &riff, nullptr, 0), 0u);
+        EXPECT_EQ(riff.ckid, mmioFOURCC('R', 'I', 'F', 'F'));
+        Bytes got(fmt.size()), frames(4);
+        ASSERT_EQ(mmioDescend(f.get(), &ck, &riff, 0), 0u);
+        ASSERT_EQ(mmioRead(f.get(), reinterpret_cast<char*>(got.data()), ck.cksize), static_cast<LONG>(fmt.size()));
+        EXPECT_EQ(got, Block(false, tag, bits, subTag));
+        ASSERT_EQ(mmioAscend(f.get(), &ck, 0), 0u);
+        ASSERT_EQ(mmioDescend(f.get(), &ck, &riff, 0), 0u);
+        ASSERT_EQ(mmioRead(f.get(), reinterpret_cast<char*>(frames.data()), 4), 4);
+        EXPECT_EQ(U32At(frames, 0), 6u);
+        ck.ckid = mmioFOURCC('d', 'a', 't', 'a');
+        ASSERT_EQ(mmioDescend(f.get(), &ck, &riff, MMIO_FINDCHUNK), 0u);
+        // Reads of 5 bytes start and end inside samples.
+        got.assign(24, 0);
+        for (LONG at = 0; at < 24; at += 5) mmioRead(f.get(), reinterpret_cast<char*>(got.data()) + at, std::min<LONG>(5, 24 - at));
+        Bytes want = samples;
+        for (int at = 0; at < 24; at += width) std::reverse(want.begin() + at, want.begin() + at + width);
+        EXPECT_EQ(got, want);
     }
 }
 
-// A Wave64 chunk: the GUID of code (with the tail of the code GUIDs, or
-// another one), the 64-bit size counting the 24-byte header, the data, and
-// the pad to 8 bytes.
-Bytes GuidChunk(const char* code, const Bytes& data, std::uint64_t size = 0, bool codeGuid = true) {
-    static const Bytes kTail = {0xF3, 0xAC, 0xD3, 0x11, 0x8C, 0xD1, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A};
+// A Wave64 chunk: a GUID of code (with the code GUIDs' tail unless told
+// otherwise), the 64-bit size counting the 24-byte header, and the data.
+Bytes GuidChunk(const char* code, const Bytes& data, std::uint64_t size, bool codeGuid = true) {
     Bytes b;
     Append(b, code);
-    b.insert(b.end(), kTail.begin(), kTail.end());
+    b.insert(b.end(), {0xF3, 0xAC, 0xD3, 0x11, 0x8C, 0xD1, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A});
     if (!codeGuid) b[5] ^= 0xFF;
-    AppendLe(b, size != 0 ? size : 24 + data.size(), 8);
+    AppendNumber(b, size, 8);
     b.insert(b.end(), data.begin(), data.end());
-    while (b.size() % 8 != 0) b.push_back(0);
     return b;
 }
 
-Bytes Wave64(const std::vector<Bytes>& chunks, std::uint64_t size = 0) {
-    Bytes b = {'r', 'i', 'f', 'f', 0x2E, 0x91, 0xCF, 0x11, 0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00};
-    Bytes body = GuidChunk("wave", {});
-    body.resize(16);
-    for (const Bytes& c : chunks) body.insert(body.end(), c.begin(), c.end());
-    AppendLe(b, size != 0 ? size : 24 + body.size(), 8);
-    b.insert(b.end(), body.begin(), body.end());
-    return b;
-}
-
-TEST(MmioRead, Wave64IsReadWithRiffRecords) {
+TEST(MmioRead, Wave64ChunksAreSkippedToEightByteBoundsWithoutWrappingAround) {
     TempDir dir;
     const std::string path = dir.file("x.w64");
-    const Bytes fmt = {1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 2, 0, 16, 0};
-    WriteBytes(path, Wave64({GuidChunk("odd ", {1, 2, 3}, 0, false), GuidChunk("fmt ", fmt), GuidChunk("data", {9, 8, 7, 6, 5, 4})}));
+    Bytes b = GuidChunk("riff", {}, 0x1000);
+    std::copy_n(Bytes{0x2E, 0x91, 0xCF, 0x11, 0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00}.begin(), 12, b.begin() + 4);
+    const Bytes wave = GuidChunk("wave", {}, 0);
+    b.insert(b.end(), wave.begin(), wave.begin() + 16);
+    for (const Bytes& c : {GuidChunk("odd ", {1, 2, 3, 0, 0, 0, 0, 0}, 27, false), GuidChunk("JUNK", {}, ~0ull - 7),
+                           GuidChunk("data", {9, 8}, 26)})
+        b.insert(b.end(), c.begin(), c.end());
+    WriteBytes(path, b);
     File f = OpenRead(path);
     MMCKINFO riff{}, ck{};
     ASSERT_EQ(mmioDescend(f.get(), &riff, nullptr, 0), 0u);
-    EXPECT_EQ(riff.ckid, mmioFOURCC('R', 'I', 'F', 'F'));
     EXPECT_EQ(riff.fccType, mmioFOURCC('W', 'A', 'V', 'E'));
-    EXPECT_EQ(riff.dwFlags, MMIO_WIDEFORM);
-    EXPECT_EQ(riff.dwDataOffset + riff.cksize64, ReadBytes(path).size());
-    // A chunk whose GUID names no code, skipped to the next 8-byte bound.
+    // A GUID that names no code; its three bytes and five of padding are skipped.
     ASSERT_EQ(mmioDescend(f.get(), &ck, &riff, 0), 0u);
     EXPECT_EQ(ck.ckid, mmioFOURCC('?', '?', '?', '?'));
+    EXPECT_EQ(ck.cksize64, 3u);
     ASSERT_EQ(mmioAscend(f.get(), &ck, 0), 0u);
     ASSERT_EQ(mmioDescend(f.get(), &ck, &riff, 0), 0u);
-    EXPECT_EQ(ck.ckid, mmioFOURCC('f', 'm', 't', ' '));
-    EXPECT_EQ(ck.cksize, 16u);
-    Bytes got(16);
-    ASSERT_EQ(mmioRead(f.get(), reinterpret_cast<char*>(got.data()), 16), 16);
-    EXPECT_EQ(got, fmt);
-    ck.ckid = mmioFOURCC('d', 'a', 't', 'a');
-    ASSERT_EQ(mmioDescend(f.get(), &ck, &riff, MMIO_FINDCHUNK), 0u);
-    EXPECT_EQ(ck.cksize64, 6u);
-    EXPECT_EQ(ck.dwDataOffset, 16u + 8 + 16 + 32 + 40 + 24);
-
-    // Sizes near 2^64 end a search or an ascent; they never wrap around.
-    WriteBytes(path, Wave64({GuidChunk("JUNK", {}, ~0ull - 7), GuidChunk("data", {1, 2})}, ~0ull));
-    File g = OpenRead(path);
-    ASSERT_EQ(mmioDescend(g.get(), &riff, nullptr, 0), 0u);
-    ASSERT_EQ(mmioDescend(g.get(), &ck, &riff, 0), 0u);
+    EXPECT_EQ(ck.ckid, mmioFOURCC('J', 'U', 'N', 'K'));
     EXPECT_EQ(ck.cksize64, ~0ull - 31);
-    EXPECT_EQ(mmioAscend(g.get(), &ck, 0), MMIOERR_CANNOTSEEK);
-    mmioSeek(g.get(), 40, SEEK_SET);
+    EXPECT_EQ(mmioAscend(f.get(), &ck, 0), MMIOERR_CANNOTSEEK);
+    // A search from its header stops there.
+    mmioSeek(f.get(), 40 + 32, SEEK_SET);
     ck.ckid = mmioFOURCC('d', 'a', 't', 'a');
-    EXPECT_EQ(mmioDescend(g.get(), &ck, &riff, MMIO_FINDCHUNK), MMIOERR_CHUNKNOTFOUND);
-}
-
-// A PCM form with the given form and data sizes, then what follows the data
-// chunk's header.
-Bytes Unfinished(std::uint32_t riffSize, std::uint32_t dataSize, const Bytes& after) {
-    Bytes b;
-    Append(b, "RIFF");
-    AppendU32(b, riffSize);
-    Append(b, "WAVEfmt ");
-    AppendU32(b, 16);
-    b.insert(b.end(), {1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 2, 0, 16, 0});
-    Append(b, "data");
-    AppendU32(b, dataSize);
-    b.insert(b.end(), after.begin(), after.end());
-    return b;
+    EXPECT_EQ(mmioDescend(f.get(), &ck, &riff, MMIO_FINDCHUNK), MMIOERR_CHUNKNOTFOUND);
 }
 
 TEST(MmioRead, SizesNeverFilledInRunToTheEndOfTheFile) {
     TempDir dir;
     const std::string path = dir.file("rec.wav");
-    const Bytes samples(100, 0x01);
-    Bytes list;
-    Append(list, "LIST");
-    AppendU32(list, 4);
-    Append(list, "INFO");
-    const std::uint32_t whole = 36 + 100;
-    struct Case {
-        std::uint32_t riffSize, dataSize;
-        Bytes after;
-        std::uint64_t expected;
-    };
-    for (const Case& c : {Case{0, 0, samples, 100}, {8, 0, samples, 100}, {36, 0, samples, 100},
-                          {0xFFFFFFFFu, 0xFFFFFFFFu, samples, 100}, {8, 60, samples, 60},
-                          // The form holds what follows: the sizes are what they say.
-                          {whole, 0, samples, 0}, {whole, 0xFFFFFFFFu, samples, 0xFFFFFFFFu},
-                          // A chunk header follows at once: the data chunk is empty.
-                          {0, 0, list, 0}, {36, 0, list, 0}}) {
-        WriteBytes(path, Unfinished(c.riffSize, c.dataSize, c.after));
+    auto sizeRead = [&path](std::uint32_t riffSize, std::uint32_t dataSize, const char* after, std::uint64_t fileSize) {
+        Bytes b;
+        Append(b, "RIFF");
+        AppendU32(b, riffSize);
+        Append(b, "WAVEfmt ");
+        AppendU32(b, 16);
+        b.insert(b.end(), {1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 2, 0, 16, 0});
+        Append(b, "data");
+        AppendU32(b, dataSize);
+        Append(b, after);
+        WriteBytes(path, b);
+        EXPECT_EQ(::truncate(path.c_str(), static_cast<off_t>(fileSize)), 0);
         File f = OpenRead(path);
         MMCKINFO riff{}, data{};
-        ASSERT_EQ(mmioDescend(f.get(), &riff, nullptr, 0), 0u);
+        EXPECT_EQ(mmioDescend(f.get(), &riff, nullptr, 0), 0u);
         data.ckid = mmioFOURCC('d', 'a', 't', 'a');
-        ASSERT_EQ(mmioDescend(f.get(), &data, &riff, MMIO_FINDCHUNK), 0u) << c.riffSize << " " << c.dataSize;
-        EXPECT_EQ(data.cksize, c.dataSize);
-        EXPECT_EQ(data.cksize64, c.expected) << c.riffSize << " " << c.dataSize << " " << c.after.size();
-    }
-    // Past 4 GiB (a sparse file): the placeholder reaches every byte.
-    WriteBytes(path, Unfinished(0xFFFFFFFFu, 0xFFFFFFFFu, samples));
-    const std::uint64_t size = (5ull << 30) + 44;
-    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(size)), 0);
-    File f = OpenRead(path);
-    MMCKINFO riff{}, data{};
-    ASSERT_EQ(mmioDescend(f.get(), &riff, nullptr, 0), 0u);
-    data.ckid = mmioFOURCC('d', 'a', 't', 'a');
-    ASSERT_EQ(mmioDescend(f.get(), &data, &riff, MMIO_FINDCHUNK), 0u);
-    EXPECT_EQ(data.cksize64, size - 44);
+        EXPECT_EQ(mmioDescend(f.get(), &data, &riff, MMIO_FINDCHUNK), 0u);
+        return data.cksize64;
+    };
+    // The form's size accounts for the head only, or for everything.
+    EXPECT_EQ(sizeRead(36, 0, "", 144), 100u);
+    EXPECT_EQ(sizeRead(144, 0, "", 144), 0u);
+    EXPECT_EQ(sizeRead(144, 0xFFFFFFFFu, "", 144), 0xFFFFFFFFu);
+    // A chunk header after an empty data chunk.
+    EXPECT_EQ(sizeRead(36, 0, "LIST\4\0\0\0INFO", 56), 0u);
+    // Past 4 GiB (a sparse file), the placeholder reaches every byte.
+    EXPECT_EQ(sizeRead(0xFFFFFFFFu, 0xFFFFFFFFu, "", (5ull << 30) + 44), 5ull << 30);
 }
 
 TEST(MmioWrite, CreatedChunksGetTheirSizesAndPadBytes) {

@@ -116,25 +116,12 @@ Bytes GuidHeader(const char* code, std::uint64_t size) {
 // headers); the 18-byte format chunk is padded to 24.
 Bytes Wave64(const Source& s, std::uint64_t formSize, std::uint64_t dataSize) {
     Bytes b = GuidHeader("riff", formSize);
-    const std::uint8_t riffTail[12] = {0x2E, 0x91, 0xCF, 0x11, 0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00};
-    std::copy_n(riffTail, 12, b.begin() + 4);
-    const Bytes wave = GuidHeader("wave", 0), fmt = GuidHeader("fmt ", 24 + s.fmt.size()), data = GuidHeader("data", dataSize);
-    b.insert(b.end(), wave.begin(), wave.begin() + 16);
-    b.insert(b.end(), fmt.begin(), fmt.end());
-    b.insert(b.end(), s.fmt.begin(), s.fmt.end());
-    b.resize((b.size() + 7) / 8 * 8, 0);
-    b.insert(b.end(), data.begin(), data.end());
-    b.insert(b.end(), s.data.begin(), s.data.end());
-    return b;
-}
-
-// Bytes that hold no chunk header: a sequence that starts with a byte no
-// identifier holds.
-Bytes Garbage(std::size_t n) {
-    Bytes b(n);
-    std::uint32_t x = 12345;
-    for (auto& v : b) v = static_cast<std::uint8_t>((x = x * 1103515245u + 12345u) >> 24);
-    b[0] = 0x80;
+    std::copy_n(Bytes{0x2E, 0x91, 0xCF, 0x11, 0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00}.begin(), 12, b.begin() + 4);
+    Bytes wave = GuidHeader("wave", 0);
+    wave.resize(16);
+    for (const Bytes& part :
+         {wave, GuidHeader("fmt ", 24 + s.fmt.size()), s.fmt, Bytes(6, 0), GuidHeader("data", dataSize), s.data})
+        b.insert(b.end(), part.begin(), part.end());
     return b;
 }
 
@@ -498,7 +485,7 @@ std::vector<HostileCase> DataSizes() {
         {"RiffAndDataSizesZero", unfilled(0, 0, samples), Label(kPcm), Success(kPcmFrames)},
         {"RiffSizeEight", unfilled(8, kPcmFrames * 2, samples), Label(kPcm), Success(kPcmFrames)},
         {"RiffSizeEightDataZero", unfilled(8, 0, samples), Label(kPcm), Success(kPcmFrames)},
-        {"EmptyDataThenGarbage", unfilled(0, 0, [] { return Garbage(1000); }), Label(kPcm), Success(500)},
+        {"EmptyDataThenGarbage", unfilled(0, 0, [] { return Bytes(1000, 0x80); }), Label(kPcm), Success(500)},
         {"EmptyDataThenAChunk", unfilled(0, 0, [] { return Chunk("LIST", Bytes{'I', 'N', 'F', 'O'}); }), Label(kPcm),
          Success(0)},
     };
@@ -524,21 +511,18 @@ std::vector<HostileCase> RifxAndWave64() {
     const std::uint64_t w64Size = 40 + 24 + 24 + 24 + dataSize, w64Data = 24 + dataSize;
     constexpr std::size_t kRifxData = 12 + 8 + 18 + 4;  // where the data chunk's size field stands
     return {
-        {"Rifx", rifx(4, 4 + 26 + 8 + dataSize), Label(kPcm), Success(kPcmFrames)},
         {"RifxFormBeyondTheFile", rifx(4, 0xFFFFFFF0u), Label(kPcm), Success(kPcmFrames)},
         {"RifxDataBeyondTheFile", rifx(kRifxData, dataSize + 100000), Label(kPcm), Success(kPcmFrames)},
-        {"RifxDataZero", rifx(kRifxData, 0), Label(kPcm), Success(0)},
         // Sizes written little-endian read as huge big-endian ones.
         {"RifxFormatSizeLittleEndian", rifx(16, 18u << 24), Check(kFmtSizeCheck), Check(kFmtSizeCheck)},
         {"RifxFormatSizeBeyondTheForm", rifx(16, 0x100), Label(kPcm), Check(kDataCheck)},
-        {"Wave64", wave64(w64Size, w64Data), Label(kPcm), Success(kPcmFrames)},
         {"Wave64DataBeyondTheFile", wave64(w64Size, w64Data + 100000), Label(kPcm), Success(kPcmFrames)},
         {"Wave64SizesNearTwoTo64", wave64(~0ull, ~0ull - 7), Label(kPcm), Success(kPcmFrames)},
         {"Wave64DataSizeZero", wave64(w64Size, 0), Label(kPcm), Success(kPcmFrames)},
         // A size smaller than the header it counts ends the search.
         {"Wave64FormatSizeBelowItsHeader",
-         [] {
-             Bytes b = Wave64(Pcm(), 40 + 24 + 24 + 24 + kPcmFrames * 2, 24 + kPcmFrames * 2);
+         [=] {
+             Bytes b = Wave64(Pcm(), w64Size, w64Data);
              b[40 + 16] = 8;
              return b;
          },
