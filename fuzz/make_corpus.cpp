@@ -3,10 +3,10 @@
 // into each format the chooser offers; the riff and convert targets also get
 // a file of each tag, depth and channel count as RIFX and as Wave64.
 #include "fuzz_support.h"
+#include "layouts.h"
 #include "platform/acm/catalogue.h"
 #include "wave/convert.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -59,71 +59,6 @@ void WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-using Bytes = std::vector<std::uint8_t>;
-
-std::uint32_t GetLe(const Bytes& b, std::size_t at, int bytes) {
-    std::uint32_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | b[at + static_cast<std::size_t>(i)];
-    return v;
-}
-
-void Reverse(Bytes& b, std::size_t at, std::size_t n) {
-    if (at + n <= b.size()) std::reverse(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + n));
-}
-
-// Where the chunks of a RIFF file written by the program begin.
-std::vector<std::size_t> ChunkOffsets(const Bytes& riff) {
-    std::vector<std::size_t> offsets;
-    for (std::size_t at = 12; at + 8 <= riff.size(); at += 8 + GetLe(riff, at + 4, 4) + (riff[at + 4] & 1))
-        offsets.push_back(at);
-    return offsets;
-}
-
-// The file as RIFX: sizes, the format block's numbers (the extensible
-// GUID's too) and PCM or float samples big-endian.
-Bytes AsRifx(Bytes b) {
-    std::size_t width = 0;
-    for (std::size_t at : ChunkOffsets(b)) {
-        const std::size_t size = GetLe(b, at + 4, 4), data = at + 8;
-        const bool extensible = GetLe(b, data, 2) == 0xFFFE;
-        if (std::equal(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(data - 4), "fmt ")) {
-            const std::uint32_t tag = GetLe(b, extensible ? data + 24 : data, extensible ? 4 : 2);
-            width = tag == 1 || tag == 3 ? (GetLe(b, data + 14, 2) + 7) / 8 : 0;
-            for (auto [field, n] : {std::pair{0, 2}, {2, 2}, {4, 4}, {8, 4}, {12, 2}, {14, 2}, {16, 2}, {18, 2},
-                                    {20, 4}, {24, 4}, {28, 2}, {30, 2}})
-                if (field + n <= (extensible ? 32 : 18) && static_cast<std::size_t>(field + n) <= size)
-                    Reverse(b, data + field, n);
-        } else if (std::equal(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(data - 4), "data")) {
-            for (std::size_t s = data; width > 1 && s + width <= data + size; s += width) Reverse(b, s, width);
-        }
-        Reverse(b, at + 4, 4);
-    }
-    std::copy_n("RIFX", 4, b.begin());
-    Reverse(b, 4, 4);
-    return b;
-}
-
-// The file as Wave64: GUIDs for the codes, 64-bit sizes that count the
-// 24-byte headers, chunks on 8-byte bounds.
-Bytes AsWave64(const Bytes& riff) {
-    const Bytes codeTail = {0xF3, 0xAC, 0xD3, 0x11, 0x8C, 0xD1, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A};
-    Bytes out = {'r', 'i', 'f', 'f', 0x2E, 0x91, 0xCF, 0x11, 0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00};
-    out.resize(24, 0);  // the size, written last
-    out.insert(out.end(), {'w', 'a', 'v', 'e'});
-    out.insert(out.end(), codeTail.begin(), codeTail.end());
-    for (std::size_t at : ChunkOffsets(riff)) {
-        const std::size_t size = std::min<std::size_t>(GetLe(riff, at + 4, 4), riff.size() - at - 8);
-        out.insert(out.end(), riff.begin() + static_cast<long>(at), riff.begin() + static_cast<long>(at + 4));
-        out.insert(out.end(), codeTail.begin(), codeTail.end());
-        PutLe(out, static_cast<std::uint32_t>(24 + size), 4);
-        PutLe(out, 0, 4);
-        out.insert(out.end(), riff.begin() + static_cast<long>(at + 8), riff.begin() + static_cast<long>(at + 8 + size));
-        out.resize((out.size() + 7) / 8 * 8, 0);
-    }
-    for (std::size_t i = 0; i < 8; ++i) out[16 + i] = static_cast<std::uint8_t>(std::uint64_t{out.size()} >> (8 * i));
-    return out;
-}
-
 // The codec target's input: step byte, block size - 18, the block, then up
 // to 4 KiB of its data.
 std::vector<std::uint8_t> CodecInput(const acm::CatalogueFormat& format, const std::vector<std::uint8_t>& file,
@@ -149,8 +84,8 @@ void WriteInputs(const std::string& target, const std::string& dir, const acm::C
                  int& written) {
     std::vector<std::vector<std::uint8_t>> files = {file};
     if (target != "codec" && otherLayouts) {
-        files.push_back(AsRifx(file));
-        files.push_back(AsWave64(file));
+        files.push_back(fuzzing::AsRifx(file));
+        files.push_back(fuzzing::AsWave64(file));
     }
     for (const auto& f : files) {
         std::vector<std::uint8_t> input;

@@ -4,11 +4,11 @@
 // source-format label, a failed check quoting its expression, a conversion of
 // what is readable that ffprobe reads back, or a named refusal that leaves no
 // file behind. Run under the sanitizer build, none may crash or leak.
+#include "layouts.h"
 #include "reliability.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
 
 namespace {
@@ -87,42 +87,6 @@ Bytes Wave(const Bytes& fmt, const Bytes& data) { return Form({Chunk("fmt ", fmt
 Bytes WithFields(Source s, const std::function<void(Bytes&)>& edit) {
     edit(s.fmt);
     return Wave(s.fmt, s.data);
-}
-
-// The file as RIFX: sizes, format fields and 16-bit samples big-endian.
-Bytes Rifx(const Source& s) {
-    Bytes b = Wave(s.fmt, s.data);
-    auto reverse = [&b](std::size_t at, std::size_t n) { std::reverse(b.begin() + at, b.begin() + at + n); };
-    std::copy_n("RIFX", 4, b.begin());
-    reverse(4, 4);
-    reverse(16, 4);
-    for (auto [at, n] : {std::pair{0, 2}, {2, 2}, {4, 4}, {8, 4}, {12, 2}, {14, 2}, {16, 2}}) reverse(20 + at, n);
-    const std::size_t data = 20 + s.fmt.size() + (s.fmt.size() & 1);
-    reverse(data + 4, 4);
-    for (std::size_t at = data + 8; at + 1 < b.size(); at += 2) reverse(at, 2);
-    return b;
-}
-
-// A Wave64 chunk's header: the GUID of a four-character code and a size.
-Bytes GuidHeader(const char* code, std::uint64_t size) {
-    Bytes b;
-    Append(b, code);
-    b.insert(b.end(), {0xF3, 0xAC, 0xD3, 0x11, 0x8C, 0xD1, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A});
-    for (int i = 0; i < 8; ++i) b.push_back(static_cast<std::uint8_t>(size >> (8 * i)));
-    return b;
-}
-
-// The file as Wave64 with the given form and data sizes (both count their
-// headers); the 18-byte format chunk is padded to 24.
-Bytes Wave64(const Source& s, std::uint64_t formSize, std::uint64_t dataSize) {
-    Bytes b = GuidHeader("riff", formSize);
-    std::copy_n(Bytes{0x2E, 0x91, 0xCF, 0x11, 0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00}.begin(), 12, b.begin() + 4);
-    Bytes wave = GuidHeader("wave", 0);
-    wave.resize(16);
-    for (const Bytes& part :
-         {wave, GuidHeader("fmt ", 24 + s.fmt.size()), s.fmt, Bytes(6, 0), GuidHeader("data", dataSize), s.data})
-        b.insert(b.end(), part.begin(), part.end());
-    return b;
 }
 
 constexpr std::uint32_t kPcmFrames = 800;
@@ -483,6 +447,7 @@ std::vector<HostileCase> DataSizes() {
         // Sizes never filled in: the data runs to the end of the file, unless a
         // chunk header follows an empty data chunk at once.
         {"RiffAndDataSizesZero", unfilled(0, 0, samples), Label(kPcm), Success(kPcmFrames)},
+        {"HeadWrittenFirst", unfilled(4 + 26 + 8, 0, samples), Label(kPcm), Success(kPcmFrames)},
         {"RiffSizeEight", unfilled(8, kPcmFrames * 2, samples), Label(kPcm), Success(kPcmFrames)},
         {"RiffSizeEightDataZero", unfilled(8, 0, samples), Label(kPcm), Success(kPcmFrames)},
         {"EmptyDataThenGarbage", unfilled(0, 0, [] { return Bytes(1000, 0x80); }), Label(kPcm), Success(500)},
@@ -496,19 +461,23 @@ std::vector<HostileCase> DataSizes() {
 std::vector<HostileCase> RifxAndWave64() {
     auto rifx = [](std::size_t at, std::uint32_t bigEndian) {
         return [at, bigEndian] {
-            Bytes b = Rifx(Pcm());
+            Bytes b = fuzzing::AsRifx(Wave(Pcm().fmt, Pcm().data));
             for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(bigEndian >> (24 - 8 * i));
             return b;
         };
     };
-    auto wave64 = [](std::uint64_t formSize, std::uint64_t dataSize, std::size_t cut = 0) {
+    // Form, format and data chunks at 0, 40 and 120; sizes count the 24-byte
+    // headers. The size of the chunk at 'at' is set, or the file cut after 'cut' bytes.
+    auto wave64 = [](std::size_t at, std::uint64_t size, std::size_t cut = 0) {
         return [=] {
-            Bytes b = Wave64(Pcm(), formSize, dataSize);
-            return cut == 0 ? b : Bytes(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(cut));
+            Bytes b = fuzzing::AsWave64(Wave(Pcm().fmt, Pcm().data));
+            if (cut != 0) return Bytes(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(cut));
+            Put32(b, at + 16, static_cast<std::uint32_t>(size));
+            Put32(b, at + 20, static_cast<std::uint32_t>(size >> 32));
+            return b;
         };
     };
     const std::uint32_t dataSize = kPcmFrames * 2;
-    const std::uint64_t w64Size = 40 + 24 + 24 + 24 + dataSize, w64Data = 24 + dataSize;
     constexpr std::size_t kRifxData = 12 + 8 + 18 + 4;  // where the data chunk's size field stands
     return {
         {"RifxFormBeyondTheFile", rifx(4, 0xFFFFFFF0u), Label(kPcm), Success(kPcmFrames)},
@@ -516,19 +485,14 @@ std::vector<HostileCase> RifxAndWave64() {
         // Sizes written little-endian read as huge big-endian ones.
         {"RifxFormatSizeLittleEndian", rifx(16, 18u << 24), Check(kFmtSizeCheck), Check(kFmtSizeCheck)},
         {"RifxFormatSizeBeyondTheForm", rifx(16, 0x100), Label(kPcm), Check(kDataCheck)},
-        {"Wave64DataBeyondTheFile", wave64(w64Size, w64Data + 100000), Label(kPcm), Success(kPcmFrames)},
-        {"Wave64SizesNearTwoTo64", wave64(~0ull, ~0ull - 7), Label(kPcm), Success(kPcmFrames)},
-        {"Wave64DataSizeZero", wave64(w64Size, 0), Label(kPcm), Success(kPcmFrames)},
+        {"Wave64DataBeyondTheFile", wave64(120, 24 + dataSize + 100000), Label(kPcm), Success(kPcmFrames)},
+        {"Wave64FormNearTwoTo64", wave64(0, ~0ull), Label(kPcm), Success(kPcmFrames)},
+        {"Wave64DataNearTwoTo64", wave64(120, ~0ull - 7), Label(kPcm), Success(kPcmFrames)},
+        {"Wave64DataSizeZero", wave64(120, 0), Label(kPcm), Success(kPcmFrames)},
         // A size smaller than the header it counts ends the search.
-        {"Wave64FormatSizeBelowItsHeader",
-         [=] {
-             Bytes b = Wave64(Pcm(), w64Size, w64Data);
-             b[40 + 16] = 8;
-             return b;
-         },
-         Check(kFmtCheck), Check(kFmtCheck)},
-        {"Wave64CutInsideTheDataGuid", wave64(w64Size, w64Data, 40 + 48 + 10), Label(kPcm), Check(kDataCheck)},
-        {"Wave64CutInsideTheFirstGuid", wave64(w64Size, w64Data, 10), Check(kRiffCheck), Check(kRiffCheck)},
+        {"Wave64FormatSizeBelowItsHeader", wave64(40, 8), Check(kFmtCheck), Check(kFmtCheck)},
+        {"Wave64CutInsideTheDataGuid", wave64(0, 0, 120 + 10), Label(kPcm), Check(kDataCheck)},
+        {"Wave64CutInsideTheFirstGuid", wave64(0, 0, 10), Check(kRiffCheck), Check(kRiffCheck)},
     };
 }
 
