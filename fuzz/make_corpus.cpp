@@ -1,7 +1,9 @@
 // wavtrn-fuzz-corpus TARGET DIR: writes one valid input per catalogue format for
 // a fuzz target (riff, convert or codec), made by converting a short test signal
-// into each format the chooser offers.
+// into each format the chooser offers; the riff and convert targets also get
+// a file of each tag, depth and channel count as RIFX and as Wave64.
 #include "fuzz_support.h"
+#include "layouts.h"
 #include "platform/acm/catalogue.h"
 #include "wave/convert.h"
 
@@ -10,7 +12,9 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -55,6 +59,51 @@ void WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+// The codec target's input: step byte, block size - 18, the block, then up
+// to 4 KiB of its data.
+std::vector<std::uint8_t> CodecInput(const acm::CatalogueFormat& format, const std::vector<std::uint8_t>& file,
+                                     int written) {
+    std::vector<std::uint8_t> input;
+    const std::size_t cbBlock = format.block.size();
+    const std::size_t dataAt = 12 + 8 + ((cbBlock + 1) & ~std::size_t{1}) + 8;
+    input.push_back(static_cast<std::uint8_t>(written));
+    input.push_back(static_cast<std::uint8_t>(cbBlock - 18));
+    input.insert(input.end(), format.block.begin(), format.block.end());
+    if (file.size() > dataAt) {
+        const std::size_t n = std::min<std::size_t>(file.size() - dataAt, 4096);
+        input.insert(input.end(), file.begin() + static_cast<std::ptrdiff_t>(dataAt),
+                     file.begin() + static_cast<std::ptrdiff_t>(dataAt + n));
+    }
+    return input;
+}
+
+// Writes the inputs one converted file gives a target: the riff and convert
+// targets also get it as RIFX and as Wave64 when asked.
+void WriteInputs(const std::string& target, const std::string& dir, const acm::CatalogueTag& tag,
+                 const acm::CatalogueFormat& format, const std::vector<std::uint8_t>& file, bool otherLayouts,
+                 int& written) {
+    std::vector<std::vector<std::uint8_t>> files = {file};
+    if (target != "codec" && otherLayouts) {
+        files.push_back(fuzzing::AsRifx(file));
+        files.push_back(fuzzing::AsWave64(file));
+    }
+    for (const auto& f : files) {
+        std::vector<std::uint8_t> input;
+        if (target == "riff") {
+            input = f;
+        } else if (target == "convert") {
+            input.push_back(static_cast<std::uint8_t>(written % 3));
+            input.insert(input.end(), f.begin(), f.end());
+        } else {
+            input = CodecInput(format, f, written);
+        }
+        char name[64];
+        std::snprintf(name, sizeof name, "/%04x-%03d.bin", tag.tag, written);
+        WriteAll(dir + name, input);
+        ++written;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -73,6 +122,8 @@ int main(int argc, char** argv) {
     fuzzing::SilentReporter reporter;
 
     int written = 0;
+    // RIFX and Wave64 copies of the first format of each tag, depth and channel count.
+    std::set<std::tuple<WORD, WORD, WORD>> copied;
     for (const acm::CatalogueTag* tag : acm::ChooserTags()) {
         for (const acm::CatalogueFormat& format : tag->formats) {
             const std::string out = fuzzing::ScratchDir() + "/corpus-out.wav";
@@ -80,30 +131,9 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "cannot make %s %s\n", tag->name.c_str(), format.name.c_str());
                 continue;
             }
-            std::vector<std::uint8_t> file = ReadAll(out);
-            std::vector<std::uint8_t> input;
-            if (target == "riff") {
-                input = file;
-            } else if (target == "convert") {
-                input.push_back(static_cast<std::uint8_t>(written % 3));
-                input.insert(input.end(), file.begin(), file.end());
-            } else {
-                // step byte, block size - 18, the block, then up to 4 KiB of its data.
-                const std::size_t cbBlock = format.block.size();
-                const std::size_t dataAt = 12 + 8 + ((cbBlock + 1) & ~std::size_t{1}) + 8;
-                input.push_back(static_cast<std::uint8_t>(written));
-                input.push_back(static_cast<std::uint8_t>(cbBlock - 18));
-                input.insert(input.end(), format.block.begin(), format.block.end());
-                if (file.size() > dataAt) {
-                    const std::size_t n = std::min<std::size_t>(file.size() - dataAt, 4096);
-                    input.insert(input.end(), file.begin() + static_cast<std::ptrdiff_t>(dataAt),
-                                 file.begin() + static_cast<std::ptrdiff_t>(dataAt + n));
-                }
-            }
-            char name[64];
-            std::snprintf(name, sizeof name, "/%04x-%03d.bin", tag->tag, written);
-            WriteAll(dir + name, input);
-            ++written;
+            const WAVEFORMATEX& h = format.Header();
+            const bool otherLayouts = copied.insert({tag->tag, h.wBitsPerSample, h.nChannels}).second;
+            WriteInputs(target, dir, *tag, format, ReadAll(out), otherLayouts, written);
         }
     }
     std::printf("%d inputs written to %s\n", written, dir.c_str());

@@ -15,16 +15,23 @@ int FuzzRiff(const std::uint8_t* data, std::size_t size) {
     if (HMMIO h = mmioOpenA(path.c_str(), nullptr, MMIO_READ)) {
         MMCKINFO form{};
         if (mmioDescend(h, &form, nullptr, 0) == 0) {
+            const std::int64_t first = mmioSeek(h, 0, SEEK_CUR);
             MMCKINFO chunk{};
             for (int i = 0; i < 64 && mmioDescend(h, &chunk, &form, 0) == 0; ++i) {
                 char buf[64];
                 mmioRead(h, buf, sizeof buf);
                 if (mmioAscend(h, &chunk, 0) != 0) break;
             }
-            // And the search the source reader makes, from the form's first chunk.
-            mmioSeek(h, 12, SEEK_SET);
+            // And the search the source reader makes, from the form's first
+            // chunk, then reads that start and end inside a sample.
+            mmioSeek(h, first, SEEK_SET);
             chunk.ckid = mmioFOURCC('d', 'a', 't', 'a');
-            mmioDescend(h, &chunk, &form, MMIO_FINDCHUNK);
+            if (mmioDescend(h, &chunk, &form, MMIO_FINDCHUNK) == 0) {
+                char buf[61];
+                mmioSeek(h, chunk.dwDataOffset + 1, SEEK_SET);
+                mmioRead(h, buf, sizeof buf);
+                mmioRead(h, buf, 3);
+            }
         }
         mmioClose(h, 0);
     }

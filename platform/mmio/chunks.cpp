@@ -1,25 +1,20 @@
 // RIFF chunks: entering and searching them, leaving them (patching the sizes
 // of chunks being written), and creating them; 64-bit forms keep their sizes
-// in a "ds64" chunk.
+// in a "ds64" chunk. RIFX and Wave64 files are read into the same records.
 #include "platform/mmio/mmio.h"
 #include "platform/mmio/mmio_file.h"
+#include "platform/mmio/layout.h"
 
 #include "platform/kernel/lasterror.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <sys/stat.h>
 
 using namespace mmio_io;
+using namespace mmio_layout;
 
 namespace {
 
-constexpr FOURCC kRiff = mmioFOURCC('R', 'I', 'F', 'F');
-constexpr FOURCC kList = mmioFOURCC('L', 'I', 'S', 'T');
-constexpr FOURCC kRf64 = mmioFOURCC('R', 'F', '6', '4');
-constexpr FOURCC kBw64 = mmioFOURCC('B', 'W', '6', '4');
-constexpr FOURCC kDs64 = mmioFOURCC('d', 's', '6', '4');
-constexpr FOURCC kData = mmioFOURCC('d', 'a', 't', 'a');
 constexpr DWORD kSizeInDs64 = 0xFFFFFFFFu;
 // The "ds64" chunk as written: form size, data size, sample count (all
 // 64-bit) and an empty table of further sizes.
@@ -28,36 +23,11 @@ constexpr DWORD kDs64Size = 28;
 constexpr int kMaxChunksSkipped = 1 << 16;
 constexpr std::uint64_t kMaxChunkOffset = 0xFFFFFFFFu;
 
-// A chunk header read at a file offset: identifier, 32-bit size and, for
-// forms and lists, the form type.
-struct ChunkHeader {
-    FOURCC ckid = 0;
-    DWORD cksize = 0;
-    FOURCC fccType = 0;
-    std::size_t length = 0;  // bytes of header read: 8, or 12 with a form type
-};
-
-bool IsForm(FOURCC id) { return id == kRiff || id == kList || id == kRf64 || id == kBw64; }
-
-bool ReadHeader(int fd, std::uint64_t offset, ChunkHeader& header) {
-    BYTE bytes[12];
-    if (!ReadAllAt(fd, bytes, 8, offset)) return false;
-    header.ckid = Le32(bytes);
-    header.cksize = Le32(bytes + 4);
-    header.length = 8;
-    if (IsForm(header.ckid)) {
-        if (!ReadAllAt(fd, bytes + 8, 4, offset + 8)) return false;
-        header.fccType = Le32(bytes + 8);
-        header.length = 12;
-    }
-    return true;
-}
-
 // Reads the "ds64" chunk that must follow the form type of an "RF64" or "BW64"
 // form at formOffset. False when there is none, so the form is not entered.
 bool ReadDs64(MMIO& file, std::uint64_t formOffset) {
     ChunkHeader ds64;
-    if (!ReadHeader(file.fd, formOffset + 12, ds64) || ds64.ckid != kDs64 || ds64.cksize < 28) return false;
+    if (!ReadHeader(file, formOffset + 12, ds64) || ds64.ckid != kDs64 || ds64.cksize < 28) return false;
     BYTE fields[28];
     if (!ReadAllAt(file.fd, fields, sizeof fields, formOffset + 20)) return false;
     file.wideRead = true;
@@ -76,18 +46,49 @@ bool ReadDs64(MMIO& file, std::uint64_t formOffset) {
 
 // The data size of a chunk: in a 64-bit form a 32-bit size of 0xFFFFFFFF
 // stands for the size "ds64" gives.
-std::uint64_t DataSize(const MMIO& file, FOURCC ckid, DWORD cksize) {
-    if (!file.wideRead || cksize != kSizeInDs64) return cksize;
-    if (ckid == kData) return file.dataSize64;
+std::uint64_t DataSize(const MMIO& file, const ChunkHeader& header) {
+    if (!file.wideRead || header.cksize != kSizeInDs64) return header.size;
+    if (header.ckid == kData) return file.dataSize64;
     for (const auto& [id, size] : file.sizeTable)
-        if (id == ckid) return size;
-    return cksize;
+        if (id == header.ckid) return size;
+    return header.size;
 }
 
-// Fills the record of the chunk whose header was read at offset and moves the
-// file position to its data (after the form type of a form).
-MMRESULT Enter(MMIO& file, const ChunkHeader& header, std::uint64_t offset, MMCKINFO* pmmcki) {
-    const std::uint64_t dataOffset = offset + 8;
+bool IsWaveForm(const MMCKINFO& form) { return form.ckid == kRiff && form.fccType == kWave; }
+
+// True when a WAVE form's size was never filled in: a placeholder (0,
+// 0xFFFFFFFF, or in Wave64 less than its header), or too small to hold a
+// format chunk and the head of a data chunk.
+bool FormSizeUnfilled(const MMIO& file, const MMCKINFO& form) {
+    if ((form.dwFlags & MMIO_WIDEFORM) == 0 && form.cksize == 0xFFFFFFFFu) return true;
+    return form.cksize64 < SmallestWaveForm(file.layout);
+}
+
+// The size of a data chunk inside form, whose data begins at dataOffset. A
+// size never filled in (a recorder stopped before it closed its file, a
+// streaming writer) is read as "to the end of the file": 0 or 0xFFFFFFFF in
+// a form whose size is unfilled too or ends before the file does, and in
+// Wave64 a size smaller than its header. A size of 0 followed by a chunk
+// header is an empty chunk.
+std::uint64_t DataSizeFilledIn(const MMIO& file, const ChunkHeader& header, std::uint64_t dataOffset,
+                               const MMCKINFO& form) {
+    const std::uint64_t size = DataSize(file, header);
+    const std::uint64_t fileEnd = FileEnd(file.fd);
+    if (fileEnd == UINT64_MAX || fileEnd <= dataOffset) return size;
+    if (file.layout == Layout::Wave64) return header.sizeUnusable ? fileEnd - dataOffset : size;
+    const bool placeholder = header.cksize == 0 || (header.cksize == 0xFFFFFFFFu && !file.wideRead);
+    if (!placeholder || (header.cksize == 0 && ChunkHeaderAt(file, dataOffset, fileEnd))) return size;
+    const auto formEnd = NextChunk(file.layout, form.dwDataOffset, form.cksize64, UINT64_MAX);
+    const bool formShort = FormSizeUnfilled(file, form) || (formEnd && *formEnd < fileEnd);
+    return formShort ? fileEnd - dataOffset : size;
+}
+
+// Fills the record of the chunk whose header was read at offset inside
+// parent (null at the top level) and moves the file position to its data
+// (after the form type of a form).
+MMRESULT Enter(MMIO& file, const ChunkHeader& header, std::uint64_t offset, const MMCKINFO* parent,
+               MMCKINFO* pmmcki) {
+    const std::uint64_t dataOffset = offset + header.headerLength;
     if (dataOffset > kMaxChunkOffset) return MMIOERR_CHUNKNOTFOUND;
     if (::lseek(file.fd, static_cast<off_t>(offset + header.length), SEEK_SET) < 0) {
         SetLastErrorFromErrno(errno);
@@ -98,21 +99,53 @@ MMRESULT Enter(MMIO& file, const ChunkHeader& header, std::uint64_t offset, MMCK
     pmmcki->fccType = header.fccType;
     pmmcki->dwDataOffset = static_cast<DWORD>(dataOffset);
     pmmcki->dwFlags = 0;
-    pmmcki->cksize64 = DataSize(file, header.ckid, header.cksize);
+    const bool data = parent != nullptr && header.ckid == kData && IsWaveForm(*parent);
+    pmmcki->cksize64 = data ? DataSizeFilledIn(file, header, dataOffset, *parent) : DataSize(file, header);
+    NoteEnteredChunk(file, *pmmcki);
     return kOk;
 }
 
+// Enters the form at offset, the first of the file: a "RIFX" form, a Wave64
+// "riff" form, and an "RF64" or "BW64" form whose first chunk is "ds64" are
+// entered as a "RIFF" form; the last two and Wave64 are 64-bit forms.
+MMRESULT EnterForm(MMIO& file, std::uint64_t offset, MMCKINFO* pmmcki) {
+    file.layout = LayoutAt(file.fd, offset);
+    file.wideRead = false;
+    file.copies.clear();
+    file.sampleWidth = 0;
+    file.samples = {};
+    ChunkHeader header;
+    if (!ReadHeader(file, offset, header)) return MMIOERR_CHUNKNOTFOUND;
+    bool wide = file.layout == Layout::Wave64 && header.ckid == kRiff;
+    if (header.ckid == kRf64 || header.ckid == kBw64) {
+        // Read like a RIFF form, with its size from "ds64".
+        wide = ReadDs64(file, offset);
+        if (wide) header.ckid = kRiff;
+    }
+    if (header.ckid == kRifx) header.ckid = kRiff;
+    const MMRESULT result = Enter(file, header, offset, nullptr, pmmcki);
+    if (result == kOk && wide) {
+        pmmcki->dwFlags = MMIO_WIDEFORM;
+        if (file.wideRead) pmmcki->cksize64 = file.riffSize64;
+    }
+    return result;
+}
+
+// True when the parent's size is a placeholder that bounds nothing: a WAVE
+// form's never filled in, another chunk's 0xFFFFFFFF or too small for a form
+// type, as streaming writers and stopped recorders leave them.
+bool SizeBoundsNothing(const MMIO& file, const MMCKINFO& parent) {
+    if (IsWaveForm(parent)) return FormSizeUnfilled(file, parent);
+    return parent.cksize64 < 4 || (parent.cksize == 0xFFFFFFFFu && (parent.dwFlags & MMIO_WIDEFORM) == 0);
+}
+
 // Where a search inside parent must end: the end of the file, and the end of
-// the parent form unless its size is a placeholder (0xFFFFFFFF, or too small
-// to hold even the form type, as streaming writers leave it).
+// the parent unless its size bounds nothing.
 std::uint64_t SearchLimit(const MMIO& file, const MMCKINFO* parent) {
-    struct stat st {};
-    std::uint64_t limit = ::fstat(file.fd, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size)
-                                                                             : UINT64_MAX;
-    if (parent == nullptr) return limit;
-    const bool placeholder = parent->cksize64 < 4 || (parent->cksize == 0xFFFFFFFFu && (parent->dwFlags & MMIO_WIDEFORM) == 0);
-    if (!placeholder) limit = std::min(limit, parent->dwDataOffset + parent->cksize64 + (parent->cksize64 & 1));
-    return limit;
+    const std::uint64_t limit = FileEnd(file.fd);
+    if (parent == nullptr || SizeBoundsNothing(file, *parent)) return limit;
+    const auto end = NextChunk(file.layout, parent->dwDataOffset, parent->cksize64, limit);
+    return end ? *end : limit;
 }
 
 MMRESULT FindChunk(MMIO& file, MMCKINFO* pmmcki, const MMCKINFO* parent) {
@@ -122,13 +155,17 @@ MMRESULT FindChunk(MMIO& file, MMCKINFO* pmmcki, const MMCKINFO* parent) {
     if (start < 0) return MMIOERR_CANNOTSEEK;
     const std::uint64_t limit = SearchLimit(file, parent);
     std::uint64_t offset = static_cast<std::uint64_t>(start);
-    for (int skipped = 0; skipped <= kMaxChunksSkipped && offset + 8 <= limit; ++skipped) {
+    for (int skipped = 0; skipped <= kMaxChunksSkipped && offset <= limit && limit - offset >= 8; ++skipped) {
         ChunkHeader header;
-        if (!ReadHeader(file.fd, offset, header)) break;
-        if (header.ckid == wanted) return Enter(file, header, offset, pmmcki);
-        const std::uint64_t size = DataSize(file, header.ckid, header.cksize);
-        if (size > limit - offset - 8) break;
-        offset += 8 + size + (size & 1);
+        if (!ReadHeader(file, offset, header)) break;
+        // Only a data chunk is entered with a size too small for its header
+        // (it runs to the end of the file); any other such size ends the search.
+        if (header.sizeUnusable && header.ckid != kData) break;
+        if (header.ckid == wanted) return Enter(file, header, offset, parent, pmmcki);
+        // Skipped by its size and pad; a size that runs past the limit ends the search.
+        const auto next = NextChunk(file.layout, offset + header.headerLength, DataSize(file, header), limit);
+        if (header.sizeUnusable || !next) break;
+        offset = *next;
     }
     return MMIOERR_CHUNKNOTFOUND;
 }
@@ -192,21 +229,10 @@ MMRESULT mmioDescend(HMMIO hmmio, MMCKINFO* pmmcki, const MMCKINFO* pmmckiParent
     const off_t start = CurrentPosition(hmmio->fd);
     if (start < 0) return MMIOERR_CANNOTSEEK;
     const auto offset = static_cast<std::uint64_t>(start);
+    if (pmmckiParent == nullptr) return EnterForm(*hmmio, offset, pmmcki);
     ChunkHeader header;
-    if (!ReadHeader(hmmio->fd, offset, header)) return MMIOERR_CHUNKNOTFOUND;
-    bool wide = false;
-    if (pmmckiParent == nullptr && (header.ckid == kRf64 || header.ckid == kBw64)) {
-        hmmio->wideRead = false;
-        wide = ReadDs64(*hmmio, offset);
-        // Read like a RIFF form, with its size from "ds64".
-        if (wide) header.ckid = kRiff;
-    }
-    const MMRESULT result = Enter(*hmmio, header, offset, pmmcki);
-    if (result == kOk && wide) {
-        pmmcki->dwFlags = MMIO_WIDEFORM;
-        pmmcki->cksize64 = hmmio->riffSize64;
-    }
-    return result;
+    if (!ReadHeader(*hmmio, offset, header)) return MMIOERR_CHUNKNOTFOUND;
+    return Enter(*hmmio, header, offset, pmmckiParent, pmmcki);
 }
 
 MMRESULT mmioAscend(HMMIO hmmio, MMCKINFO* pmmcki, UINT /*fuAscend*/) {
@@ -220,10 +246,14 @@ MMRESULT mmioAscend(HMMIO hmmio, MMCKINFO* pmmcki, UINT /*fuAscend*/) {
     }
     if ((pmmcki->dwFlags & MMIO_DIRTY) != 0) return LeaveWrittenChunk(hmmio, pmmcki);
 
-    const std::uint64_t size = pmmcki->cksize64;
-    const std::uint64_t end = dataOffset + size + (size & 1);
-    if (end > static_cast<std::uint64_t>(INT64_MAX) || ::lseek(hmmio->fd, static_cast<off_t>(end), SEEK_SET) < 0) {
-        SetLastErrorFromErrno(errno != 0 ? errno : EINVAL);
+    // A size that no file can hold leaves the position where it is.
+    const auto end = NextChunk(hmmio->layout, dataOffset, pmmcki->cksize64, INT64_MAX);
+    if (!end) {
+        SetLastErrorFromErrno(EINVAL);
+        return MMIOERR_CANNOTSEEK;
+    }
+    if (::lseek(hmmio->fd, static_cast<off_t>(*end), SEEK_SET) < 0) {
+        SetLastErrorFromErrno(errno);
         return MMIOERR_CANNOTSEEK;
     }
     return kOk;

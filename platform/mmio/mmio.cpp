@@ -78,17 +78,22 @@ bool WriteAllAt(int fd, const void* buffer, std::size_t count, off_t offset) {
     return true;
 }
 
-// Reads count bytes at offset; false when the file holds fewer.
-bool ReadAllAt(int fd, void* buffer, std::size_t count, std::uint64_t offset) {
+std::size_t ReadAt(int fd, void* buffer, std::size_t count, std::uint64_t offset) {
     auto* p = static_cast<char*>(buffer);
     std::size_t done = 0;
+    // Offsets past what off_t holds are past every file.
+    if (offset > static_cast<std::uint64_t>(INT64_MAX) - count) return 0;
     while (done < count) {
         const ssize_t n = ::pread(fd, p + done, count - done, static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n <= 0) break;
         done += static_cast<std::size_t>(n);
     }
-    return true;
+    return done;
+}
+
+bool ReadAllAt(int fd, void* buffer, std::size_t count, std::uint64_t offset) {
+    return ReadAt(fd, buffer, count, offset) == count;
 }
 
 std::uint64_t Le64(const BYTE* p) {
@@ -100,6 +105,17 @@ std::uint64_t Le64(const BYTE* p) {
 std::uint32_t Le32(const BYTE* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+std::uint32_t Be32(const BYTE* p) {
+    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
+           (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
+}
+
+std::uint64_t FileEnd(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return UINT64_MAX;
+    return static_cast<std::uint64_t>(st.st_size);
 }
 
 off_t CurrentPosition(int fd) {
@@ -210,7 +226,14 @@ LONG mmioRead(HMMIO hmmio, char* pch, LONG cch) {
         SetLastError(gReadFailureError);
         return -1;
     }
+    // A RIFX file's numbers are turned little-endian where they were read.
+    const off_t at = hmmio->layout == Layout::Rifx ? CurrentPosition(hmmio->fd) : 0;
+    if (at < 0) return -1;
     const long long n = ReadFully(hmmio->fd, pch, static_cast<std::size_t>(cch));
+    if (n > 0 && hmmio->layout == Layout::Rifx) {
+        ToLittleEndian(*hmmio, static_cast<std::uint64_t>(at),
+                       std::span(reinterpret_cast<BYTE*>(pch), static_cast<std::size_t>(n)));
+    }
     return static_cast<LONG>(n);
 }
 

@@ -4,6 +4,9 @@
 // 64-bit forms (EBU Tech 3306): a form "RF64" or "BW64" whose first chunk is
 // "ds64" is read like a "RIFF" form, with the 64-bit sizes the "ds64" chunk
 // holds; an output that may pass 4 GiB is created as "RF64" from the start.
+// RIFX (big-endian RIFF) and Wave64 (GUID identifiers, 64-bit sizes) files
+// are read like RIFF files too: the records and the bytes read are those a
+// RIFF file with the same contents would give.
 #pragma once
 
 #include "platform/wintypes.h"
@@ -23,7 +26,7 @@ constexpr UINT MMIO_CREATERIFF = 0x0020;
 constexpr UINT MMIO_CREATERF64 = 0x0080;
 constexpr UINT MMIO_FINDCHUNK = 0x0010;
 constexpr DWORD MMIO_DIRTY = 0x10000000;
-// Set by mmioDescend on a form read from a 64-bit ("RF64"/"BW64") file.
+// Set by mmioDescend on a form read from a 64-bit file ("RF64"/"BW64", Wave64).
 constexpr DWORD MMIO_WIDEFORM = 0x20000000;
 
 constexpr MMRESULT MMIOERR_CANNOTWRITE = 262;
@@ -37,12 +40,13 @@ struct MMIOINFO;
 // the file offset of its data. Sizes are unsigned.
 struct MMCKINFO {
     FOURCC ckid;
-    DWORD cksize;  // the 32-bit size as the file holds it
+    DWORD cksize;  // the 32-bit size as the file holds it (Wave64: the data size, at most 0xFFFFFFFF)
     FOURCC fccType;
     DWORD dwDataOffset;
     DWORD dwFlags;
     // The data size: cksize, or in a 64-bit form the size "ds64" gives for a
-    // chunk whose 32-bit size is 0xFFFFFFFF.
+    // chunk whose 32-bit size is 0xFFFFFFFF, or Wave64's 64-bit size; for a
+    // "data" chunk whose size was never filled in, the bytes to the file's end.
     std::uint64_t cksize64;
 };
 
@@ -60,7 +64,9 @@ FOURCC mmioStringToFOURCC(const char* sz, UINT uFlags);
 HMMIO mmioOpenA(const char* path, MMIOINFO* info, DWORD dwOpenFlags);
 MMRESULT mmioClose(HMMIO hmmio, UINT uFlags);
 
-// Bytes read or written, or -1 on an error (last error set).
+// Bytes read or written, or -1 on an error (last error set). In a RIFX file
+// the format and "fact" chunks' numbers and the PCM and float samples of the
+// "data" chunk entered last are read little-endian.
 LONG mmioRead(HMMIO hmmio, char* pch, LONG cch);
 LONG mmioWrite(HMMIO hmmio, const char* pch, LONG cch);
 // Moves the file position (SEEK_SET, SEEK_CUR, SEEK_END); returns the new
@@ -70,18 +76,28 @@ std::int64_t mmioSeek(HMMIO hmmio, std::int64_t lOffset, int iOrigin);
 // With flags 0, enters the chunk whose header stands at the current position.
 // For "RIFF" and "LIST" it also reads the form type; a "RF64" or "BW64" form
 // whose first chunk is "ds64" is entered as a "RIFF" form (MMIO_WIDEFORM set)
-// whose sizes come from "ds64". A header that cannot be read in full leaves
-// ckid 0 and returns MMIOERR_CHUNKNOTFOUND.
+// whose sizes come from "ds64". Entering a form with no parent decides how
+// the file is read: a "RIFX" form and a Wave64 "riff" GUID (MMIO_WIDEFORM
+// set) are entered as "RIFF" forms, and their chunks after them as RIFF
+// chunks (Wave64: a GUID of the form xxxxxxxx-ACF3-11D3-8CD1-00C04F8EDB8A
+// gives the code of its first four bytes, "wave" "WAVE"; other GUIDs "????").
+// A "data" chunk in a "WAVE" form whose size was never filled in (0 or
+// 0xFFFFFFFF when the form's size is a placeholder, too small or ends before
+// the file; in Wave64 a size below its header) runs to the end of the file;
+// a size of 0 followed at once by a chunk header is kept. A header that
+// cannot be read in full leaves ckid 0 and returns MMIOERR_CHUNKNOTFOUND.
 //
 // With MMIO_FINDCHUNK, searches from the current position for the first chunk
 // whose identifier is pmmcki->ckid, skipping every other chunk by its size and
-// pad byte, and enters it. The search stays inside the parent form and the
-// file: a size that runs past either, or a very long run of chunks, ends it
-// with ckid 0 and MMIOERR_CHUNKNOTFOUND.
+// pad byte (Wave64: to the next 8-byte bound), and enters it. The search stays
+// inside the parent form and the file: a size that runs past either, or a very
+// long run of chunks, ends it with ckid 0 and MMIOERR_CHUNKNOTFOUND. A "WAVE"
+// form whose size was never filled in bounds nothing but the file.
 MMRESULT mmioDescend(HMMIO hmmio, MMCKINFO* pmmcki, const MMCKINFO* pmmckiParent, UINT fuDescend);
 // Leaves a chunk: for a chunk being written, writes its real size and the pad
 // byte when the size is odd; then moves to the end of the chunk (after the pad
-// byte). A chunk written to a character device is left as it was sent.
+// byte, or to the next 8-byte bound in Wave64). A chunk written to a character
+// device is left as it was sent; a size no file can hold is MMIOERR_CANNOTSEEK.
 MMRESULT mmioAscend(HMMIO hmmio, MMCKINFO* pmmcki, UINT fuAscend);
 // Writes a chunk header at the current position with size 0 (and the form type
 // for MMIO_CREATERIFF and MMIO_CREATERF64) and remembers where its data begins.

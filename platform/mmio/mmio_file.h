@@ -6,13 +6,41 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <sys/types.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
 
+// How the chunks of the file being read are laid out: RIFF (little-endian
+// sizes, also RF64 and BW64), RIFX (the same with big-endian sizes and
+// samples) or Wave64 (GUID identifiers, 64-bit sizes, chunks on 8-byte bounds).
+enum class Layout { Riff, Rifx, Wave64 };
+
+// Bytes of a RIFX file that mmioRead hands out turned little-endian: a format
+// or "fact" chunk read whole when it is entered.
+struct LittleEndianCopy {
+    std::uint64_t offset = 0;
+    std::vector<BYTE> bytes;
+};
+
+// The samples of a RIFX "data" chunk: mmioRead reverses the bytes of each
+// sample of width bytes (0 or 1: they stay as they are).
+struct SwappedSamples {
+    std::uint64_t begin = 0;
+    std::uint64_t end = 0;
+    unsigned width = 0;
+};
+
 struct MMIO {
     int fd = -1;
+    // The layout of the form last entered at the top level, and for RIFX what
+    // mmioRead turns little-endian: the chunks copied and the data chunk's
+    // samples, whose width the last format chunk entered gives.
+    Layout layout = Layout::Riff;
+    std::vector<LittleEndianCopy> copies;
+    unsigned sampleWidth = 0;
+    SwappedSamples samples;
     // The 64-bit sizes of a form read from an "RF64" or "BW64" file: the
     // "ds64" chunk's form and data sizes and its table of other chunks.
     bool wideRead = false;
@@ -47,11 +75,24 @@ long long ReadFully(int fd, void* buffer, std::size_t count);
 // when it is short the last error says why.
 std::size_t WriteFully(int fd, const void* buffer, std::size_t count, bool* failed);
 bool WriteAllAt(int fd, const void* buffer, std::size_t count, off_t offset);
+// Reads up to count bytes at offset; returns the count read, short at the
+// file's end or on an error.
+std::size_t ReadAt(int fd, void* buffer, std::size_t count, std::uint64_t offset);
 // Reads count bytes at offset; false when the file holds fewer.
 bool ReadAllAt(int fd, void* buffer, std::size_t count, std::uint64_t offset);
 std::uint64_t Le64(const BYTE* p);
 std::uint32_t Le32(const BYTE* p);
+std::uint32_t Be32(const BYTE* p);
+// The size of the file behind fd, or UINT64_MAX when it is no regular file.
+std::uint64_t FileEnd(int fd);
 // The file position, or -1 with the last error set.
 off_t CurrentPosition(int fd);
+
+// RIFX: turns the bytes just read at offset into what a RIFF file would hold
+// there (format and "fact" fields, samples little-endian).
+void ToLittleEndian(const MMIO& file, std::uint64_t offset, std::span<BYTE> bytes);
+// RIFX: called for every chunk entered, to copy a format or "fact" chunk
+// turned little-endian, or to note where a data chunk's samples lie.
+void NoteEnteredChunk(MMIO& file, const MMCKINFO& chunk);
 
 }  // namespace mmio_io

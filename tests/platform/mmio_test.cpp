@@ -6,11 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -314,6 +318,86 @@ TEST(MmioRead, WideFormsAreReadWithTheirDs64Sizes) {
     MMCKINFO riff{};
     ASSERT_EQ(mmioDescend(f.get(), &riff, nullptr, 0), 0u);
     EXPECT_EQ(riff.ckid, mmioFOURCC('R', 'F', '6', '4'));
+}
+
+void AppendNumber(Bytes& out, std::uint64_t v, int bytes, bool bigEndian = false) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * (bigEndian ? bytes - 1 - i : i))));
+}
+
+// A stereo 8,000 Hz format block in either byte order; an extensible one
+// with its sub-format GUID's numbers in that order too.
+Bytes Block(bool bigEndian, std::uint32_t tag, std::uint32_t bits, std::uint32_t subTag) {
+    std::vector<std::pair<std::uint32_t, int>> fields = {{tag, 2}, {2, 2}, {8000, 4}, {0, 4}, {4, 2}, {bits, 2}};
+    if (tag == 0xFFFE) fields.insert(fields.end(), {{22, 2}, {bits, 2}, {3, 4}, {subTag, 4}, {0, 2}, {0x10, 2}});
+    Bytes b;
+    for (auto [v, n] : fields) AppendNumber(b, v, n, bigEndian);
+    if (tag == 0xFFFE) b.insert(b.end(), {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71});
+    return b;
+}
+
+TEST(MmioRead, RifxIsHandedOutAsLittleEndianRiff) {
+    TempDir dir;
+    const std::string path = dir.file("rifx.wav");
+    Bytes samples;
+    for (std::uint8_t i = 1; i <= 24; ++i) samples.push_back(i);
+    // PCM and float samples are swapped by their width; 8-bit and encoded data stay.
+    for (auto [tag, bits, subTag, width] : {std::tuple{1, 16, 0, 2}, {3, 64, 0, 8}, {1, 8, 0, 1}, {0x11, 4, 0, 1},
+                                            {0xFFFE, 24, 1, 3}, {0xFFFE, 32, 3, 4}}) {
+        SCOPED_TRACE(std::to_string(tag) + " " + std::to_string(bits));
+        const Bytes fmt = Block(true, tag, bits, subTag);
+        Bytes b;
+        Append(b, "RIFX");
+        AppendNumber(b, 4 + 8 + fmt.size() + 12 + 8 + samples.size(), 4, true);
+        Append(b, "WAVEfmt ");
+        AppendNumber(b, fmt.size(), 4, true);
+        b.insert(b.end(), fmt.begin(), fmt.end());
+        for (std::uint32_t v : {mmioFOURCC('t', 'c', 'a', 'f'), 4u, 6u, mmioFOURCC('a', 't', 'a', 'd'), 24u}) AppendNumber(b, v, 4, true);
+        b.insert(b.end(), samples.begin(), samples.end());
+        WriteBytes(path, b);
+
+        File f = OpenRead(path);
+        MMCKINFO riff{}, ck{};
+        ASSERT_EQ(mmioDescend(f.get(), &riff, nullptr, 0), 0u);
+        EXPECT_EQ(riff.ckid, mmioFOURCC('R', 'I', 'F', 'F'));
+        Bytes got(fmt.size()), frames(4);
+        ASSERT_EQ(mmioDescend(f.get(), &ck, &riff, 0), 0u);
+        ASSERT_EQ(mmioRead(f.get(), reinterpret_cast<char*>(got.data()), ck.cksize), static_cast<LONG>(fmt.size()));
+        EXPECT_EQ(got, Block(false, tag, bits, subTag));
+        ASSERT_EQ(mmioAscend(f.get(), &ck, 0), 0u);
+        ASSERT_EQ(mmioDescend(f.get(), &ck, &riff, 0), 0u);
+        ASSERT_EQ(mmioRead(f.get(), reinterpret_cast<char*>(frames.data()), 4), 4);
+        EXPECT_EQ(U32At(frames, 0), 6u);
+        ck.ckid = mmioFOURCC('d', 'a', 't', 'a');
+        ASSERT_EQ(mmioDescend(f.get(), &ck, &riff, MMIO_FINDCHUNK), 0u);
+        // Reads of 5 bytes start and end inside samples.
+        got.assign(24, 0);
+        for (LONG at = 0; at < 24; at += 5) mmioRead(f.get(), reinterpret_cast<char*>(got.data()) + at, std::min<LONG>(5, 24 - at));
+        Bytes want = samples;
+        for (int at = 0; at < 24; at += width) std::reverse(want.begin() + at, want.begin() + at + width);
+        EXPECT_EQ(got, want);
+    }
+}
+
+TEST(MmioRead, UnfilledDataSizeReachesPastFourGiB) {
+    TempDir dir;
+    const std::string path = dir.file("rec.wav");
+    Bytes b;
+    Append(b, "RIFF");
+    AppendU32(b, 0xFFFFFFFFu);
+    Append(b, "WAVEfmt ");
+    AppendU32(b, 16);
+    b.insert(b.end(), {1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 2, 0, 16, 0});
+    Append(b, "data");
+    AppendU32(b, 0xFFFFFFFFu);
+    WriteBytes(path, b);
+    // A sparse file of 5 GiB of samples after the 44-byte head.
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>((5ull << 30) + 44)), 0);
+    File f = OpenRead(path);
+    MMCKINFO riff{}, data{};
+    ASSERT_EQ(mmioDescend(f.get(), &riff, nullptr, 0), 0u);
+    data.ckid = mmioFOURCC('d', 'a', 't', 'a');
+    ASSERT_EQ(mmioDescend(f.get(), &data, &riff, MMIO_FINDCHUNK), 0u);
+    EXPECT_EQ(data.cksize64, 5ull << 30);
 }
 
 TEST(MmioWrite, CreatedChunksGetTheirSizesAndPadBytes) {

@@ -4,6 +4,7 @@
 // source-format label, a failed check quoting its expression, a conversion of
 // what is readable that ffprobe reads back, or a named refusal that leaves no
 // file behind. Run under the sanitizer build, none may crash or leak.
+#include "layouts.h"
 #include "reliability.h"
 
 #include <gtest/gtest.h>
@@ -421,6 +422,17 @@ std::vector<HostileCase> DataSizes() {
             return Form({Chunk("fmt ", s.fmt), Chunk("data", claimed, s.data)});
         };
     };
+    // The form and data sizes as given, then what follows the data chunk's header.
+    auto unfilled = [](std::uint32_t riffSize, std::uint32_t dataSize, Bytes (*after)()) {
+        return [=] {
+            Bytes b = Form({Chunk("fmt ", Pcm().fmt), Chunk("data", dataSize, {})});
+            const Bytes tail = after();
+            b.insert(b.end(), tail.begin(), tail.end());
+            Put32(b, 4, riffSize);
+            return b;
+        };
+    };
+    auto samples = [] { return Pcm().data; };
     return {
         {"PcmStreaming", sized(Pcm, 0xFFFFFFFFu), Label(kPcm), Success(kPcmFrames)},
         {"ImaBeyondTheFile", longer(Ima), Label(kIma), Success(kImaFrames)},
@@ -436,6 +448,55 @@ std::vector<HostileCase> DataSizes() {
              return b;
          },
          Label(kPcm), Success(kPcmFrames)},
+        // Sizes never filled in: the data runs to the end of the file, unless a
+        // chunk header follows an empty data chunk at once.
+        {"RiffAndDataSizesZero", unfilled(0, 0, samples), Label(kPcm), Success(kPcmFrames)},
+        {"HeadWrittenFirst", unfilled(4 + 26 + 8, 0, samples), Label(kPcm), Success(kPcmFrames)},
+        {"RiffSizeEight", unfilled(8, kPcmFrames * 2, samples), Label(kPcm), Success(kPcmFrames)},
+        {"RiffSizeEightDataZero", unfilled(8, 0, samples), Label(kPcm), Success(kPcmFrames)},
+        {"EmptyDataThenGarbage", unfilled(0, 0, [] { return Bytes(1000, 0x80); }), Label(kPcm), Success(500)},
+        {"EmptyDataThenAChunk", unfilled(0, 0, [] { return Chunk("LIST", Bytes{'I', 'N', 'F', 'O'}); }), Label(kPcm),
+         Success(0)},
+    };
+}
+
+// The PCM source as RIFX (sizes, format fields and samples big-endian) and as
+// Wave64 (GUIDs, 64-bit sizes), with sizes that lie and files cut short.
+std::vector<HostileCase> RifxAndWave64() {
+    auto rifx = [](std::size_t at, std::uint32_t bigEndian) {
+        return [at, bigEndian] {
+            Bytes b = fuzzing::AsRifx(Wave(Pcm().fmt, Pcm().data));
+            for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(bigEndian >> (24 - 8 * i));
+            return b;
+        };
+    };
+    // Form, format and data chunks at 0, 40 and 120; sizes count the 24-byte
+    // headers. The size of the chunk at 'at' is set, or the file cut after 'cut' bytes.
+    auto wave64 = [](std::size_t at, std::uint64_t size, std::size_t cut = 0) {
+        return [=] {
+            Bytes b = fuzzing::AsWave64(Wave(Pcm().fmt, Pcm().data));
+            if (cut != 0) return Bytes(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(cut));
+            Put32(b, at + 16, static_cast<std::uint32_t>(size));
+            Put32(b, at + 20, static_cast<std::uint32_t>(size >> 32));
+            return b;
+        };
+    };
+    const std::uint32_t dataSize = kPcmFrames * 2;
+    constexpr std::size_t kRifxData = 12 + 8 + 18 + 4;  // where the data chunk's size field stands
+    return {
+        {"RifxFormBeyondTheFile", rifx(4, 0xFFFFFFF0u), Label(kPcm), Success(kPcmFrames)},
+        {"RifxDataBeyondTheFile", rifx(kRifxData, dataSize + 100000), Label(kPcm), Success(kPcmFrames)},
+        // Sizes written little-endian read as huge big-endian ones.
+        {"RifxFormatSizeLittleEndian", rifx(16, 18u << 24), Check(kFmtSizeCheck), Check(kFmtSizeCheck)},
+        {"RifxFormatSizeBeyondTheForm", rifx(16, 0x100), Label(kPcm), Check(kDataCheck)},
+        {"Wave64DataBeyondTheFile", wave64(120, 24 + dataSize + 100000), Label(kPcm), Success(kPcmFrames)},
+        {"Wave64FormNearTwoTo64", wave64(0, ~0ull), Label(kPcm), Success(kPcmFrames)},
+        {"Wave64DataNearTwoTo64", wave64(120, ~0ull - 7), Label(kPcm), Success(kPcmFrames)},
+        {"Wave64DataSizeZero", wave64(120, 0), Label(kPcm), Success(kPcmFrames)},
+        // A size smaller than the header it counts ends the search.
+        {"Wave64FormatSizeBelowItsHeader", wave64(40, 8), Check(kFmtCheck), Check(kFmtCheck)},
+        {"Wave64CutInsideTheDataGuid", wave64(0, 0, 120 + 10), Label(kPcm), Check(kDataCheck)},
+        {"Wave64CutInsideTheFirstGuid", wave64(0, 0, 10), Check(kRiffCheck), Check(kRiffCheck)},
     };
 }
 
@@ -682,6 +743,7 @@ INSTANTIATE_TEST_SUITE_P(SamplesPerBlock, HostileFile, testing::ValuesIn(Samples
 INSTANTIATE_TEST_SUITE_P(MsAdpcmCoefficients, HostileFile, testing::ValuesIn(MsAdpcmCoefficients()), CaseName);
 INSTANTIATE_TEST_SUITE_P(GsmAndMp3Extra, HostileFile, testing::ValuesIn(GsmAndMp3Extra()), CaseName);
 INSTANTIATE_TEST_SUITE_P(DataSize, HostileFile, testing::ValuesIn(DataSizes()), CaseName);
+INSTANTIATE_TEST_SUITE_P(RifxAndWave64, HostileFile, testing::ValuesIn(RifxAndWave64()), CaseName);
 INSTANTIATE_TEST_SUITE_P(ChunkSearch, HostileFile, testing::ValuesIn(ChunkSearch()), CaseName);
 INSTANTIATE_TEST_SUITE_P(OddChunks, HostileFile, testing::ValuesIn(OddChunks()), CaseName);
 INSTANTIATE_TEST_SUITE_P(TruncatedFinalBlock, HostileFile, testing::ValuesIn(TruncatedFinalBlocks()), CaseName);
