@@ -86,10 +86,11 @@ FormatBlock DestinationFormat(const WAVEFORMATEX& wfxSrc, const WAVEFORMATEX* pw
     return block;
 }
 
-// The frame count of the source's "fact" chunk, wherever it stands in the
-// form; false when there is none. Leaves the file position anywhere.
-bool ReadSourceFact(HMMIO hSrcWaveFile, const MMCKINFO& SrcWaveFile, std::uint64_t& cFrames) {
-    if (mmioSeek(hSrcWaveFile, static_cast<std::int64_t>(SrcWaveFile.dwDataOffset) + 4, SEEK_SET) < 0) return false;
+// The frame count of the source's "fact" chunk, searched for from the end of
+// the format chunk (where writers put it, before or after "data"); false when
+// there is none. Leaves the file position anywhere.
+bool ReadSourceFact(HMMIO hSrcWaveFile, const MMCKINFO& SrcWaveFile, std::int64_t afterFormat, std::uint64_t& cFrames) {
+    if (afterFormat < 0 || mmioSeek(hSrcWaveFile, afterFormat, SEEK_SET) < 0) return false;
     MMCKINFO SrcWaveFact{};
     SrcWaveFact.ckid = mmioFOURCC('f', 'a', 'c', 't');
     if (mmioDescend(hSrcWaveFile, &SrcWaveFact, &SrcWaveFile, MMIO_FINDCHUNK) != 0 || SrcWaveFact.cksize64 < 4) {
@@ -333,6 +334,7 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
     MMCKINFO SrcWaveData{};
     FormatBlock pwfxSrc;
     if (!ReadSourceFormat(hSrcWaveFile.get(), SrcWaveFile, SrcWaveFmt, pwfxSrc, reporter)) return -1;
+    const std::int64_t afterFormat = mmioSeek(hSrcWaveFile.get(), 0, SEEK_CUR);
 
     // The first "data" chunk after the format chunk; fact, LIST, PEAK and the
     // like between them are skipped.
@@ -341,7 +343,7 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
     REQUIRE(reporter, NoDataChunk, SrcWaveData.ckid==mmioStringToFOURCC("data",0), -1);
     REQUIRE(reporter, NoDestinationFormat, pwfxDst, -1);
     std::uint64_t cSourceFrames = 0;
-    const bool fSourceFact = ReadSourceFact(hSrcWaveFile.get(), SrcWaveFile, cSourceFrames);
+    const bool fSourceFact = ReadSourceFact(hSrcWaveFile.get(), SrcWaveFile, afterFormat, cSourceFrames);
     const std::uint64_t cbData = SourceDataPresent(hSrcWaveFile.get(), SrcWaveData);
     FormatBlock wfxDst = DestinationFormat(*pwfxSrc.get(), pwfxDst);
 

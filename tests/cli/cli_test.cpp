@@ -12,6 +12,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -463,6 +464,32 @@ TEST(CliMessages, DamagedBlocksThatWereSkippedAreCounted) {
     const CliRun run = RunCli(dir, {"convert", "--to", "pcm/8000/16/1", ima, "-o", dir.file("back.wav")});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(Contains(run.err, ima + ": warning: 2 damaged blocks of the source were skipped")) << run.err;
+}
+
+TEST(CliMessages, SamplesClippedIntoIntegersAreCountedAndFloatKeepsThem) {
+    TempDir dir;
+    const std::string loud = dir.file("loud.wav");
+    ASSERT_EQ(testsupport::RunCommand("ffmpeg -v error -f lavfi -i 'aevalsrc=2*sin(2*PI*300*t):s=8000:d=0.1' -c:a pcm_f32le " +
+                                      testsupport::ShellQuote(loud)),
+              0);
+    const auto bytes = testsupport::ReadBytes(loud);
+    const std::string data = "data";
+    const auto at = static_cast<std::size_t>(std::search(bytes.begin(), bytes.end(), data.begin(), data.end()) - bytes.begin()) + 8;
+    unsigned long beyond = 0;
+    for (std::size_t i = at; i + 4 <= bytes.size(); i += 4) {
+        float x;
+        std::memcpy(&x, &bytes[i], sizeof x);
+        beyond += x > 1.0f || x < -1.0f;
+    }
+    ASSERT_GT(beyond, 0u);
+    const CliRun clipped = RunCli(dir, {"convert", "--to", "pcm/8000/16/1", loud, "-o", dir.file("int.wav")});
+    EXPECT_EQ(clipped.status, 0) << clipped.err;
+    EXPECT_TRUE(Contains(clipped.err, loud + ": warning: clipped " + std::to_string(beyond) + " samples")) << clipped.err;
+    const CliRun json = RunCli(dir, {"convert", "--json", "--to", "pcm/8000/16/1", loud, "-o", dir.file("int.wav")});
+    EXPECT_TRUE(Contains(json.out, "clipped " + std::to_string(beyond) + " samples")) << json.out;
+    const CliRun kept = RunCli(dir, {"convert", "--to", "float/8000/64/1", loud, "-o", dir.file("double.wav")});
+    EXPECT_EQ(kept.status, 0) << kept.err;
+    EXPECT_FALSE(Contains(kept.err, "clipped")) << kept.err;
 }
 
 TEST(CliConvert, ASourceThatIsItsOwnDestinationIsConvertedOnlyWithForce) {

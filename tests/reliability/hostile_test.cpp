@@ -433,6 +433,15 @@ std::vector<HostileCase> DataSizes() {
         };
     };
     auto samples = [] { return Pcm().data; };
+    auto withFact = [](Get get, std::uint32_t frames, bool afterData) {
+        return [=] {
+            const Source s = get();
+            Bytes fact;
+            AppendU32(fact, frames);
+            if (afterData) return Form({Chunk("fmt ", s.fmt), Chunk("data", s.data), Chunk("fact", fact)});
+            return Form({Chunk("fmt ", s.fmt), Chunk("fact", fact), Chunk("data", s.data)});
+        };
+    };
     return {
         {"PcmStreaming", sized(Pcm, 0xFFFFFFFFu), Label(kPcm), Success(kPcmFrames)},
         {"ImaBeyondTheFile", longer(Ima), Label(kIma), Success(kImaFrames)},
@@ -457,6 +466,14 @@ std::vector<HostileCase> DataSizes() {
         {"EmptyDataThenGarbage", unfilled(0, 0, [] { return Bytes(1000, 0x80); }), Label(kPcm), Success(500)},
         {"EmptyDataThenAChunk", unfilled(0, 0, [] { return Chunk("LIST", Bytes{'I', 'N', 'F', 'O'}); }), Label(kPcm),
          Success(0)},
+        // A "fact" length is kept only where it falls within the last block.
+        {"ImaFactBeforeData", withFact(Ima, 4000, false), Label(kIma), Success(4000)},
+        {"ImaFactAfterData", withFact(Ima, 4000, true), Label(kIma), Success(4000)},
+        {"ImaFactLargerThanData", withFact(Ima, 100000, false), Label(kIma), Success(kImaFrames)},
+        {"ImaFactZero", withFact(Ima, 0, false), Label(kIma), Success(kImaFrames)},
+        {"ImaFactTooShort", [] { return Form({Chunk("fmt ", Ima().fmt), Chunk("fact", Bytes{1, 2}), Chunk("data", Ima().data)}); },
+         Label(kIma), Success(kImaFrames)},
+        {"PcmWithFact", withFact(Pcm, 10, false), Label(kPcm), Success(kPcmFrames)},
     };
 }
 
