@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <random>
 #include <set>
@@ -248,26 +249,19 @@ TEST(Details, AnyWellFormedBlockIsNamed) {
 // channels and bits, as ffprobe reads it: named, and converted as the right
 // block converts; but never written so.
 TEST(Details, PlainPcmAlignmentSlipsAreReadByChannelsAndBits) {
-    struct Slip {
-        std::uint16_t channels, bits, align;
-        const char* name;
-    };
-    const Slip slips[] = {{3, 24, 4, "48,000 Hz, 24 ビット, 3 チャンネル"}, {2, 16, 2, "48,000 Hz, 16 ビット, ステレオ"},
-                          {2, 16, 5, "48,000 Hz, 16 ビット, ステレオ"},    {1, 16, 0, "48,000 Hz, 16 ビット, モノラル"},
-                          {1, 16, 5, "48,000 Hz, 16 ビット, モノラル"},    {2, 17, 4, "48,000 Hz, 17 ビット, ステレオ"}};
-    for (const Slip& slip : slips) {
-        SCOPED_TRACE(slip.name);
-        const Bytes right = acmtest::BlockOf(testsupport::PcmFormat(48000, slip.bits, slip.channels));
-        Bytes slipped = right;
-        std::memcpy(slipped.data() + 12, &slip.align, 2);
-        std::string name;
+    // channels, bits, alignment
+    for (const auto [channels, bits, align] : {std::array<std::uint16_t, 3>{3, 24, 4}, {2, 16, 2}, {2, 16, 5}, {1, 16, 0},
+                                               {1, 16, 5}, {2, 17, 4}}) {
+        SCOPED_TRACE(std::to_string(channels) + " channels, " + std::to_string(bits) + " bits, " + std::to_string(align));
+        const Bytes right = acmtest::BlockOf(testsupport::PcmFormat(48000, bits, channels));
+        Bytes slipped = right, data(999u * acmtest::Wfx(right)->nBlockAlign);
+        std::memcpy(slipped.data() + 12, &align, 2);
+        std::string name, rightName;
         ASSERT_EQ(Describe(slipped, &name), 0u);
-        EXPECT_EQ(name, slip.name);
-        Bytes data(999u * acmtest::Wfx(right)->nBlockAlign);
+        ASSERT_EQ(Describe(right, &rightName), 0u);
+        EXPECT_EQ(name, rightName);
         for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 37);
-        const auto c = acmtest::ConvertLikeProgram(slipped, right, data);
-        ASSERT_EQ(c.result, 0u);
-        EXPECT_EQ(c.output, data);
+        EXPECT_EQ(acmtest::ConvertLikeProgram(slipped, right, data).output, data);
         EXPECT_EQ(acmStreamOpen(nullptr, nullptr, acmtest::Wfx(right), acmtest::Wfx(slipped), nullptr, 0, 0,
                                 ACM_STREAMOPENF_QUERY),
                   ACMERR_NOTPOSSIBLE);
