@@ -174,10 +174,12 @@ TEST_P(Interop, IndependentReadersAgreeOnTheFileWritten) {
     const WaveLayout layout = ReadLayout(out);
     ASSERT_TRUE(layout.ok) << layout.error;
     const bool integer = c.tag == WAVE_FORMAT_PCM;
-    EXPECT_EQ(layout.chunkIds, integer ? std::vector<std::string>{"fmt ", "data"}
-                                       : std::vector<std::string>{"fmt ", "data", "fact"});
+    EXPECT_EQ(layout.chunkIds, (integer ? std::vector<std::string>{"fmt ", "data"}
+                                        : std::vector<std::string>{"fmt ", "data", "fact"}));
     const Bytes file = testsupport::ReadBytes(out);
-    if (!integer) EXPECT_EQ(U32At(file, file.size() - 4), frames) << "the fact chunk's frame count";
+    if (!integer) {
+        EXPECT_EQ(U32At(file, file.size() - 4), frames) << "the fact chunk's frame count";
+    }
     const Bytes block(format->block.begin(), format->block.begin() + 18 + dst.cbSize);
     EXPECT_EQ(layout.fmt, block);
     EXPECT_EQ(layout.fmtSize, 18u + dst.cbSize);
