@@ -117,7 +117,7 @@ bool Batch::StartOne(std::size_t job) {
         return true;
     }
     const WorkerTask task{jobs_[job].source, jobs_[job].readPath, jobs_[job].destination, options_.pwfxDst,
-                          options_.verbose};
+                          options_.verbose, options_.fdwConvert};
     Worker worker;
     if (!StartWorker(task, worker.process)) {
         const int error = errno;

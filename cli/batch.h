@@ -25,6 +25,7 @@ struct BatchOptions {
     int workers = 1;
     bool progressBar = false;
     bool verbose = false;
+    DWORD fdwConvert = 0;  // ConvertWave's flags (CONVERTF_NOMETADATA)
 };
 
 // Runs every job, at most options.workers at a time (fewer when the system has

@@ -2,6 +2,7 @@
 
 #include "cli/batch.h"
 #include "cli/formats.h"
+#include "cli/listing.h"
 #include "cli/output.h"
 #include "cli/reporter.h"
 #include "cli/sources.h"
@@ -50,15 +51,19 @@ std::string ReadPath(const std::string& source, const StdinSpool& spool) {
     return source == "-" ? spool.path() : source;
 }
 
-bool Describe(const std::string& source, const std::string& readPath, bool verbose) {
-    CliReporter reporter(source, {}, verbose);
+bool Describe(const std::string& source, const std::string& readPath, const Request& request) {
+    DescriptionReporter reporter(source, request.verbose, request.json);
     std::string description;
-    switch (DescribeSourceFormat(readPath.c_str(), reporter, description)) {
-    case SourceFormat::Described: PrintLine(source + ": " + description); return true;
-    case SourceFormat::NotOpened: reporter.CannotOpenSource(); return false;
-    case SourceFormat::FailedCheck: return false;
+    const SourceFormat result = DescribeSourceFormat(readPath.c_str(), reporter, description);
+    if (result == SourceFormat::NotOpened) reporter.CannotOpenSource();
+    if (result != SourceFormat::Described) {
+        if (request.json) PrintFailure(source, reporter.reasons());
+        return false;
     }
-    return false;
+    SourceMetadata metadata;
+    ReadMetadataOf(readPath.c_str(), metadata);
+    PrintDescription(source, description, metadata, request.json);
+    return true;
 }
 
 std::string UnknownKey(const std::vector<CliFormat>& formats, const std::string& key) {
@@ -156,7 +161,7 @@ int RunInfo(const Request& request) {
     int status = kExitOk;
     for (const std::string& source : sources) {
         if (interrupts.Count() > 0) return kExitInterrupted;
-        if (!Describe(source, ReadPath(source, spool), request.verbose)) status = kExitFailed;
+        if (!Describe(source, ReadPath(source, spool), request)) status = kExitFailed;
     }
     return OutputFailed() ? kExitFailed : status;
 }
@@ -183,7 +188,7 @@ int RunConvert(const Request& request) {
 
     Results results(request.json, request.verbose);
     const BatchOptions options{format->wfx(), Workers(request, jobs.size()), ::isatty(STDERR_FILENO) != 0,
-                               request.verbose};
+                               request.verbose, request.noMetadata ? CONVERTF_NOMETADATA : 0};
     const bool completed = RunBatch(jobs, options, interrupts, results);
     results.Summary();
     if (!completed) return kExitInterrupted;

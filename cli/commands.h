@@ -18,7 +18,8 @@ struct Request {
     std::string outDir;              // convert: --out-dir
     int jobs = 0;                    // convert: workers at a time; 0 for the number of CPUs
     bool force = false;              // convert: also when source and destination are one file
-    bool json = false;               // convert: results as JSON lines
+    bool json = false;               // info and convert: results as JSON lines
+    bool noMetadata = false;         // convert: leave the sources' metadata chunks out
     bool verbose = false;            // the failed condition beside the plain words
 };
 

@@ -22,18 +22,23 @@ constexpr const char* kFormatsFooter =
 constexpr const char* kInfoFooter =
     "Prints 'FILE: description' for each file (what the dialog's source-format\n"
     "label shows), and 'FILE: reason' on standard error for a file that cannot be\n"
-    "described; the others are still described. '-' reads standard input. Exit\n"
-    "status 0 when every file was described, 1 otherwise.";
+    "described; the others are still described. Below the description, a line\n"
+    "for each metadata chunk the file carries (its identifier and size) and the\n"
+    "fields of INFO lists and bext chunks in words. --json prints one object a\n"
+    "file instead. '-' reads standard input. Exit status 0 when every file was\n"
+    "described, 1 otherwise.";
 
 constexpr const char* kConvertFooter =
     "Each file is converted in a worker process of its own; a destination is\n"
     "replaced only when its conversion completed, so a failed one leaves no file\n"
     "and an existing destination as it was. Each success prints 'SRC -> DST',\n"
     "each failure 'SRC: reason' on standard error, and the run ends with a\n"
-    "summary; --json prints one object a file instead. '-' as a source reads\n"
-    "standard input (with -o). Ctrl-C stops the workers and removes their\n"
-    "unfinished files. Exit status 0 when every file was converted, 1 when any\n"
-    "failed, 2 for bad arguments, 130 when interrupted.";
+    "summary; --json prints one object a file instead. Metadata chunks (LIST,\n"
+    "bext, iXML, cue, smpl, id3, ...) are carried over after the audio, their\n"
+    "sample positions at the new rate; --no-metadata leaves them out. '-' as\n"
+    "a source reads standard input (with -o). Ctrl-C stops the workers and\n"
+    "removes their unfinished files. Exit status 0 when every file was\n"
+    "converted, 1 when any failed, 2 for bad arguments, 130 when interrupted.";
 
 void AddSources(CLI::App& command, Request& request, const char* name) {
     command.add_option(name, request.files, "files ('-': standard input)");
@@ -58,6 +63,7 @@ void AddConvert(CLI::App& app, Request& request) {
         ->check(CLI::Range(1, 1024));
     convert->add_flag("--force", request.force, "convert also when a source is its own destination");
     convert->add_flag("--json", request.json, "print one JSON object a file on standard output");
+    convert->add_flag("--no-metadata", request.noMetadata, "write only the audio, without the sources' metadata chunks");
     convert->footer(kConvertFooter);
 }
 
@@ -70,6 +76,7 @@ void Configure(CLI::App& app, Request& request) {
     formats->footer(kFormatsFooter);
     CLI::App* info = app.add_subcommand("info", "describe the format of WAVE files");
     AddSources(*info, request, "FILE");
+    info->add_flag("--json", request.json, "print one JSON object a file on standard output");
     info->footer(kInfoFooter);
     AddConvert(app, request);
 }

@@ -22,6 +22,9 @@ public:
     LONG SystemErrorIn(Text context) override { return SystemError(PlainText(context)); }
     void FailedCheck(Text reason, const char* expression, const char* file, int line) override;
     void Warning(Text id, unsigned long number) override { Say("warning: " + Formatted(PlainText(id), number)); }
+    void Note(Text id, const char* word) override {
+        if (verbose_) Detail(Formatted(PlainText(id), word));
+    }
 
     // The source could not be opened at all; the last error says why.
     void CannotOpenSource() { Say(WithPath(Text::CannotOpenSource, source_)); }

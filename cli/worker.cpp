@@ -92,7 +92,7 @@ private:
     WorkerReporter reporter(task.source, task.destination, task.verbose);
     int rc = -1;
     try {
-        rc = ConvertWave(task.readPath.c_str(), task.destination.c_str(), task.pwfxDst, reporter);
+        rc = ConvertWave(task.readPath.c_str(), task.destination.c_str(), task.pwfxDst, reporter, task.fdwConvert);
     } catch (const std::bad_alloc&) {
         // Unwinding has removed the temporary file; say why.
         reporter.Message(Text::OutOfMemory, 0);

@@ -20,6 +20,7 @@ struct WorkerTask {
     std::string destination;
     const WAVEFORMATEX* pwfxDst = nullptr;
     bool verbose = false;
+    DWORD fdwConvert = 0;  // ConvertWave's flags
 };
 
 struct StartedWorker {

@@ -23,7 +23,38 @@ void PutLe(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
-// 0.1 s of 44,100 Hz 16-bit stereo: two tones.
+void AppendChunk(std::vector<std::uint8_t>& file, const char* id, const std::vector<std::uint8_t>& data) {
+    file.insert(file.end(), id, id + 4);
+    PutLe(file, static_cast<std::uint32_t>(data.size()), 4);
+    file.insert(file.end(), data.begin(), data.end());
+    if (data.size() % 2 != 0) file.push_back(0);
+}
+
+std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+// Metadata chunks with sample positions of every kind the conversion rescales,
+// so that every corpus file carries them after its data.
+void AppendMetadata(std::vector<std::uint8_t>& file) {
+    std::vector<std::uint8_t> info = Bytes("INFO"), bext(602, 0), cue, smpl, adtl = Bytes("adtl");
+    AppendChunk(info, "INAM", Bytes("Corpus"));
+    AppendChunk(file, "LIST", info);
+    bext[338] = 0x10;  // time reference 16
+    const std::vector<std::uint8_t> history = Bytes("A=PCM,F=44100,W=16,M=stereo,T=corpus\r\n");
+    bext.insert(bext.end(), history.begin(), history.end());
+    AppendChunk(file, "bext", bext);
+    for (std::uint32_t v : {1u, 1u, 2205u, 0x61746164u, 0u, 0u, 2205u}) PutLe(cue, v, 4);
+    AppendChunk(file, "cue ", cue);
+    std::vector<std::uint8_t> ltxt;
+    for (std::uint32_t v : {1u, 441u, 0u, 0u, 0u}) PutLe(ltxt, v, 4);
+    AppendChunk(adtl, "ltxt", ltxt);
+    AppendChunk(file, "LIST", adtl);
+    for (std::uint32_t v : {0u, 0u, 22676u, 60u, 0u, 0u, 0u, 1u, 0u, 0u, 0u, 441u, 3969u, 0u, 0u}) PutLe(smpl, v, 4);
+    AppendChunk(file, "smpl", smpl);
+    AppendChunk(file, "iXML", Bytes("<BWFXML><TIMESTAMP_SAMPLE_RATE>44100</TIMESTAMP_SAMPLE_RATE>"
+                                    "<TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO>4410</TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO></BWFXML>"));
+}
+
+// 0.1 s of 44,100 Hz 16-bit stereo: two tones, and metadata after them.
 std::vector<std::uint8_t> TestSource() {
     std::vector<std::uint8_t> data;
     for (int i = 0; i < 4410; ++i) {
@@ -46,6 +77,9 @@ std::vector<std::uint8_t> TestSource() {
     for (char ch : std::string("data")) file.push_back(static_cast<std::uint8_t>(ch));
     PutLe(file, static_cast<std::uint32_t>(data.size()), 4);
     file.insert(file.end(), data.begin(), data.end());
+    AppendMetadata(file);
+    const auto cbForm = static_cast<std::uint32_t>(file.size() - 8);
+    for (int i = 0; i < 4; ++i) file[4 + i] = static_cast<std::uint8_t>(cbForm >> (8 * i));
     return file;
 }
 

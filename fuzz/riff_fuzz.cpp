@@ -1,7 +1,9 @@
-// Arbitrary bytes as a source file: the RIFF reader and the source description.
+// Arbitrary bytes as a source file: the RIFF reader, the source description
+// and the metadata listing.
 #include "fuzz_support.h"
 #include "platform/mmio/mmio.h"
 #include "wave/convert.h"
+#include "wave/metadata.h"
 
 namespace fuzzing {
 
@@ -10,6 +12,10 @@ int FuzzRiff(const std::uint8_t* data, std::size_t size) {
     SilentReporter reporter;
     std::string description;
     DescribeSourceFormat(path.c_str(), reporter, description);
+    SourceMetadata metadata;
+    if (ReadMetadataOf(path.c_str(), metadata)) {
+        for (const MetadataChunk& chunk : metadata.chunks) MetadataFields(chunk);
+    }
 
     // Walk the chunks at the top level and inside the form, as far as they go.
     if (HMMIO h = mmioOpenA(path.c_str(), nullptr, MMIO_READ)) {

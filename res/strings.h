@@ -52,6 +52,37 @@ enum class Text {
     NotPossible,
     DamagedBlocks,         // %lu: how many
     ClippedSamples,        // %lu: how many
+    // Metadata the conversion could not carry over (warnings) or carried unchanged (a note)
+    MetadataChunkTooLarge, // %lu: the chunk's size
+    MetadataTooMuch,       // %lu: chunks left out
+    MetadataTooMany,       // %lu: chunks carried
+    MetadataUnread,        // %lu: bytes
+    MetadataBigEndian,
+    MetadataLayoutBroken,  // %s: the chunk's identifier
+    // wavtrn-cli info: what a source's metadata chunks say
+    MetadataNotCarried,
+    FieldTitle,
+    FieldArtist,
+    FieldAlbum,
+    FieldTrack,
+    FieldGenre,
+    FieldDate,
+    FieldComment,
+    FieldCopyright,
+    FieldEngineer,
+    FieldTechnician,
+    FieldSoftware,
+    FieldSubject,
+    FieldKeywords,
+    FieldSource,
+    FieldDescription,
+    FieldOriginator,
+    FieldOriginatorReference,
+    FieldOriginationDate,
+    FieldOriginationTime,
+    FieldTimeReference,
+    FieldVersion,
+    FieldCodingHistory,
     // TEST, COPY, CPY2
     Different,
     Same,

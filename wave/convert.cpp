@@ -3,6 +3,7 @@
 
 #include "platform/kernel/lasterror.h"
 #include "platform/kernel/replace.h"
+#include "wave/metadata.h"
 #include "wave/waveio.h"
 
 #include <algorithm>
@@ -44,25 +45,19 @@ struct PreparedHeader {
 
 // The destination's chunks, in the order they are opened. A destination
 // that is not integer PCM gets a "fact" chunk with its exact length after
-// "data", so readers that stop at "data" see the usual two chunks first.
+// "data", so readers that stop at "data" see the usual two chunks first; the
+// source's metadata chunks follow.
 struct DestinationChunks {
     MMCKINFO DstWaveFile{};
     MMCKINFO DstWaveFmt{};
     MMCKINFO DstWaveData{};
     MMCKINFO DstWaveFact{};
     bool fFact = false;
+    SourceMetadata metadata;
 };
 
 // Bytes the chunks after "data" take: the form must hold them too.
 constexpr std::uint64_t kFactChunkBytes = 12;
-
-// The sub-format of an extensible block (its first two GUID bytes), or the tag.
-WORD CodingTag(const WAVEFORMATEX& wfx) {
-    if (wfx.wFormatTag != WAVE_FORMAT_EXTENSIBLE || wfx.cbSize < 22) return wfx.wFormatTag;
-    WORD sub = 0;
-    std::memcpy(&sub, reinterpret_cast<const BYTE*>(&wfx) + sizeof(WAVEFORMATEX) + 6, sizeof sub);
-    return sub;
-}
 
 // The channel mask of an extensible block that names one speaker per channel, else 0.
 DWORD FullChannelMask(const WAVEFORMATEX& wfx) {
@@ -199,7 +194,7 @@ bool AppendOutput(HMMIO hDstWaveFile, const DestinationChunks& dst, const ACMSTR
     const DWORD cbUsed = std::min(ash.cbDstLengthUsed, ash.cbDstLength);
     if (cbUsed == 0) return true;
     const bool fRiff = dst.DstWaveFile.ckid == mmioFOURCC('R', 'I', 'F', 'F');
-    const std::uint64_t cbAfterData = dst.fFact ? kFactChunkBytes : 0;
+    const std::uint64_t cbAfterData = (dst.fFact ? kFactChunkBytes : 0) + dst.metadata.cbCarried;
     if (fRiff && !DataFitsRiffForm(dst.DstWaveData.dwDataOffset, cbDataWritten + cbUsed + cbAfterData)) {
         reporter.Message(Text::TooLarge);
         return false;
@@ -254,7 +249,7 @@ bool ConvertData(HMMIO hSrcWaveFile, std::uint64_t cbData, HACMSTREAM has, ACMST
 }
 
 // Leaves the data chunk, writes the "fact" chunk with the frames converted
-// where the destination has one, and leaves the form.
+// where the destination has one and the metadata chunks, and leaves the form.
 bool CloseDestinationChunks(HMMIO hDstWaveFile, DestinationChunks& dst, std::uint64_t cFrames) {
     if (mmioAscend(hDstWaveFile, &dst.DstWaveData, 0) != 0) return false;
     if (dst.fFact) {
@@ -267,7 +262,7 @@ bool CloseDestinationChunks(HMMIO hDstWaveFile, DestinationChunks& dst, std::uin
             return false;
         }
     }
-    return mmioAscend(hDstWaveFile, &dst.DstWaveFile, 0) == 0;
+    return WriteMetadata(hDstWaveFile, dst.metadata) && mmioAscend(hDstWaveFile, &dst.DstWaveFile, 0) == 0;
 }
 
 // Leaves the destination's chunks (their sizes are written), closes both
@@ -295,10 +290,21 @@ bool FinishDestination(MmioFile& hSrcWaveFile, MmioFile& hDstWaveFile, Destinati
     return true;
 }
 
-// Tells what the stream did besides converting (source blocks skipped as
-// damaged, samples clipped into an integer destination) and returns the
-// frames it wrote.
-std::uint64_t ReportStreamOutcome(HACMSTREAM has, Reporter& reporter) {
+// The source's metadata chunks made ready for the destination: kept byte for
+// byte when the destination has the source's very format, made to fit it
+// otherwise; none with CONVERTF_NOMETADATA.
+void PrepareMetadata(HMMIO hSrcWaveFile, const MMCKINFO& SrcWaveFile, const WAVEFORMATEX& wfxSrc,
+                     const WAVEFORMATEX& wfxDst, DWORD fdwConvert, SourceMetadata& metadata, Reporter& reporter) {
+    if ((fdwConvert & CONVERTF_NOMETADATA) != 0) return;
+    ReadSourceMetadata(hSrcWaveFile, SrcWaveFile, metadata);
+    if (!SameFormatBlock(wfxSrc, wfxDst)) AdaptMetadata(metadata, wfxSrc.nSamplesPerSec, wfxDst, reporter);
+}
+
+// Tells what the conversion did besides converting (source blocks skipped as
+// damaged, samples clipped into an integer destination, metadata left out)
+// and returns the frames the stream wrote.
+std::uint64_t ReportStreamOutcome(HACMSTREAM has, const SourceMetadata& metadata, Reporter& reporter) {
+    ReportLeftOutMetadata(metadata, reporter);
     DWORD cDamaged = 0;
     if (acmStreamDamagedBlocks(has, &cDamaged) == 0 && cDamaged > 0) reporter.Warning(Text::DamagedBlocks, cDamaged);
     std::uint64_t cClipped = 0;
@@ -309,6 +315,13 @@ std::uint64_t ReportStreamOutcome(HACMSTREAM has, Reporter& reporter) {
 }
 
 }  // namespace
+
+WORD CodingTag(const WAVEFORMATEX& wfx) {
+    if (wfx.wFormatTag != WAVE_FORMAT_EXTENSIBLE || wfx.cbSize < 22) return wfx.wFormatTag;
+    WORD sub = 0;
+    std::memcpy(&sub, reinterpret_cast<const BYTE*>(&wfx) + sizeof(WAVEFORMATEX) + 6, sizeof sub);
+    return sub;
+}
 
 bool CheckMmResult(MMRESULT mmr, Reporter& reporter) {
     switch (mmr) {
@@ -322,7 +335,7 @@ bool CheckMmResult(MMRESULT mmr, Reporter& reporter) {
 }
 
 int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEFORMATEX* pwfxDst,
-                Reporter& reporter) {
+                Reporter& reporter, DWORD fdwConvert) {
     // Declared in the order of acquisition, so that leaving early releases the
     // stream header, buffers and stream before the chunks' files, and removes
     // the unfinished destination last.
@@ -344,8 +357,10 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
     REQUIRE(reporter, NoDestinationFormat, pwfxDst, -1);
     std::uint64_t cSourceFrames = 0;
     const bool fSourceFact = ReadSourceFact(hSrcWaveFile.get(), SrcWaveFile, afterFormat, cSourceFrames);
-    const std::uint64_t cbData = SourceDataPresent(hSrcWaveFile.get(), SrcWaveData);
     FormatBlock wfxDst = DestinationFormat(*pwfxSrc.get(), pwfxDst);
+    DestinationChunks dst;
+    PrepareMetadata(hSrcWaveFile.get(), SrcWaveFile, *pwfxSrc.get(), *wfxDst.get(), fdwConvert, dst.metadata, reporter);
+    const std::uint64_t cbData = SourceDataPresent(hSrcWaveFile.get(), SrcWaveData);
 
     // The file written is a temporary one beside the destination, put in its
     // place only when the conversion is complete.
@@ -359,9 +374,8 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
     if (!pending.direct) reporter.Writing(pending.tempPath.c_str());
 
     // An output that may pass what a RIFF form holds is an RF64 form from the start.
-    DestinationChunks dst;
     dst.fFact = CodingTag(*wfxDst.get()) != WAVE_FORMAT_PCM;
-    const bool fRf64 = OutputMayPassRiffLimit(*pwfxSrc.get(), *wfxDst.get(), cbData);
+    const bool fRf64 = OutputMayPassRiffLimit(*pwfxSrc.get(), *wfxDst.get(), cbData, dst.metadata.cbCarried);
     if (!WriteDestinationHead(hDstWaveFile.get(), wfxDst.get(), fRf64, dst, reporter)) return -1;
 
     HACMSTREAM has = nullptr;
@@ -379,7 +393,7 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
     PreparedHeader prepared{has, &ash};
 
     if (!ConvertData(hSrcWaveFile.get(), cbData, has, ash, hDstWaveFile.get(), dst, reporter)) return -1;
-    const std::uint64_t cFrames = ReportStreamOutcome(has, reporter);
+    const std::uint64_t cFrames = ReportStreamOutcome(has, dst.metadata, reporter);
 
     prepared.Unprepare();
     buffers = {};

@@ -39,6 +39,12 @@ public:
         (void)id;
         (void)number;
     }
+    // A remark on a conversion that went on, for those who asked for details
+    // (a text of the table with one word in it, %s).
+    virtual void Note(Text id, const char* word) {
+        (void)id;
+        (void)word;
+    }
     // How far a conversion has come, in source bytes; false asks it to stop.
     virtual bool Progress(std::uint64_t done, std::uint64_t total) {
         (void)done;

@@ -45,13 +45,15 @@ double ByteRate(const WAVEFORMATEX& wfx) {
 
 }  // namespace
 
-bool OutputMayPassRiffLimit(const WAVEFORMATEX& wfxSrc, const WAVEFORMATEX& wfxDst, std::uint64_t cbSrcData) {
+bool OutputMayPassRiffLimit(const WAVEFORMATEX& wfxSrc, const WAVEFORMATEX& wfxDst, std::uint64_t cbSrcData,
+                            std::uint64_t cbAfterData) {
     const double srcRate = ByteRate(wfxSrc), dstRate = ByteRate(wfxDst);
     // A rate that is not known gives no ratio: the output is taken to be as long as the source.
     const double ratio = srcRate > 0 && dstRate > 0 ? dstRate / srcRate : 1.0;
     constexpr double kMargin = 1.01;
     constexpr double kHeadroom = 1 << 20;
-    return static_cast<double>(cbSrcData) * ratio * kMargin + kHeadroom > 0xFFFFFFFFu;
+    return static_cast<double>(cbSrcData) * ratio * kMargin + kHeadroom + static_cast<double>(cbAfterData) >
+           0xFFFFFFFFu;
 }
 
 SourceFormat DescribeSourceFormat(const char* path, Reporter& reporter, std::string& description) {

@@ -47,11 +47,15 @@ constexpr DWORD DestinationBufferSize(WORD nBlockAlign) {
     return static_cast<DWORD>(nBlockAlign) * (blocksFor8KiB > 32u ? blocksFor8KiB : 32u);
 }
 
-// Whether converting cbSrcData bytes of source data may give more output than
-// a RIFF form holds (4 GiB): the output's length is estimated from the two
-// formats' byte rates, with a margin, so that only outputs near or past the
-// limit are written as RF64.
-bool OutputMayPassRiffLimit(const WAVEFORMATEX& wfxSrc, const WAVEFORMATEX& wfxDst, std::uint64_t cbSrcData);
+// Whether converting cbSrcData bytes of source data, followed by cbAfterData
+// bytes of further chunks, may give more output than a RIFF form holds
+// (4 GiB): the data's length is estimated from the two formats' byte rates,
+// with a margin, so that only outputs near or past the limit are written as RF64.
+bool OutputMayPassRiffLimit(const WAVEFORMATEX& wfxSrc, const WAVEFORMATEX& wfxDst, std::uint64_t cbSrcData,
+                            std::uint64_t cbAfterData = 0);
+
+// The sub-format of an extensible block (its first two GUID bytes), or the tag.
+WORD CodingTag(const WAVEFORMATEX& wfx);
 
 // True when a data chunk of cbData bytes whose data starts at dwDataOffset
 // still leaves the RIFF form's size (file length less 8, pad byte included)

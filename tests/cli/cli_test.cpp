@@ -490,6 +490,43 @@ TEST(CliMessages, SamplesClippedIntoIntegersAreCountedAndFloatKeepsThem) {
     const CliRun kept = RunCli(dir, {"convert", "--to", "float/8000/64/1", loud, "-o", dir.file("double.wav")});
     EXPECT_EQ(kept.status, 0) << kept.err;
     EXPECT_FALSE(Contains(kept.err, "clipped")) << kept.err;
+TEST(CliMetadata, InfoListsTheChunksAndConvertCarriesThemOrLeavesThemOut) {
+    TempDir dir;
+    const std::string src = testsupport::WriteTestWave(dir.file("src.wav"), testsupport::PcmFormat(16000, 16, 1), 1600);
+    auto bytes = testsupport::ReadBytes(src);
+    auto append = [&bytes](const char* id, std::vector<std::uint8_t> data) {
+        bytes.insert(bytes.end(), id, id + 4);
+        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(data.size() >> (8 * i)));
+        bytes.insert(bytes.end(), data.begin(), data.end());
+    };
+    std::vector<std::uint8_t> bext(602, 0);
+    std::copy_n("Take", 4, bext.begin());
+    bext[338] = 0x80, bext[339] = 0x3E;  // time reference 16,000: one second
+    append("bext", bext);
+    std::vector<std::uint8_t> cue(28, 0);
+    cue[0] = 5;  // five points in room for one
+    append("cue ", cue);
+    for (int i = 0; i < 4; ++i) bytes[4 + i] = static_cast<std::uint8_t>((bytes.size() - 8) >> (8 * i));
+    testsupport::WriteBytes(src, bytes);
+    const std::string label = DialogLabel(src);
+
+    const CliRun info = RunCli(dir, {"info", src});
+    EXPECT_EQ(info.out, src + ": " + label + "\n  \"bext\", 602 bytes\n    description: Take\n"
+                        "    time reference (samples): 16000\n    version: 0\n  \"cue \", 28 bytes\n");
+    const nlohmann::json json = nlohmann::json::parse(RunCli(dir, {"info", "--json", src}).out);
+    EXPECT_EQ(json["description"], label);
+    EXPECT_EQ(json["metadata"][0]["fields"][0], nlohmann::json({{"name", "description"}, {"value", "Take"}}));
+    EXPECT_EQ(json["metadata"][1]["id"], "cue ");
+    EXPECT_EQ(json["metadata"][1]["size"], 28);
+
+    const std::string half = dir.file("half.wav"), plain = dir.file("plain.wav");
+    const CliRun carried = RunCli(dir, {"convert", "--verbose", "--to", "pcm/8000/16/1", src, "-o", half});
+    EXPECT_EQ(carried.err, src + ": \"cue \" chunk's layout is broken: copied unchanged, its positions not rescaled\n");
+    EXPECT_TRUE(Contains(RunCli(dir, {"info", half}).out, "    time reference (samples): 8000\n    version: 0\n"
+                         "    coding history: A=PCM,F=8000,W=16,M=mono,T=WAVTRN\n  \"cue \", 28 bytes\n"));
+    EXPECT_EQ(RunCli(dir, {"convert", "--no-metadata", "--to", "pcm/8000/16/1", src, "-o", plain}).status, 0);
+    EXPECT_EQ(RunCli(dir, {"info", plain}).out, plain + ": " + DialogLabel(plain) + "\n");
+    EXPECT_EQ(fs::file_size(plain), fs::file_size(half) - (8 + 602 + 35 + 1) - (8 + 28));  // bext grew by a line
 }
 
 TEST(CliConvert, ASourceThatIsItsOwnDestinationIsConvertedOnlyWithForce) {

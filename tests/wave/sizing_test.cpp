@@ -78,7 +78,8 @@ TEST(Texts, EveryIdHasItsOwnText) {
     EXPECT_STREQ(DialogText(Text::Count), "");
     EXPECT_STREQ(PlainText(Text::NoDataChunk), "no \"data\" chunk");
     // Texts that are given a number take exactly one, as %lu, in both words.
-    for (Text id : {Text::PathTooLong, Text::StreamOpenFailed, Text::CodecFailed, Text::DamagedBlocks}) {
+    for (Text id : {Text::PathTooLong, Text::StreamOpenFailed, Text::CodecFailed, Text::DamagedBlocks,
+                    Text::MetadataChunkTooLarge, Text::MetadataTooMuch, Text::MetadataTooMany, Text::MetadataUnread}) {
         for (const std::string text : {DialogText(id), PlainText(id)}) {
             if (text.empty()) continue;
             EXPECT_EQ(text.find('%'), text.rfind('%')) << text;
