@@ -490,6 +490,8 @@ TEST(CliMessages, SamplesClippedIntoIntegersAreCountedAndFloatKeepsThem) {
     const CliRun kept = RunCli(dir, {"convert", "--to", "float/8000/64/1", loud, "-o", dir.file("double.wav")});
     EXPECT_EQ(kept.status, 0) << kept.err;
     EXPECT_FALSE(Contains(kept.err, "clipped")) << kept.err;
+}
+
 TEST(CliMetadata, InfoListsTheChunksAndConvertCarriesThemOrLeavesThemOut) {
     TempDir dir;
     const std::string src = testsupport::WriteTestWave(dir.file("src.wav"), testsupport::PcmFormat(16000, 16, 1), 1600);
