@@ -481,7 +481,7 @@ std::vector<HostileCase> DataSizes() {
         {"RiffSizeEightDataZero", unfilled(8, 0, samples), Label(kPcm), Success(kPcmFrames)},
         {"EmptyDataThenGarbage", unfilled(0, 0, [] { return Bytes(1000, 0x80); }), Label(kPcm), Success(500)},
         {"EmptyDataThenAChunk", unfilled(0, 0, [] { return Chunk("LIST", Bytes{'I', 'N', 'F', 'O'}); }), Label(kPcm),
-         Success(0)},
+         Carried(Chunk("LIST", Bytes{'I', 'N', 'F', 'O'}), 0)},
         // A "fact" length is kept only where it falls within the last block.
         {"ImaFactBeforeData", withFact(Ima, 4000, false), Label(kIma), Success(4000)},
         {"ImaFactAfterData", withFact(Ima, 4000, true), Label(kIma), Success(4000)},
