@@ -22,7 +22,6 @@ DWORD cbwfxMax = 0;
 WAVEFORMATEX* pwfxDst = nullptr;
 OPENFILENAMEA ofn;
 bool fFormatChosen = false;      // pwfxDst holds a format the user chose
-char szLastFolder[kPathChars];   // the folder of the last file picked; "" before the first
 
 // A path longer than the platform's limit is refused, never cut and used.
 void RefuseLongPath() {
@@ -30,10 +29,11 @@ void RefuseLongPath() {
     ShowMessage(szMessage);
 }
 
-// Describes the source in the source-format label. A file that fails its check
-// clears the label, so that it never describes another file.
+// Describes the source in the source-format label. A file that cannot be
+// opened (missing, a folder) or fails its check clears the label, so that it
+// never describes another file.
 void DescribeSource(HWND hDlg, const char* szSrc) {
-    if (ShowSourceFormat(szSrc, hDlg) == SourceFormat::FailedCheck) SetDlgItemTextA(hDlg, IDC_SRCFORMAT, "");
+    if (ShowSourceFormat(szSrc, hDlg) != SourceFormat::Described) SetDlgItemTextA(hDlg, IDC_SRCFORMAT, "");
 }
 
 void OnExecute(HWND hDlg) {
@@ -45,8 +45,10 @@ void OnExecute(HWND hDlg) {
         return;
     }
     // The reporter closes the progress window before it shows "success".
-    ConversionReporter reporter(hDlg, szSrc);
-    if (ConvertWave(szSrc, szDst, pwfxDst, reporter) == 0) reporter.ShowText(DialogText(Text::Success));
+    ConversionReporter reporter(hDlg, szSrc, szDst, fFormatChosen);
+    const int result = ConvertWave(szSrc, szDst, pwfxDst, reporter);
+    reporter.Finish();
+    if (result == 0) reporter.ShowText(DialogText(Text::Success));
 }
 
 // TEST, COPY and CPY2 on the two path fields.
@@ -85,15 +87,11 @@ bool FieldFolder(HWND hDlg, int id, char* szFolder) {
 }
 
 // A picker opens in the folder of the path in its own field, else in that of
-// the other field, else in the last folder picked from.
+// the other field; with neither, where the window service's picker opens on
+// its own (the last folder used).
 const char* PickerFolder(HWND hDlg, int idOwn, int idOther, char* szFolder) {
     if (FieldFolder(hDlg, idOwn, szFolder) || FieldFolder(hDlg, idOther, szFolder)) return szFolder;
-    return szLastFolder[0] != '\0' ? szLastFolder : nullptr;
-}
-
-void RememberFolder(const char* szFile) {
-    std::strcpy(szLastFolder, szFile);
-    CutToFolder(szLastFolder);
+    return nullptr;
 }
 
 void PreparePicker(HWND hDlg, char* szFile, char* szFileTitle, int cchFileTitle) {
@@ -124,7 +122,6 @@ void OnSourceBrowse(HWND hDlg) {
     ofn.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
     ofn.lpstrInitialDir = PickerFolder(hDlg, IDC_SRCFILE, IDC_DSTFILE, szFolder);
     if (!GetOpenFileNameA(&ofn)) return;
-    RememberFolder(szFile);
     TakeSource(hDlg, szFile);
 }
 
@@ -137,7 +134,6 @@ void OnDestinationBrowse(HWND hDlg) {
     ofn.Flags = OFN_HIDEREADONLY;
     ofn.lpstrInitialDir = PickerFolder(hDlg, IDC_DSTFILE, IDC_SRCFILE, szFolder);
     if (!GetSaveFileNameA(&ofn)) return;
-    RememberFolder(szFile);
     SetDlgItemTextA(hDlg, IDC_DSTFILE, szFile);
 }
 
@@ -160,8 +156,6 @@ void OnChooseFormat(HWND hDlg) {
     afc.hwndOwner = hDlg;
     afc.pwfx = pwfxDst;
     afc.cbwfx = cbwfxMax;
-    // After a first choice the chooser opens on it; before, on its own default.
-    if (fFormatChosen) afc.fdwStyle = ACMFORMATCHOOSE_STYLEF_INITTOWFXSTRUCT;
     if (acmFormatChooseA(&afc) != MMSYSERR_NOERROR) return;
     fFormatChosen = true;
     char szFormat[260];
@@ -176,7 +170,7 @@ void OnCopy(HWND hDlg) { OnDiagnostic(hDlg, CopyWholeFile); }
 void OnCpy2(HWND hDlg) { OnDiagnostic(hDlg, CopyByteByByte); }
 
 SourceFormat ShowSourceFormat(const char* path, HWND hDlg) {
-    DialogReporter reporter(hDlg);
+    DialogReporter reporter(hDlg, path);
     std::string description;
     const SourceFormat result = DescribeSourceFormat(path, reporter, description);
     if (result == SourceFormat::Described) SetDlgItemTextA(hDlg, IDC_SRCFORMAT, description.c_str());
@@ -201,7 +195,6 @@ INT_PTR MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
         cbwfxMax = std::max<DWORD>(cbwfxMax, sizeof(WAVEFORMATEX));
         pwfxDst = static_cast<WAVEFORMATEX*>(std::calloc(1, cbwfxMax));
         fFormatChosen = false;
-        szLastFolder[0] = '\0';
         // The init parameter is a source path to start with, or null.
         const char* szInitialSource = reinterpret_cast<const char*>(lParam);
         if (szInitialSource != nullptr && szInitialSource[0] != '\0') {

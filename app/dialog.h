@@ -21,6 +21,5 @@ void OnCpy2(HWND hDlg);
 
 // Writes the description of the source file's format into the source-format
 // label and returns how the description went. A file that cannot be opened, or
-// fails its check, changes nothing here (the dialog clears the label after a
-// failed check).
+// fails its check, changes nothing here (the dialog then clears the label).
 SourceFormat ShowSourceFormat(const char* path, HWND hDlg);

@@ -3,9 +3,16 @@
 #include "platform/kernel/lasterror.h"
 #include "platform/window/window.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+const char* BaseName(const char* szPath) {
+    const char* slash = std::strrchr(szPath, '/');
+    return slash != nullptr ? slash + 1 : szPath;
+}
 
 void ShowMessage(const char* text) { MessageBoxA(nullptr, text, nullptr, MB_OK); }
 
@@ -23,8 +30,67 @@ LONG ReportLastError(const char* context) {
     return code;
 }
 
-void ReportFailedCheck(const char* expression, const char* file, int line) {
+namespace {
+
+// Appends "\n\n" and the plain paragraph to the text in szMessage.
+void AppendPlain(const char* szPlain) {
+    if (szPlain == nullptr || szPlain[0] == '\0') return;
+    const std::size_t cch = std::strlen(szMessage);
+    std::snprintf(szMessage + cch, sizeof szMessage - cch, "\n\n%s", szPlain);
+}
+
+bool IsFolder(const char* szPath) {
+    struct stat st;
+    return szPath != nullptr && ::stat(szPath, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+Text SourceParagraph(const char* szPath) {
+    if (IsFolder(szPath)) return Text::PlainSourceIsFolder;
+    switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return Text::PlainSourceMissing;
+    case ERROR_ACCESS_DENIED: return Text::PlainSourceDenied;
+    default: return Text::PlainSourceUnreadable;
+    }
+}
+
+Text DestinationParagraph(const char* szPath) {
+    if (szPath != nullptr && szPath[0] == '\0') return Text::PlainNoDestination;
+    if (IsFolder(szPath)) return Text::PlainDestinationIsFolder;
+    switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return Text::PlainDestinationFolderMissing;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT: return Text::PlainDestinationDenied;
+    case ERROR_DISK_FULL: return Text::PlainDestinationDiskFull;
+    default: return Text::PlainDestinationUncreatable;
+    }
+}
+
+}  // namespace
+
+const char* PlainParagraph(Text reason, const char* szPath, bool fFormatChosen) {
+    switch (reason) {
+    case Text::CannotOpenSource: return DialogText(SourceParagraph(szPath));
+    case Text::CannotCreateDestination: return DialogText(DestinationParagraph(szPath));
+    case Text::NotRiffWave: return DialogText(Text::PlainNotWave);
+    case Text::NoFormatChunk: return DialogText(Text::PlainNoFormatChunk);
+    case Text::FormatChunkTooLarge: return DialogText(Text::PlainDamagedFormat);
+    case Text::NoDataChunk: return DialogText(Text::PlainNoData);
+    case Text::NoDestinationFormat: return DialogText(Text::PlainChooseFormat);
+    // An empty format block is refused by the codec service with one of these two.
+    case Text::NotPossible:
+    case Text::InvalidParam: return DialogText(fFormatChosen ? Text::PlainNotPossible : Text::PlainChooseFormat);
+    case Text::InvalidHandle:
+    case Text::InvalidFlag: return DialogText(Text::PlainCodecFault);
+    case Text::NoMemory: return DialogText(Text::PlainNoMemory);
+    default: return nullptr;
+    }
+}
+
+void ReportFailedCheck(const char* expression, const char* file, int line, const char* szPlain) {
     std::snprintf(szMessage, sizeof szMessage, DialogText(Text::FailedCheck), expression, file, line);
+    AppendPlain(szPlain);
     // The caption is the executable's own name, without its directory.
     MessageBoxA(nullptr, szMessage, program_invocation_short_name, MB_OK | MB_ICONSTOP | MB_TASKMODAL | MB_SETFOREGROUND);
 }
@@ -32,6 +98,14 @@ void ReportFailedCheck(const char* expression, const char* file, int line) {
 void DialogReporter::Message(Text id, unsigned long number) {
     BeforeBox();
     std::snprintf(szMessage, sizeof szMessage, DialogText(id), number);
+    switch (id) {
+    case Text::InvalidHandle:
+    case Text::NoMemory:
+    case Text::InvalidFlag:
+    case Text::InvalidParam:
+    case Text::NotPossible: AppendPlain(PlainParagraph(id, nullptr, fFormatChosen_)); break;
+    default: break;
+    }
     ShowMessage(szMessage);
 }
 
@@ -50,15 +124,40 @@ LONG DialogReporter::SystemError(const char* context) {
     return ReportLastError(context);
 }
 
-void DialogReporter::FailedCheck(Text, const char* expression, const char* file, int line) {
+void DialogReporter::FailedCheck(Text reason, const char* expression, const char* file, int line) {
+    // The last error says why a file did not open; read it before a box can change it.
+    const char* szPath = reason == Text::CannotCreateDestination ? szDst_ : szSrc_;
+    const char* szPlain = PlainParagraph(reason, szPath, fFormatChosen_);
     BeforeBox();
-    ReportFailedCheck(expression, file, line);
+    ReportFailedCheck(expression, file, line, szPlain);
 }
 
-ConversionReporter::ConversionReporter(HWND hDlg, const char* sourcePath) : DialogReporter(hDlg) {
-    // The window names the file, not the folder it is in.
-    const char* slash = std::strrchr(sourcePath, '/');
-    BeginProgress(hDlg, slash != nullptr ? slash + 1 : sourcePath);
+ConversionReporter::ConversionReporter(HWND hDlg, const char* sourcePath, const char* destinationPath,
+                                       bool fFormatChosen)
+    : DialogReporter(hDlg, sourcePath, destinationPath) {
+    fFormatChosen_ = fFormatChosen;
+    // The window names the two files, not the folders they are in.
+    char szText[2 * kPathChars + 64];
+    std::snprintf(szText, sizeof szText, DialogText(Text::ProgressFiles), BaseName(sourcePath),
+                  BaseName(destinationPath));
+    BeginProgress(hDlg, szText);
+}
+
+void ConversionReporter::Message(Text id, unsigned long number) {
+    // "Cancelled" waits until the conversion has returned and removed its
+    // temporary file, so that the box never stands beside a half-written file.
+    if (id == Text::Cancelled) {
+        BeforeBox();
+        fCancelled_ = true;
+        return;
+    }
+    DialogReporter::Message(id, number);
+}
+
+void ConversionReporter::Finish() {
+    BeforeBox();
+    if (fCancelled_) DialogReporter::Message(Text::Cancelled);
+    fCancelled_ = false;
 }
 
 bool ConversionReporter::Progress(std::uint64_t done, std::uint64_t total) {
