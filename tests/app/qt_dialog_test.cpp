@@ -22,6 +22,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -41,6 +42,8 @@ namespace {
 class QtEnvironment final : public ::testing::Environment {
 public:
     void SetUp() override {
+        // The pickers' settings go to a folder of the run's own, not the user's.
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config_.path().string()));
         application_ = std::make_unique<QApplication>(argc_, argv_);
         application_->setQuitOnLastWindowClosed(false);
         UseDefaultUiFont();
@@ -55,6 +58,7 @@ public:
     static QtBackend& Backend() { return *backend_; }
 
 private:
+    testsupport::TempDir config_;
     static inline int argc_ = 1;
     static inline char name_[] = "qt_dialog_test";
     static inline char* argv_[] = {name_, nullptr};
@@ -461,6 +465,8 @@ TEST(QtBackend, SavePickerAsksNothingAboutAnExistingFileAndCancelGivesNothing) {
     testsupport::WriteText(dir.file("out.wav"), "x");
     int boxes = 0;
     int pickers = 0;
+    QString reopenedIn;
+    bool wideEnough = false;
     ModalAnswerer answerer([&](QWidget* modal) {
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             ++boxes;
@@ -473,6 +479,8 @@ TEST(QtBackend, SavePickerAsksNothingAboutAnExistingFileAndCancelGivesNothing) {
             picker->setDirectory(QString::fromStdString(dir.path().string()));
             ConfirmName(picker, QStringLiteral("out.wav"));
         } else {
+            reopenedIn = picker->directory().absolutePath();
+            wideEnough = picker->width() >= picker->fontMetrics().horizontalAdvance(u'x') * 80;
             QTest::keyClick(picker, Qt::Key_Escape);
         }
     });
@@ -480,14 +488,22 @@ TEST(QtBackend, SavePickerAsksNothingAboutAnExistingFileAndCancelGivesNothing) {
     EXPECT_EQ(boxes, 0) << "no overwrite question";
     EXPECT_EQ(QtEnvironment::Backend().PickFile(WaveRequest(false)), std::nullopt);
     EXPECT_EQ(pickers, 2);
+    // Given no folder, the next picker opens where the last one was confirmed
+    // (kept in the settings file, so also in the next run), wide enough for its columns.
+    EXPECT_EQ(reopenedIn.toStdString(), dir.path().string());
+    EXPECT_TRUE(wideEnough);
+    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("wavtrn"), QStringLiteral("wavtrn"));
+    EXPECT_EQ(settings.value(QStringLiteral("pickers/lastFolder")).toString().toStdString(), dir.path().string());
 }
 
 FormatChooserModel TwoTagModel() {
     FormatChooserModel model;
+    // Listed out of order: the chooser shows every tag's formats by rate, bits, channels.
     model.tags.push_back({"PCM",
-                          {{"8,000 Hz, 8 ビット, モノラル", 8000},
-                           {"44,100 Hz, 16 ビット, ステレオ", 176400},
-                           {"48,000 Hz, 16 ビット, ステレオ", 192000}}});
+                          {{"48,000 Hz, 16 ビット, ステレオ", 192000, 48000, 2, 16},
+                           {"8,000 Hz, 8 ビット, モノラル", 8000, 8000, 1, 8},
+                           {"44,100 Hz, 16 ビット, ステレオ", 176400, 44100, 2, 16},
+                           {"44,100 Hz, 8 ビット, モノラル", 44100, 44100, 1, 8}}});
     model.tags.push_back({"IMA ADPCM", {{"8,000 Hz, 4 ビット, モノラル", 4055}, {"22,050 Hz, 4 ビット, ステレオ", 22311}}});
     model.defaultTag = 1;
     model.defaultFormat = 1;
@@ -521,16 +537,18 @@ TEST(QtBackend, FormatChooserOpensOnTheDefaultAndReturnsTheChoice) {
     const std::optional<FormatChoice> choice = QtEnvironment::Backend().ChooseFormat(nullptr, TwoTagModel());
     ASSERT_TRUE(choice.has_value());
     EXPECT_EQ(choice->tag, 0);
-    EXPECT_EQ(choice->format, 1);
+    EXPECT_EQ(choice->format, 3) << "the second row shown is the fourth format of the model";
     EXPECT_EQ(title, QStringLiteral("フォーマットの選択"));
     EXPECT_EQ(openTag, 1);
     EXPECT_EQ(openFormat, 1);
     buttonTexts.sort();
     EXPECT_EQ(buttonTexts, (QStringList{QStringLiteral("OK"), QStringLiteral("キャンセル")}));
-    ASSERT_EQ(pcmItems.size(), 3);
-    EXPECT_TRUE(pcmItems[1].startsWith(QStringLiteral("44,100 Hz, 16 ビット, ステレオ")));
-    EXPECT_TRUE(pcmItems[1].endsWith(QStringLiteral("172 KB/秒"))) << pcmItems[1].toStdString();
+    ASSERT_EQ(pcmItems.size(), 4);
+    EXPECT_TRUE(pcmItems[1].startsWith(QStringLiteral("44,100 Hz, 8 ビット, モノラル")));
+    EXPECT_TRUE(pcmItems[2].startsWith(QStringLiteral("44,100 Hz, 16 ビット, ステレオ")));
+    EXPECT_TRUE(pcmItems[2].endsWith(QStringLiteral("172 KB/秒"))) << pcmItems[2].toStdString();
     EXPECT_TRUE(pcmItems[0].endsWith(QStringLiteral(" 8 KB/秒"))) << pcmItems[0].toStdString();
+    EXPECT_TRUE(pcmItems[3].startsWith(QStringLiteral("48,000 Hz")));
 
     EXPECT_EQ(QtEnvironment::Backend().ChooseFormat(nullptr, TwoTagModel()), std::nullopt);
     EXPECT_EQ(round, 2);
@@ -635,7 +653,7 @@ ModalAnswerer OkAnswerer(QStringList* boxes, QWidget* const* dialog, std::vector
     });
 }
 
-// A long conversion shows its progress window over the dialog; the bar
+// A long conversion shows its progress window below the dialog; the bar
 // advances between passes; the cancel button, then Escape, stop the
 // conversion: no file is left and the destination is as it was.
 TEST(QtDialog, ProgressWindowAdvancesAndCancels) {
@@ -659,8 +677,10 @@ TEST(QtDialog, ProgressWindowAdvancesAndCancels) {
         if (!progress->property("seen").toBool()) {  // a new window: each run has its own
             progress->setProperty("seen", true);
             values.emplace_back();
-            offCentre.push_back(OffCentre(progress, dialog));
-            EXPECT_EQ(progress->findChild<QLabel*>(QStringLiteral("name"))->text(), QStringLiteral("long.wav"));
+            // Below the dialog, whose two path fields stay in sight.
+            EXPECT_GT(progress->frameGeometry().top(), dialog->frameGeometry().bottom());
+            EXPECT_EQ(progress->findChild<QLabel*>(QStringLiteral("name"))->text(),
+                      QStringLiteral("変換元: long.wav\n変換先: dst.wav"));
         }
         const int value = progress->findChild<QProgressBar*>()->value();
         if (values.back().empty() || values.back().back() != value) values.back().push_back(value);
@@ -692,7 +712,7 @@ TEST(QtDialog, ProgressWindowAdvancesAndCancels) {
     ASSERT_EQ(values.size(), 2u);
     for (const std::vector<int>& seen : values)
         EXPECT_TRUE(seen.size() == 3 && seen[0] < seen[1] && seen[1] < seen[2] && seen[2] < 1000) << seen.size();
-    EXPECT_EQ(offCentre.size(), 5u);  // the chooser, and each run's progress window and box
+    EXPECT_EQ(offCentre.size(), 3u);  // the chooser, and each run's box
     for (double d : offCentre) EXPECT_LE(d, 3.0) << "a window is not centred over the dialog";
     EXPECT_EQ(testsupport::ReadBytes(destination), before);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "a temporary file was left";

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QIcon>
 #include <QMessageBox>
@@ -16,6 +17,7 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QScreen>
+#include <QSettings>
 #include <QSvgRenderer>
 
 #include <algorithm>
@@ -108,19 +110,46 @@ struct QtBackend::Progress {
     std::unique_ptr<ProgressWindow> window;
 };
 
-void ShowCentred(QWidget& window) {
-    window.show();
-    const QWidget* parent = window.parentWidget();
-    if (parent == nullptr) return;
-    const QRect over = parent->window()->frameGeometry();
+namespace {
+
+// Moves a shown window to a top-left corner, kept on its screen.
+void MoveOnScreen(QWidget& window, QPoint at) {
     const QRect frame = window.frameGeometry();
-    QPoint at(over.x() + (over.width() - frame.width()) / 2, over.y() + (over.height() - frame.height()) / 2);
     if (const QScreen* screen = window.screen()) {
         const QRect room = screen->availableGeometry();
         at.setX(std::clamp(at.x(), room.left(), std::max(room.left(), room.left() + room.width() - frame.width())));
         at.setY(std::clamp(at.y(), room.top(), std::max(room.top(), room.top() + room.height() - frame.height())));
     }
     window.move(at);
+}
+
+}  // namespace
+
+void ShowCentred(QWidget& window) {
+    window.show();
+    const QWidget* parent = window.parentWidget();
+    if (parent == nullptr) return;
+    const QRect over = parent->window()->frameGeometry();
+    const QRect frame = window.frameGeometry();
+    MoveOnScreen(window, QPoint(over.x() + (over.width() - frame.width()) / 2,
+                                over.y() + (over.height() - frame.height()) / 2));
+}
+
+void ShowBelow(QWidget& window) {
+    window.show();
+    const QWidget* parent = window.parentWidget();
+    if (parent == nullptr) return;
+    const QRect over = parent->window()->frameGeometry();
+    const QRect frame = window.frameGeometry();
+    const int gap = window.fontMetrics().height() / 2;
+    QPoint at(over.x() + (over.width() - frame.width()) / 2, over.bottom() + 1 + gap);
+    if (const QScreen* screen = window.screen()) {
+        const QRect room = screen->availableGeometry();
+        const bool fitsBelow = at.y() + frame.height() <= room.bottom() + 1;
+        const bool fitsAbove = over.top() - gap - frame.height() >= room.top();
+        if (!fitsBelow) at.setY(fitsAbove ? over.top() - gap - frame.height() : over.y() + (over.height() - frame.height()) / 2);
+    }
+    MoveOnScreen(window, at);
 }
 
 QtBackend::QtBackend() = default;
@@ -219,6 +248,34 @@ void QtBackend::MessageBox(HWND owner, std::string_view text, std::string_view c
     box.exec();
 }
 
+namespace {
+
+// The folder a picker was last confirmed in, kept across runs in the user's
+// settings (~/.config/wavtrn/wavtrn.conf), as a desktop's own picker keeps it.
+QSettings ProgramSettings() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("wavtrn"), QStringLiteral("wavtrn"));
+}
+const QString kLastFolderKey = QStringLiteral("pickers/lastFolder");
+
+QString LastFolder() {
+    const QString folder = ProgramSettings().value(kLastFolderKey).toString();
+    return !folder.isEmpty() && QDir(folder).exists() ? folder : QString();
+}
+
+void RememberFolder(const QString& file) { ProgramSettings().setValue(kLastFolderKey, QFileInfo(file).absolutePath()); }
+
+// A picker large enough to show its columns (name, size, type, date) without
+// cutting them, never larger than most of the screen.
+void SizeToColumns(QFileDialog& dialog) {
+    dialog.setViewMode(QFileDialog::Detail);
+    const QFontMetrics metrics(dialog.font());
+    QSize size(metrics.horizontalAdvance(u'x') * 100, metrics.lineSpacing() * 28);
+    if (const QScreen* screen = dialog.screen()) size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
+    dialog.resize(size.expandedTo(dialog.minimumSizeHint()));
+}
+
+}  // namespace
+
 std::optional<std::string> QtBackend::PickFile(const FilePickerRequest& request) {
     const RestoreActiveWindow restore(OwnerWindow(request.owner));
     QFileDialog dialog(OwnerWindow(request.owner), Utf8(request.title));
@@ -229,7 +286,9 @@ std::optional<std::string> QtBackend::PickFile(const FilePickerRequest& request)
     dialog.setFileMode(!request.save && request.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     if (request.save) dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
-    if (!request.initialDir.empty()) dialog.setDirectory(QFile::decodeName(QByteArray::fromStdString(request.initialDir)));
+    const QString folder =
+        request.initialDir.empty() ? LastFolder() : QFile::decodeName(QByteArray::fromStdString(request.initialDir));
+    if (!folder.isEmpty()) dialog.setDirectory(folder);
 
     QStringList filters;
     for (const auto& [text, patterns] : request.filters) filters << NameFilter(text, patterns);
@@ -238,10 +297,12 @@ std::optional<std::string> QtBackend::PickFile(const FilePickerRequest& request)
         dialog.selectNameFilter(filters[std::clamp(request.filterIndex, 0, static_cast<int>(filters.size()) - 1)]);
     }
     dialog.setWindowModality(Qt::ApplicationModal);
+    SizeToColumns(dialog);
     ShowCentred(dialog);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty() || files.front().isEmpty()) return std::nullopt;
+    RememberFolder(files.front());
     return QFile::encodeName(files.front()).toStdString();
 }
 
@@ -263,7 +324,7 @@ bool QtBackend::UpdateProgress(std::uint64_t done, std::uint64_t total) {
     if (!p.window && p.clock.elapsed() >= progressDelayMs_) {
         p.restore.emplace(p.owner);
         p.window = std::make_unique<ProgressWindow>(p.owner, p.text);
-        ShowCentred(*p.window);
+        ShowBelow(*p.window);
         p.window->raise();
         p.window->activateWindow();
     }

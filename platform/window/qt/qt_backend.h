@@ -25,6 +25,10 @@ QIcon ProgramIcon();
 // the screen. Qt's own placement counts on a window manager's frame: on a bare
 // X server it puts the window 10 by 40 pixels off the centre.
 void ShowCentred(QWidget& window);
+// Shows a window just below its parent's window, centred across it, so that
+// the parent's fields stay readable; above it, or over it, when the screen has
+// no room below.
+void ShowBelow(QWidget& window);
 
 class QtBackend final : public WindowBackend {
 public:
