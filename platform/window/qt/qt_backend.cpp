@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QHeaderView>
 #include <QIcon>
 #include <QMessageBox>
 #include <QPainter>
@@ -19,6 +20,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSvgRenderer>
+#include <QTreeView>
 
 #include <algorithm>
 #include <memory>
@@ -123,33 +125,46 @@ void MoveOnScreen(QWidget& window, QPoint at) {
     window.move(at);
 }
 
+// Shows a window at the place where(frame size) gives for its frame: first
+// with its own size before it is mapped, so that a window manager takes the
+// position as the program's own instead of placing the window itself, then
+// again once the frame the window manager drew around it is known.
+template <typename Where>
+void ShowAt(QWidget& window, Where where) {
+    const QWidget* parent = window.parentWidget();
+    if (parent == nullptr) {
+        window.show();
+        return;
+    }
+    if (!window.testAttribute(Qt::WA_Resized)) window.adjustSize();
+    MoveOnScreen(window, where(window.size()));
+    window.show();
+    MoveOnScreen(window, where(window.frameGeometry().size()));
+}
+
 }  // namespace
 
 void ShowCentred(QWidget& window) {
-    window.show();
-    const QWidget* parent = window.parentWidget();
-    if (parent == nullptr) return;
-    const QRect over = parent->window()->frameGeometry();
-    const QRect frame = window.frameGeometry();
-    MoveOnScreen(window, QPoint(over.x() + (over.width() - frame.width()) / 2,
-                                over.y() + (over.height() - frame.height()) / 2));
+    ShowAt(window, [&window](QSize frame) {
+        const QRect over = window.parentWidget()->window()->frameGeometry();
+        return QPoint(over.x() + (over.width() - frame.width()) / 2, over.y() + (over.height() - frame.height()) / 2);
+    });
 }
 
 void ShowBelow(QWidget& window) {
-    window.show();
-    const QWidget* parent = window.parentWidget();
-    if (parent == nullptr) return;
-    const QRect over = parent->window()->frameGeometry();
-    const QRect frame = window.frameGeometry();
-    const int gap = window.fontMetrics().height() / 2;
-    QPoint at(over.x() + (over.width() - frame.width()) / 2, over.bottom() + 1 + gap);
-    if (const QScreen* screen = window.screen()) {
-        const QRect room = screen->availableGeometry();
-        const bool fitsBelow = at.y() + frame.height() <= room.bottom() + 1;
-        const bool fitsAbove = over.top() - gap - frame.height() >= room.top();
-        if (!fitsBelow) at.setY(fitsAbove ? over.top() - gap - frame.height() : over.y() + (over.height() - frame.height()) / 2);
-    }
-    MoveOnScreen(window, at);
+    ShowAt(window, [&window](QSize frame) {
+        const QRect over = window.parentWidget()->window()->frameGeometry();
+        const int gap = window.fontMetrics().height() / 2;
+        QPoint at(over.x() + (over.width() - frame.width()) / 2, over.bottom() + 1 + gap);
+        if (const QScreen* screen = window.parentWidget()->screen()) {
+            const QRect room = screen->availableGeometry();
+            const bool fitsBelow = at.y() + frame.height() <= room.bottom() + 1;
+            const bool fitsAbove = over.top() - gap - frame.height() >= room.top();
+            if (!fitsBelow)
+                at.setY(fitsAbove ? over.top() - gap - frame.height() : over.y() + (over.height() - frame.height()) / 2);
+        }
+        return at;
+    });
 }
 
 QtBackend::QtBackend() = default;
@@ -269,9 +284,16 @@ void RememberFolder(const QString& file) { ProgramSettings().setValue(kLastFolde
 void SizeToColumns(QFileDialog& dialog) {
     dialog.setViewMode(QFileDialog::Detail);
     const QFontMetrics metrics(dialog.font());
-    QSize size(metrics.horizontalAdvance(u'x') * 100, metrics.lineSpacing() * 28);
+    QSize size(metrics.horizontalAdvance(u'x') * 140, metrics.lineSpacing() * 28);
     if (const QScreen* screen = dialog.screen()) size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
     dialog.resize(size.expandedTo(dialog.minimumSizeHint()));
+    // Size, type and date as wide as their texts; the name takes the rest.
+    if (auto* view = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        QHeaderView* header = view->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(QHeaderView::ResizeToContents);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+    }
 }
 
 }  // namespace
