@@ -19,6 +19,8 @@ struct Request {
     int jobs = 0;                    // convert: workers at a time; 0 for the number of CPUs
     bool force = false;              // convert: also when source and destination are one file
     bool json = false;               // convert: results as JSON lines
+    bool quiet = false;              // convert: failures and warnings only, no progress or summary
+    bool noClobber = false;          // convert: skip sources whose destination exists
     bool verbose = false;            // the failed condition beside the plain words
 };
 
