@@ -1,6 +1,7 @@
 #include "app/dialog.h"
 
 #include "app/report.h"
+#include "app/several.h"
 #include "diag/diag.h"
 #include "platform/acm/acm.h"
 #include "platform/window/window.h"
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace {
 
@@ -137,13 +139,32 @@ void OnDestinationBrowse(HWND hDlg) {
     SetDlgItemTextA(hDlg, IDC_DSTFILE, szFile);
 }
 
+void OnChooseFormat(HWND hDlg);
+
+// Several files at once: each is converted into a folder the user picks, in
+// the format chosen, which the chooser asks for first when none is.
+void OnSeveralFiles(HWND hDlg, const std::vector<std::string>& vSources) {
+    char szFolder[kPathChars];
+    if (!PickFolderFor(hDlg, vSources, szFolder)) return;
+    if (!fFormatChosen) OnChooseFormat(hDlg);
+    if (!fFormatChosen) return;
+    ConvertSeveral(hDlg, vSources, szFolder, pwfxDst);
+}
+
 // A file dropped on the destination field names the destination; one dropped
-// anywhere else on the dialog is the new source. The first file of the drop counts.
+// anywhere else on the dialog is the new source. Several files dropped
+// together are converted into a folder, wherever they were dropped.
 void OnDropFiles(HWND hDlg, HDROP hDrop, HWND hTarget) {
-    if (DragQueryFileA(hDrop, 0xFFFFFFFFu, nullptr, 0) == 0) return;
-    if (DragQueryFileA(hDrop, 0, nullptr, 0) >= static_cast<UINT>(kPathChars)) return RefuseLongPath();
+    const UINT cFiles = DragQueryFileA(hDrop, 0xFFFFFFFFu, nullptr, 0);
+    if (cFiles == 0) return;
+    std::vector<std::string> vFiles;
     char szFile[kPathChars];
-    DragQueryFileA(hDrop, 0, szFile, kPathChars);
+    for (UINT i = 0; i < cFiles; ++i) {
+        if (DragQueryFileA(hDrop, i, nullptr, 0) >= static_cast<UINT>(kPathChars)) return RefuseLongPath();
+        DragQueryFileA(hDrop, i, szFile, kPathChars);
+        vFiles.emplace_back(szFile);
+    }
+    if (cFiles > 1) return OnSeveralFiles(hDlg, vFiles);
     if (hTarget != nullptr && hTarget == GetDlgItem(hDlg, IDC_DSTFILE)) SetDlgItemTextA(hDlg, IDC_DSTFILE, szFile);
     else TakeSource(hDlg, szFile);
 }

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 
 const char* BaseName(const char* szPath) {
     const char* slash = std::strrchr(szPath, '/');
@@ -16,7 +17,7 @@ const char* BaseName(const char* szPath) {
 
 void ShowMessage(const char* text) { MessageBoxA(nullptr, text, nullptr, MB_OK); }
 
-LONG ReportLastError(const char* context) {
+LONG FormatLastError(const char* context, char* szText, std::size_t cchText) {
     const LONG code = static_cast<LONG>(GetLastError());
     Text format = Text::OtherError;
     switch (code) {
@@ -25,7 +26,12 @@ LONG ReportLastError(const char* context) {
     case 32: format = Text::SharingViolation; break;
     default: break;
     }
-    std::snprintf(szMessage, sizeof szMessage, DialogText(format), context, static_cast<long>(code));
+    std::snprintf(szText, cchText, DialogText(format), context, static_cast<long>(code));
+    return code;
+}
+
+LONG ReportLastError(const char* context) {
+    const LONG code = FormatLastError(context, szMessage, sizeof szMessage);
     ShowMessage(szMessage);
     return code;
 }
@@ -168,4 +174,42 @@ void ConversionReporter::BeforeBox() {
     if (!fProgressOpen_) return;
     fProgressOpen_ = false;
     EndProgress();
+}
+
+SeveralReporter::SeveralReporter(HWND hDlg, const char* szSrc, const char* szDst, std::uint64_t cbBefore,
+                                 std::uint64_t cbFile, std::uint64_t cbAll)
+    : DialogReporter(hDlg, szSrc, szDst), cbBefore_(cbBefore), cbFile_(cbFile), cbAll_(cbAll) {}
+
+void SeveralReporter::Keep(const char* text) {
+    if (reason_.empty()) reason_ = text;
+}
+
+void SeveralReporter::Message(Text id, unsigned long number) {
+    if (id == Text::Cancelled) {
+        fCancelled_ = true;
+        return Keep(DialogText(Text::BatchCancelled));
+    }
+    char szText[kMessageSize];
+    std::snprintf(szText, sizeof szText, DialogText(id), number);
+    // A codec failure's name means nothing to the user; its plain paragraph does.
+    const char* szPlain = PlainParagraph(id, nullptr, true);
+    Keep(szPlain != nullptr ? szPlain : szText);
+}
+
+LONG SeveralReporter::SystemError(const char* context) {
+    char szText[kMessageSize];
+    const LONG code = FormatLastError(context, szText, sizeof szText);
+    Keep(szText);
+    return code;
+}
+
+void SeveralReporter::FailedCheck(Text reason, const char*, const char*, int) {
+    const char* szPlain = PlainParagraph(reason, reason == Text::CannotCreateDestination ? szDst_ : szSrc_, true);
+    Keep(szPlain != nullptr ? szPlain : PlainText(reason));
+}
+
+bool SeveralReporter::Progress(std::uint64_t done, std::uint64_t total) {
+    const double share = total > 0 ? static_cast<double>(std::min(done, total)) / static_cast<double>(total) : 0;
+    const auto cbDone = cbBefore_ + static_cast<std::uint64_t>(share * static_cast<double>(cbFile_));
+    return UpdateProgress(std::min(cbDone, cbAll_), cbAll_) != FALSE;
 }

@@ -6,6 +6,9 @@
 #include "platform/wintypes.h"
 #include "wave/report.h"
 
+#include <cstddef>
+#include <string>
+
 // The last component of a path: "b.wav" for "/a/b.wav".
 const char* BaseName(const char* szPath);
 
@@ -15,6 +18,8 @@ void ShowMessage(const char* text);
 // Shows the thread's last system error with context ("copyfile: file not found",
 // "CreateFile 1: error=5", ...) and returns the code.
 LONG ReportLastError(const char* context);
+// The same text, written into szText (cchText bytes) instead of a box.
+LONG FormatLastError(const char* context, char* szText, std::size_t cchText);
 
 // Shows "Assertion failed: <expression>, file <file>, line <line>" with the stop
 // icon and the executable's name as caption, followed by a blank line and the
@@ -73,5 +78,33 @@ private:
     void BeforeBox() override;
 
     bool fProgressOpen_ = true;
+    bool fCancelled_ = false;
+};
+
+// The reporter of one file among several converted into a folder: no box is
+// shown; why the file failed is kept, in plain words, for the closing box.
+// Its progress is a share of the whole batch: cbBefore bytes of sources came
+// before it, cbAll in all, and the file itself weighs cbFile.
+class SeveralReporter final : public DialogReporter {
+public:
+    SeveralReporter(HWND hDlg, const char* szSrc, const char* szDst, std::uint64_t cbBefore, std::uint64_t cbFile,
+                    std::uint64_t cbAll);
+
+    void Message(Text id, unsigned long number = 0) override;
+    void ShowText(const char* text) override { Keep(text); }
+    void Box(const char* text, Text) override { Keep(text); }
+    LONG SystemError(const char* context) override;
+    void FailedCheck(Text reason, const char* expression, const char* file, int line) override;
+    bool Progress(std::uint64_t done, std::uint64_t total) override;
+
+    // The first reason heard; "" when none was.
+    const std::string& Reason() const { return reason_; }
+    bool Cancelled() const { return fCancelled_; }
+
+private:
+    void Keep(const char* text);
+
+    std::uint64_t cbBefore_, cbFile_, cbAll_;
+    std::string reason_;
     bool fCancelled_ = false;
 };

@@ -92,6 +92,7 @@ constexpr Row kRows[] = {
     {Text::BatchSkipped, "スキップしたファイル: %lu\n", nullptr},
     {Text::BatchFailed, "変換できなかったファイル: %lu\n", nullptr},
     {Text::BatchCancelled, "中止しました。", nullptr},
+    {Text::BatchSameName, "同じ名前の変換元がほかにもあるため、変換しませんでした。別々に変換してください。", nullptr},
 };
 
 constexpr int kCount = static_cast<int>(Text::Count);

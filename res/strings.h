@@ -91,6 +91,7 @@ enum class Text {
     BatchSkipped,          // %lu: how many; the names follow
     BatchFailed,           // %lu: how many; "name: reason" lines follow
     BatchCancelled,        // the reason of the file a cancel stopped
+    BatchSameName,         // the reason a second source of the same name is left alone
     Count
 };
 

@@ -38,6 +38,8 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 // One QApplication and one Qt backend for the whole run.
 class QtEnvironment final : public ::testing::Environment {
 public:
@@ -718,10 +720,12 @@ TEST(QtDialog, ProgressWindowAdvancesAndCancels) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "a temporary file was left";
 }
 
-// Drops a file URL as a file manager does: enter, then drop.
-void Drop(QWidget* target, const std::string& path) {
+// Drops file URLs as a file manager does: enter, then drop.
+void Drop(QWidget* target, const std::vector<std::string>& paths) {
     QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+    QList<QUrl> urls;
+    for (const std::string& path : paths) urls << QUrl::fromLocalFile(QString::fromStdString(path));
+    mime.setUrls(urls);
     QDragEnterEvent enter(target->rect().center(), Qt::CopyAction, &mime, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(target, &enter);
     QDropEvent drop(target->rect().center(), Qt::CopyAction, &mime, Qt::NoButton, Qt::NoModifier);
@@ -751,7 +755,7 @@ TEST(QtDialog, DroppedFilesFillTheFields) {
                                            {dialog->findChild<QPushButton*>(QStringLiteral("control109")), second},
                                            {dialog, notWave}, {destinationField, dir.file("out.wav")}}) {
             // The drop is handled whole (a box included) before its path shows.
-            Drop(target, path);
+            Drop(target, {path});
             const QString shown = QString::fromStdString(path);
             EXPECT_TRUE(QTest::qWaitFor([&] { return sourceField->text() == shown || destinationField->text() == shown; }, 3000));
             labels << sourceFormat->text();
@@ -769,6 +773,74 @@ TEST(QtDialog, DroppedFilesFillTheFields) {
     EXPECT_TRUE(boxes[0].startsWith(QStringLiteral("Assertion failed: "))) << boxes[0].toStdString();
     ASSERT_EQ(offCentre.size(), 1u);
     EXPECT_LE(offCentre[0], 3.0) << "the box is not centred over the dialog";
+}
+
+// Two files dropped together go into a folder picked for them, in the format
+// the chooser asks for first; one of their names exists there: skipped, then
+// replaced, after one question each time; a closing box tells what became of each.
+TEST(QtDialog, SeveralDroppedFilesGoIntoAFolderAskingOnceAboutExistingNames) {
+    testsupport::TempDir dir;
+    fs::create_directory(dir.file("out"));
+    const std::vector<std::string> sources = {
+        testsupport::WriteTestWave(dir.file("a.wav"), testsupport::PcmFormat(8000, 16, 1), 8000),
+        testsupport::WriteTestWave(dir.file("b.wav"), testsupport::PcmFormat(22050, 16, 2), 8000)};
+    testsupport::WriteText(dir.file("out/b.wav"), "precious");
+    const auto precious = testsupport::ReadBytes(dir.file("out/b.wav"));
+    QString answer = QStringLiteral("スキップする");
+    QStringList questions, boxes;
+    int pickers = 0, choosers = 0;
+    ModalAnswerer answerer([&](QWidget* modal) {
+        if (auto* picker = qobject_cast<QFileDialog*>(modal)) {
+            ++pickers;
+            EXPECT_EQ(picker->directory().absolutePath().toStdString(), dir.path().string()) << "the sources' folder";
+            return ConfirmName(picker, QString::fromStdString(dir.file("out")));
+        }
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (box == nullptr) ++choosers;  // the chooser: its default, PCM 44,100 Hz 16-bit stereo
+        if (box == nullptr || box->buttons().size() == 1) return QTest::keyClick(modal, Qt::Key_Return);
+        questions << box->text();
+        for (QAbstractButton* button : box->buttons())
+            if (button->text() == answer) button->click();
+    });
+    std::vector<decltype(testsupport::ReadBytes(""))> afterSkip;
+    QTimer::singleShot(0, [&] {
+        QWidget* dialog = StartRealDialog();
+        ASSERT_NE(dialog, nullptr);
+        Drop(dialog->findChild<QLineEdit*>(QStringLiteral("control104")), sources);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.size() == 1; }, 10000));
+        afterSkip = {testsupport::ReadBytes(dir.file("out/a.wav")), testsupport::ReadBytes(dir.file("out/b.wav"))};
+        answer = QStringLiteral("すべて置き換える");
+        Drop(dialog, sources);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.size() == 2; }, 10000));
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    // The closing boxes, seen as they are answered with OK.
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box != nullptr && box->buttons().size() == 1 && !box->property("seen").toBool()) {
+            box->setProperty("seen", true);
+            boxes << box->text();
+        }
+    });
+    watcher.start(5);
+    EXPECT_EQ(WavtrnMain(), 0);
+
+    EXPECT_EQ(pickers, 2);
+    EXPECT_EQ(choosers, 1) << "the chooser only while no format is chosen";
+    ASSERT_EQ(questions.size(), 2);
+    EXPECT_TRUE(questions[0].contains(QStringLiteral("1 個")) && questions[0].contains(QStringLiteral("b.wav")));
+    ASSERT_EQ(boxes.size(), 2);
+    EXPECT_EQ(boxes[0], QStringLiteral("変換したファイル: 1\n  a.wav\n\nスキップしたファイル: 1\n  b.wav"));
+    EXPECT_EQ(boxes[1], QStringLiteral("変換したファイル: 2\n  a.wav\n  b.wav"));
+    ASSERT_EQ(afterSkip.size(), 2u);
+    EXPECT_EQ(afterSkip[1], precious) << "skipped: the existing file is as it was";
+    for (const char* name : {"out/a.wav", "out/b.wav"}) {
+        const testsupport::ProbeResult probe = testsupport::Probe(dir.file(name));
+        EXPECT_TRUE(probe.ok && probe.sampleRate == 44100 && probe.channels == 2) << name;
+    }
+    EXPECT_EQ(testsupport::ReadBytes(dir.file("out/a.wav")), afterSkip[0]) << "the same conversion again";
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("out")), {}), 2) << "a temporary file was left";
 }
 
 }  // namespace

@@ -59,10 +59,8 @@ ProgressWindow::ProgressWindow(QWidget* owner, const QString& text)
     const int width = owner != nullptr ? owner->window()->width() * 3 / 4 : fontMetrics().horizontalAdvance(u'x') * 48;
     name_.setObjectName(QStringLiteral("name"));
     name_.setTextFormat(Qt::PlainText);
-    QStringList lines;
-    for (const QString& line : text.split(u'\n')) lines << fontMetrics().elidedText(line, Qt::ElideMiddle, width);
-    name_.setText(lines.join(u'\n'));
-    name_.setToolTip(text);
+    textWidth_ = width;
+    SetText(text);
     bar_.setRange(0, kBarSteps);
     bar_.setValue(0);
     bar_.setMinimumWidth(width);
@@ -86,6 +84,13 @@ void ProgressWindow::SetProgress(std::uint64_t done, std::uint64_t total, qint64
     bar_.setValue(total == 0 ? 0 : static_cast<int>(shown * kBarSteps / total));
     const QString left = TimeLeftText(estimate_.Update(done, total, elapsedMs));
     if (left != timeLeft_.text()) timeLeft_.setText(left);
+}
+
+void ProgressWindow::SetText(const QString& text) {
+    QStringList lines;
+    for (const QString& line : text.split(u'\n')) lines << fontMetrics().elidedText(line, Qt::ElideMiddle, textWidth_);
+    name_.setText(lines.join(u'\n'));
+    name_.setToolTip(text);
 }
 
 void ProgressWindow::reject() {

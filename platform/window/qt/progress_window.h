@@ -41,6 +41,8 @@ public:
     ProgressWindow& operator=(const ProgressWindow&) = delete;
 
     void SetProgress(std::uint64_t done, std::uint64_t total, qint64 elapsedMs);
+    // The names shown, one a line, each cut in the middle to the window's width.
+    void SetText(const QString& text);
     // The cancel button, Escape or the window's close button was pressed.
     bool Cancelled() const { return cancelled_; }
 
@@ -57,5 +59,6 @@ private:
     QLabel timeLeft_;
     QPushButton cancel_;
     TimeLeftEstimate estimate_;
+    int textWidth_ = 0;
     bool cancelled_ = false;
 };

@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPointer>
+#include <QPushButton>
 #include <QScreen>
 #include <QSettings>
 #include <QSvgRenderer>
@@ -306,6 +307,10 @@ std::optional<std::string> QtBackend::PickFile(const FilePickerRequest& request)
     dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(!request.save && request.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    if (request.folder) {
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+    }
     if (request.save) dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
     const QString folder =
@@ -331,6 +336,31 @@ std::optional<std::string> QtBackend::PickFile(const FilePickerRequest& request)
 std::optional<FormatChoice> QtBackend::ChooseFormat(HWND owner, const FormatChooserModel& model) {
     const RestoreActiveWindow restore(OwnerWindow(owner));
     return RunFormatChooser(OwnerWindow(owner), model);
+}
+
+int QtBackend::Ask(HWND owner, std::string_view text, std::string_view caption, const std::vector<std::string>& buttons) {
+    const RestoreActiveWindow restore(OwnerWindow(owner));
+    QMessageBox box(OwnerWindow(owner));
+    box.setWindowTitle(Utf8(caption));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(Utf8(text));
+    box.setIcon(QMessageBox::Question);
+    std::vector<QPushButton*> pressed;
+    for (const std::string& label : buttons) pressed.push_back(box.addButton(Utf8(label), QMessageBox::ActionRole));
+    if (pressed.empty()) return -1;
+    box.setEscapeButton(pressed.back());
+    box.setDefaultButton(pressed.back());
+    box.setWindowModality(Qt::ApplicationModal);
+    ShowCentred(box);
+    box.exec();
+    const auto at = std::find(pressed.begin(), pressed.end(), box.clickedButton());
+    return at == pressed.end() ? static_cast<int>(pressed.size()) - 1 : static_cast<int>(at - pressed.begin());
+}
+
+void QtBackend::SetProgressText(std::string_view text) {
+    if (!progress_) return;
+    progress_->text = Utf8(text);
+    if (progress_->window) progress_->window->SetText(progress_->text);
 }
 
 void QtBackend::BeginProgress(HWND owner, std::string_view text) {
