@@ -216,12 +216,13 @@ INT_PTR MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
         cbwfxMax = std::max<DWORD>(cbwfxMax, sizeof(WAVEFORMATEX));
         pwfxDst = static_cast<WAVEFORMATEX*>(std::calloc(1, cbwfxMax));
         fFormatChosen = false;
-        // The init parameter is a source path to start with, or null.
-        const char* szInitialSource = reinterpret_cast<const char*>(lParam);
-        if (szInitialSource != nullptr && szInitialSource[0] != '\0') {
-            SetDlgItemTextA(hDlg, IDC_SRCFILE, szInitialSource);
+        // The init parameter is the list of sources to start with, or null.
+        const auto* pvSources = reinterpret_cast<const std::vector<std::string>*>(lParam);
+        if (pvSources != nullptr && pvSources->size() == 1 && !pvSources->front().empty()) {
+            SetDlgItemTextA(hDlg, IDC_SRCFILE, pvSources->front().c_str());
             DescribeSourceField(hDlg);
         }
+        if (pvSources != nullptr && pvSources->size() > 1) PostDropFiles(hDlg, *pvSources);
         SetFocus(GetDlgItem(hDlg, IDC_SRCFILE));
         return FALSE;
     }
@@ -254,7 +255,7 @@ INT_PTR MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-int WavtrnMain(const char* szSource) {
-    DialogBoxParamA(nullptr, "WAVTRN", nullptr, MainDlgProc, reinterpret_cast<LPARAM>(szSource));
+int WavtrnMain(const std::vector<std::string>& vSources) {
+    DialogBoxParamA(nullptr, "WAVTRN", nullptr, MainDlgProc, reinterpret_cast<LPARAM>(&vSources));
     return 0;
 }

@@ -4,9 +4,13 @@
 #include "platform/wintypes.h"
 #include "wave/convert.h"
 
-// Runs the main dialog until it is closed; returns the exit status (0). A
-// source path given starts the dialog with that file in the source field, described.
-int WavtrnMain(const char* szSource = nullptr);
+#include <string>
+#include <vector>
+
+// Runs the main dialog until it is closed; returns the exit status (0). One
+// source path given starts the dialog with that file in the source field,
+// described; several are taken as if dropped on the dialog together.
+int WavtrnMain(const std::vector<std::string>& vSources = {});
 
 INT_PTR MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -1,5 +1,6 @@
 // The dialog program: the main dialog on the Qt window backend.
-// Usage: wavtrn [SOURCE]  (SOURCE starts in the source field, described)
+// Usage: wavtrn [SOURCE...]  (one SOURCE starts in the source field, described;
+// several are converted into a folder, as if dropped on the dialog together)
 #include "app/dialog.h"
 #include "platform/window/qt/qt_backend.h"
 
@@ -12,9 +13,10 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: wavtrn [FILE]\n"
+    "Usage: wavtrn [FILE...]\n"
     "Opens the WAVTRN dialog, which converts a RIFF WAVE file into another audio\n"
-    "format; FILE starts in the source field, described. Its texts are Japanese.\n"
+    "format; one FILE starts in the source field, described. Several files are\n"
+    "converted into a folder the dialog asks for. Its texts are Japanese.\n"
     "\n"
     "  --help     print this text and exit\n"
     "  --version  print the version and exit\n"
@@ -53,11 +55,12 @@ int main(int argc, char** argv) {
 
     QtBackend backend;
     SetWindowBackend(&backend);
-    // Qt has taken its own options out of argv; the first argument left is the
-    // source, after a "--" that kept it from being read as an option.
+    // Qt has taken its own options out of argv; the arguments left are the
+    // sources, after a "--" that kept them from being read as options.
     int first = 1;
     if (first < argc && std::strcmp(argv[first], "--") == 0) ++first;
-    const int status = WavtrnMain(first < argc ? argv[first] : nullptr);
+    const std::vector<std::string> sources(argv + first, argv + argc);
+    const int status = WavtrnMain(sources);
     SetWindowBackend(nullptr);
     return status;
 }

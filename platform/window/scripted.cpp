@@ -3,6 +3,7 @@
 #include "res/dialog_template.h"
 
 #include <algorithm>
+#include <utility>
 
 struct ScriptedBackend::Dialog {
     struct Control {
@@ -85,6 +86,10 @@ INT_PTR ScriptedBackend::RunDialog(const DialogTemplate& tmpl, DLGPROC proc, LPA
                 break;
             }
         }
+    }
+    for (const std::vector<std::string>& files : std::exchange(postedDrops_, {})) {
+        DropFiles drop{files};
+        if (!d.ended) proc(d.Handle(), WM_DROPFILES, reinterpret_cast<WPARAM>(&drop), 0);
     }
     while (!d.ended && !actions_.empty()) {
         const Action action = actions_.front();
@@ -249,6 +254,12 @@ bool ScriptedBackend::UpdateProgress(std::uint64_t done, std::uint64_t total) {
 }
 
 void ScriptedBackend::EndProgress() { progress_.reset(); }
+
+bool ScriptedBackend::PostDrop(HWND dialog, const std::vector<std::string>& files) {
+    if (!dialog_ || dialog != dialog_->Handle()) return false;
+    postedDrops_.push_back(files);
+    return true;
+}
 
 void ScriptedBackend::SetProgressText(std::string_view text) {
     if (!progress_) errors_.push_back("progress text set while none is open");

@@ -69,6 +69,7 @@ public:
     bool UpdateProgress(std::uint64_t done, std::uint64_t total) override;
     void EndProgress() override;
     void SetProgressText(std::string_view text) override;
+    bool PostDrop(HWND dialog, const std::vector<std::string>& files) override;
 
     struct Dialog;
 
@@ -84,6 +85,7 @@ private:
     std::deque<std::optional<std::pair<std::string, std::string>>> chooserAnswers_;
     int progressCancels_ = 0;
     std::deque<int> questionAnswers_;
+    std::vector<std::vector<std::string>> postedDrops_;  // delivered once the dialog is initialised
     std::optional<std::string> progress_;  // the text of the open progress record
     std::vector<FilePickerRequest> pickers_;
     std::vector<std::pair<std::string, std::string>> chooserDefaults_;

@@ -162,6 +162,10 @@ UINT DragQueryFileA(HDROP hDrop, UINT iFile, char* lpszFile, UINT cch) {
     return static_cast<UINT>(n);
 }
 
+BOOL PostDropFiles(HWND hDlg, const std::vector<std::string>& files) {
+    return hDlg != nullptr && !files.empty() && GetWindowBackend().PostDrop(hDlg, files) ? TRUE : FALSE;
+}
+
 void BeginProgress(HWND hWndOwner, const char* lpszText) {
     GetWindowBackend().BeginProgress(hWndOwner, lpszText != nullptr ? lpszText : "");
 }

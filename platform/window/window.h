@@ -119,6 +119,11 @@ using HDROP = DropFiles*;
 // such file.
 UINT DragQueryFileA(HDROP hDrop, UINT iFile, char* lpszFile, UINT cch);
 
+// Queues a drop of files on a running dialog, as if they had been dropped on
+// it: the procedure receives WM_DROPFILES once the message it is handling (such
+// as WM_INITDIALOG) has returned and the dialog is shown. FALSE for no dialog.
+BOOL PostDropFiles(HWND hDlg, const std::vector<std::string>& files);
+
 // Progress of one long operation (a conversion), shown by the window service.
 // BeginProgress starts the operation's clock. Once it has run for about half a
 // second, the backend shows a window over hWndOwner with lpszText (the file's
@@ -187,6 +192,11 @@ public:
     }
     virtual void EndProgress() {}
     virtual void SetProgressText(std::string_view text) { (void)text; }
+    virtual bool PostDrop(HWND dialog, const std::vector<std::string>& files) {
+        (void)dialog;
+        (void)files;
+        return false;
+    }
 };
 
 // The backend the functions above use. Without one set, a console backend

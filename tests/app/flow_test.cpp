@@ -259,6 +259,34 @@ TEST(DialogFlow, PickersOpenInTheFieldsFoldersAndTheChooserOnItsDefault) {
     EXPECT_TRUE(opened.size() == 2 && opened[0] == opened[1] && opened[1] != Names(testsupport::PcmFormat(8000, 8, 1)));
 }
 
+// Several sources named to the program are taken as one drop: a folder, the
+// chooser, and a closing box with each failure's reason in plain words.
+TEST(DialogFlow, SeveralSourcesGoIntoAFolderWithOneClosingBox) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("out"));
+    const std::string good = testsupport::WriteTestWave(dir.file("a.wav"), testsupport::PcmFormat(8000, 16, 1), 800);
+    const std::string bad = dir.file("b.wav");
+    testsupport::WriteText(bad, "not a RIFF file");
+    ScriptedBackend backend;
+    backend.QueueOpenAnswer(dir.file("out"));
+    backend.QueueChooserAnswer(Names(testsupport::PcmFormat(8000, 8, 1)));
+    SetWindowBackend(&backend);
+    WavtrnMain({good, bad});
+    SetWindowBackend(nullptr);
+    backend.Finish();
+    EXPECT_TRUE(backend.Errors().empty()) << backend.Errors().front();
+    ASSERT_EQ(backend.Pickers().size(), 1u);
+    EXPECT_TRUE(backend.Pickers()[0].folder);
+    EXPECT_EQ(backend.Pickers()[0].initialDir, dir.path().string());
+    const std::string closing = "box icon=none caption=\"WAVTRN\" text=\"" +
+                                ScriptedBackend::Escape(std::string("変換したファイル: 1\n  a.wav\n\n変換できなかったファイル: 1\n  b.wav: ") +
+                                                        DialogText(Text::PlainNotWave)) + "\"";
+    const auto [tag, name] = Names(testsupport::PcmFormat(8000, 8, 1));
+    EXPECT_EQ(backend.Transcript(), (std::vector<std::string>{"label 106 \"" + tag + "(" + name + ")\"", closing, "end 2"}));
+    EXPECT_EQ(testsupport::Probe(dir.file("out/a.wav")).sampleRate, 8000);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("out/b.wav")));
+}
+
 TEST(DialogFlow, OverlongPathIsRefusedNotCut) {
     TempDir dir;
     const WAVEFORMATEX format = testsupport::PcmFormat(8000, 16, 1);

@@ -357,6 +357,13 @@ int QtBackend::Ask(HWND owner, std::string_view text, std::string_view caption, 
     return at == pressed.end() ? static_cast<int>(pressed.size()) - 1 : static_cast<int>(at - pressed.begin());
 }
 
+bool QtBackend::PostDrop(HWND dialog, const std::vector<std::string>& files) {
+    for (TemplateDialog* d : dialogs_) {
+        if (d->Handle() == dialog) return d->PostDrop(files);
+    }
+    return false;
+}
+
 void QtBackend::SetProgressText(std::string_view text) {
     if (!progress_) return;
     progress_->text = Utf8(text);

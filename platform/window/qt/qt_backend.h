@@ -54,6 +54,7 @@ public:
     bool UpdateProgress(std::uint64_t done, std::uint64_t total) override;
     void EndProgress() override;
     void SetProgressText(std::string_view text) override;
+    bool PostDrop(HWND dialog, const std::vector<std::string>& files) override;
 
     // How long a conversion runs before its progress window shows; 500 ms
     // unless a test sets it.
