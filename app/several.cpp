@@ -31,7 +31,8 @@ std::vector<Planned> Plan(const std::vector<std::string>& vSources, const char* 
         p.szSrc = src;
         p.szDst = folder + BaseName(src.c_str());
         struct stat st;
-        if (::stat(src.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) p.cb = static_cast<std::uint64_t>(st.st_size);
+        if (::stat(src.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+            p.cb = static_cast<std::uint64_t>(st.st_size);
         p.fExists = ::lstat(p.szDst.c_str(), &st) == 0;
         p.fSameName = !names.insert(BaseName(src.c_str())).second;
         plan.push_back(std::move(p));
@@ -54,7 +55,8 @@ int AskAboutExisting(HWND hDlg, const std::vector<Planned>& plan) {
     char szText[kMessageSize];
     std::snprintf(szText, sizeof szText, DialogText(Text::ExistingNames), cExisting);
     const std::string text = szText + names;
-    const char* buttons[] = {DialogText(Text::ReplaceAll), DialogText(Text::SkipExisting), DialogText(Text::CancelButton)};
+    const char* buttons[] = {DialogText(Text::ReplaceAll), DialogText(Text::SkipExisting),
+                             DialogText(Text::CancelButton)};
     return QuestionBoxA(hDlg, text.c_str(), nullptr, buttons, 3);
 }
 

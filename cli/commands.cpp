@@ -161,7 +161,8 @@ void FitJobs(const Request& request, const std::vector<CliFormat>& formats, bool
         const CliFormat* chosen = NearestToSource(formats, request.key, read ? pwfxSrc.get() : nullptr);
         job.pwfxDst = chosen->wfx();
         if (!request.quiet)
-            std::fprintf(stderr, "%s: --to %s taken as %s\n", job.source.c_str(), request.key.c_str(), chosen->key.c_str());
+            std::fprintf(stderr, "%s: --to %s taken as %s\n", job.source.c_str(), request.key.c_str(),
+                         chosen->key.c_str());
     }
 }
 

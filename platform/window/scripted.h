@@ -62,7 +62,8 @@ public:
     HWND SetFocus(HWND control) override;
     void EndDialog(HWND dialog, INT_PTR result) override;
     void MessageBox(HWND owner, std::string_view text, std::string_view caption, UINT type) override;
-    int Ask(HWND owner, std::string_view text, std::string_view caption, const std::vector<std::string>& buttons) override;
+    int Ask(HWND owner, std::string_view text, std::string_view caption,
+            const std::vector<std::string>& buttons) override;
     std::optional<std::string> PickFile(const FilePickerRequest& request) override;
     std::optional<FormatChoice> ChooseFormat(HWND owner, const FormatChooserModel& model) override;
     void BeginProgress(HWND owner, std::string_view text) override;

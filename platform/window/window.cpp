@@ -140,7 +140,8 @@ BOOL BrowseForFolderA(HWND hwndOwner, const char* lpszTitle, const char* lpszIni
 
 int QuestionBoxA(HWND hWnd, const char* lpText, const char* lpCaption, const char* const* lpButtons, int cButtons) {
     std::vector<std::string> buttons;
-    for (int i = 0; lpButtons != nullptr && i < cButtons; ++i) buttons.emplace_back(lpButtons[i] != nullptr ? lpButtons[i] : "");
+    for (int i = 0; lpButtons != nullptr && i < cButtons; ++i)
+        buttons.emplace_back(lpButtons[i] != nullptr ? lpButtons[i] : "");
     if (buttons.empty()) return -1;
     const int answer = GetWindowBackend().Ask(hWnd, lpText != nullptr ? lpText : "",
                                               lpCaption != nullptr ? lpCaption : kDefaultCaption, buttons);

@@ -172,7 +172,8 @@ public:
     virtual void MessageBox(HWND owner, std::string_view text, std::string_view caption, UINT type) = 0;
     // A question with a button a text; returns the index pressed. Without a
     // window to ask in, the last button (the one that cancels).
-    virtual int Ask(HWND owner, std::string_view text, std::string_view caption, const std::vector<std::string>& buttons) {
+    virtual int Ask(HWND owner, std::string_view text, std::string_view caption,
+                    const std::vector<std::string>& buttons) {
         (void)owner;
         (void)text;
         (void)caption;

@@ -220,7 +220,8 @@ TEST(DialogFlow, CancelledConversionKeepsTheDestinationAndTheDialog) {
     const flow::Result r = flow::RunScript("click 107\n" + ChooseLine(format) + "text 101 " + src + "\ntext 104 " +
                                            dst + "\ncancel-progress\nclick 1\nclick 108\n");
     EXPECT_EQ(r.exitStatus, 0) << r.errors;
-    const std::string cancelled = "label 106 \"" + tag + "(" + name + ")\"\nprogress \"変換元: f.wav\\n変換先: out.wav\" cancelled\n"
+    const std::string cancelled = "label 106 \"" + tag + "(" + name + ")\"\n"
+                                  "progress \"変換元: f.wav\\n変換先: out.wav\" cancelled\n"
                                   "box icon=none caption=\"WAVTRN\" text=\"変換を中止しました。\"\n";
     EXPECT_EQ(r.transcript.substr(0, cancelled.size()), cancelled);
     EXPECT_EQ(r.transcript.find("success"), std::string::npos) << r.transcript;
@@ -282,7 +283,8 @@ TEST(DialogFlow, SeveralSourcesGoIntoAFolderWithOneClosingBox) {
                                 ScriptedBackend::Escape(std::string("変換したファイル: 1\n  a.wav\n\n変換できなかったファイル: 1\n  b.wav: ") +
                                                         DialogText(Text::PlainNotWave)) + "\"";
     const auto [tag, name] = Names(testsupport::PcmFormat(8000, 8, 1));
-    EXPECT_EQ(backend.Transcript(), (std::vector<std::string>{"label 106 \"" + tag + "(" + name + ")\"", closing, "end 2"}));
+    const std::string label = "label 106 \"" + tag + "(" + name + ")\"";
+    EXPECT_EQ(backend.Transcript(), (std::vector<std::string>{label, closing, "end 2"}));
     EXPECT_EQ(testsupport::Probe(dir.file("out/a.wav")).sampleRate, 8000);
     EXPECT_FALSE(std::filesystem::exists(dir.file("out/b.wav")));
 }

@@ -494,7 +494,8 @@ TEST(QtBackend, SavePickerAsksNothingAboutAnExistingFileAndCancelGivesNothing) {
     // (kept in the settings file, so also in the next run), wide enough for its columns.
     EXPECT_EQ(reopenedIn.toStdString(), dir.path().string());
     EXPECT_TRUE(wideEnough);
-    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("wavtrn"), QStringLiteral("wavtrn"));
+    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("wavtrn"),
+                             QStringLiteral("wavtrn"));
     EXPECT_EQ(settings.value(QStringLiteral("pickers/lastFolder")).toString().toStdString(), dir.path().string());
 }
 

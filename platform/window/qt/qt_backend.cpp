@@ -338,7 +338,8 @@ std::optional<FormatChoice> QtBackend::ChooseFormat(HWND owner, const FormatChoo
     return RunFormatChooser(OwnerWindow(owner), model);
 }
 
-int QtBackend::Ask(HWND owner, std::string_view text, std::string_view caption, const std::vector<std::string>& buttons) {
+int QtBackend::Ask(HWND owner, std::string_view text, std::string_view caption,
+                   const std::vector<std::string>& buttons) {
     const RestoreActiveWindow restore(OwnerWindow(owner));
     QMessageBox box(OwnerWindow(owner));
     box.setWindowTitle(Utf8(caption));

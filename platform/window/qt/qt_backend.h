@@ -46,7 +46,8 @@ public:
     void MessageBox(HWND owner, std::string_view text, std::string_view caption, UINT type) override;
     std::optional<std::string> PickFile(const FilePickerRequest& request) override;
     std::optional<FormatChoice> ChooseFormat(HWND owner, const FormatChooserModel& model) override;
-    int Ask(HWND owner, std::string_view text, std::string_view caption, const std::vector<std::string>& buttons) override;
+    int Ask(HWND owner, std::string_view text, std::string_view caption,
+            const std::vector<std::string>& buttons) override;
     // The conversion runs on this thread: every update lets the event loop run
     // once (user input only once the progress window, which holds the dialog,
     // is up).
