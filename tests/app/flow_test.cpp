@@ -287,6 +287,22 @@ TEST(DialogFlow, SeveralSourcesGoIntoAFolderWithOneClosingBox) {
     EXPECT_EQ(backend.Transcript(), (std::vector<std::string>{label, closing, "end 2"}));
     EXPECT_EQ(testsupport::Probe(dir.file("out/a.wav")).sampleRate, 8000);
     EXPECT_FALSE(std::filesystem::exists(dir.file("out/b.wav")));
+
+    // A cancel during the first file stops the batch with nothing left behind.
+    std::filesystem::create_directory(dir.file("out2"));
+    ScriptedBackend cancelling;
+    cancelling.QueueOpenAnswer(dir.file("out2"));
+    cancelling.QueueChooserAnswer(Names(testsupport::PcmFormat(8000, 8, 1)));
+    cancelling.QueueProgressCancel();
+    SetWindowBackend(&cancelling);
+    WavtrnMain({good, bad});
+    SetWindowBackend(nullptr);
+    cancelling.Finish();
+    EXPECT_TRUE(cancelling.Errors().empty()) << cancelling.Errors().front();
+    ASSERT_EQ(cancelling.Transcript().size(), 4u);
+    EXPECT_EQ(cancelling.Transcript()[2], "box icon=none caption=\"WAVTRN\" text=\"" +
+                                              ScriptedBackend::Escape("変換できなかったファイル: 1\n  a.wav: 中止しました。") + "\"");
+    EXPECT_TRUE(std::filesystem::is_empty(dir.file("out2")));
 }
 
 TEST(DialogFlow, OverlongPathIsRefusedNotCut) {
