@@ -1,6 +1,7 @@
 #include "app/dialog.h"
 
 #include "app/report.h"
+#include "app/several.h"
 #include "diag/diag.h"
 #include "platform/acm/acm.h"
 #include "platform/window/window.h"
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace {
 
@@ -22,7 +24,6 @@ DWORD cbwfxMax = 0;
 WAVEFORMATEX* pwfxDst = nullptr;
 OPENFILENAMEA ofn;
 bool fFormatChosen = false;      // pwfxDst holds a format the user chose
-char szLastFolder[kPathChars];   // the folder of the last file picked; "" before the first
 
 // A path longer than the platform's limit is refused, never cut and used.
 void RefuseLongPath() {
@@ -30,10 +31,11 @@ void RefuseLongPath() {
     ShowMessage(szMessage);
 }
 
-// Describes the source in the source-format label. A file that fails its check
-// clears the label, so that it never describes another file.
+// Describes the source in the source-format label. A file that cannot be
+// opened (missing, a folder) or fails its check clears the label, so that it
+// never describes another file.
 void DescribeSource(HWND hDlg, const char* szSrc) {
-    if (ShowSourceFormat(szSrc, hDlg) == SourceFormat::FailedCheck) SetDlgItemTextA(hDlg, IDC_SRCFORMAT, "");
+    if (ShowSourceFormat(szSrc, hDlg) != SourceFormat::Described) SetDlgItemTextA(hDlg, IDC_SRCFORMAT, "");
 }
 
 void OnExecute(HWND hDlg) {
@@ -45,8 +47,10 @@ void OnExecute(HWND hDlg) {
         return;
     }
     // The reporter closes the progress window before it shows "success".
-    ConversionReporter reporter(hDlg, szSrc);
-    if (ConvertWave(szSrc, szDst, pwfxDst, reporter) == 0) reporter.ShowText(DialogText(Text::Success));
+    ConversionReporter reporter(hDlg, szSrc, szDst, fFormatChosen);
+    const int result = ConvertWave(szSrc, szDst, pwfxDst, reporter);
+    reporter.Finish();
+    if (result == 0) reporter.ShowText(DialogText(Text::Success));
 }
 
 // TEST, COPY and CPY2 on the two path fields.
@@ -85,15 +89,11 @@ bool FieldFolder(HWND hDlg, int id, char* szFolder) {
 }
 
 // A picker opens in the folder of the path in its own field, else in that of
-// the other field, else in the last folder picked from.
+// the other field; with neither, where the window service's picker opens on
+// its own (the last folder used).
 const char* PickerFolder(HWND hDlg, int idOwn, int idOther, char* szFolder) {
     if (FieldFolder(hDlg, idOwn, szFolder) || FieldFolder(hDlg, idOther, szFolder)) return szFolder;
-    return szLastFolder[0] != '\0' ? szLastFolder : nullptr;
-}
-
-void RememberFolder(const char* szFile) {
-    std::strcpy(szLastFolder, szFile);
-    CutToFolder(szLastFolder);
+    return nullptr;
 }
 
 void PreparePicker(HWND hDlg, char* szFile, char* szFileTitle, int cchFileTitle) {
@@ -124,7 +124,6 @@ void OnSourceBrowse(HWND hDlg) {
     ofn.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
     ofn.lpstrInitialDir = PickerFolder(hDlg, IDC_SRCFILE, IDC_DSTFILE, szFolder);
     if (!GetOpenFileNameA(&ofn)) return;
-    RememberFolder(szFile);
     TakeSource(hDlg, szFile);
 }
 
@@ -137,17 +136,35 @@ void OnDestinationBrowse(HWND hDlg) {
     ofn.Flags = OFN_HIDEREADONLY;
     ofn.lpstrInitialDir = PickerFolder(hDlg, IDC_DSTFILE, IDC_SRCFILE, szFolder);
     if (!GetSaveFileNameA(&ofn)) return;
-    RememberFolder(szFile);
     SetDlgItemTextA(hDlg, IDC_DSTFILE, szFile);
 }
 
+void OnChooseFormat(HWND hDlg);
+
+// Several files at once: each is converted into a folder the user picks, in
+// the format chosen, which the chooser asks for first when none is.
+void OnSeveralFiles(HWND hDlg, const std::vector<std::string>& vSources) {
+    char szFolder[kPathChars];
+    if (!PickFolderFor(hDlg, vSources, szFolder)) return;
+    if (!fFormatChosen) OnChooseFormat(hDlg);
+    if (!fFormatChosen) return;
+    ConvertSeveral(hDlg, vSources, szFolder, pwfxDst);
+}
+
 // A file dropped on the destination field names the destination; one dropped
-// anywhere else on the dialog is the new source. The first file of the drop counts.
+// anywhere else on the dialog is the new source. Several files dropped
+// together are converted into a folder, wherever they were dropped.
 void OnDropFiles(HWND hDlg, HDROP hDrop, HWND hTarget) {
-    if (DragQueryFileA(hDrop, 0xFFFFFFFFu, nullptr, 0) == 0) return;
-    if (DragQueryFileA(hDrop, 0, nullptr, 0) >= static_cast<UINT>(kPathChars)) return RefuseLongPath();
+    const UINT cFiles = DragQueryFileA(hDrop, 0xFFFFFFFFu, nullptr, 0);
+    if (cFiles == 0) return;
+    std::vector<std::string> vFiles;
     char szFile[kPathChars];
-    DragQueryFileA(hDrop, 0, szFile, kPathChars);
+    for (UINT i = 0; i < cFiles; ++i) {
+        if (DragQueryFileA(hDrop, i, nullptr, 0) >= static_cast<UINT>(kPathChars)) return RefuseLongPath();
+        DragQueryFileA(hDrop, i, szFile, kPathChars);
+        vFiles.emplace_back(szFile);
+    }
+    if (cFiles > 1) return OnSeveralFiles(hDlg, vFiles);
     if (hTarget != nullptr && hTarget == GetDlgItem(hDlg, IDC_DSTFILE)) SetDlgItemTextA(hDlg, IDC_DSTFILE, szFile);
     else TakeSource(hDlg, szFile);
 }
@@ -160,8 +177,6 @@ void OnChooseFormat(HWND hDlg) {
     afc.hwndOwner = hDlg;
     afc.pwfx = pwfxDst;
     afc.cbwfx = cbwfxMax;
-    // After a first choice the chooser opens on it; before, on its own default.
-    if (fFormatChosen) afc.fdwStyle = ACMFORMATCHOOSE_STYLEF_INITTOWFXSTRUCT;
     if (acmFormatChooseA(&afc) != MMSYSERR_NOERROR) return;
     fFormatChosen = true;
     char szFormat[260];
@@ -176,7 +191,7 @@ void OnCopy(HWND hDlg) { OnDiagnostic(hDlg, CopyWholeFile); }
 void OnCpy2(HWND hDlg) { OnDiagnostic(hDlg, CopyByteByByte); }
 
 SourceFormat ShowSourceFormat(const char* path, HWND hDlg) {
-    DialogReporter reporter(hDlg);
+    DialogReporter reporter(hDlg, path);
     std::string description;
     const SourceFormat result = DescribeSourceFormat(path, reporter, description);
     if (result == SourceFormat::Described) SetDlgItemTextA(hDlg, IDC_SRCFORMAT, description.c_str());
@@ -201,13 +216,13 @@ INT_PTR MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
         cbwfxMax = std::max<DWORD>(cbwfxMax, sizeof(WAVEFORMATEX));
         pwfxDst = static_cast<WAVEFORMATEX*>(std::calloc(1, cbwfxMax));
         fFormatChosen = false;
-        szLastFolder[0] = '\0';
-        // The init parameter is a source path to start with, or null.
-        const char* szInitialSource = reinterpret_cast<const char*>(lParam);
-        if (szInitialSource != nullptr && szInitialSource[0] != '\0') {
-            SetDlgItemTextA(hDlg, IDC_SRCFILE, szInitialSource);
+        // The init parameter is the list of sources to start with, or null.
+        const auto* pvSources = reinterpret_cast<const std::vector<std::string>*>(lParam);
+        if (pvSources != nullptr && pvSources->size() == 1 && !pvSources->front().empty()) {
+            SetDlgItemTextA(hDlg, IDC_SRCFILE, pvSources->front().c_str());
             DescribeSourceField(hDlg);
         }
+        if (pvSources != nullptr && pvSources->size() > 1) PostDropFiles(hDlg, *pvSources);
         SetFocus(GetDlgItem(hDlg, IDC_SRCFILE));
         return FALSE;
     }
@@ -240,7 +255,7 @@ INT_PTR MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-int WavtrnMain(const char* szSource) {
-    DialogBoxParamA(nullptr, "WAVTRN", nullptr, MainDlgProc, reinterpret_cast<LPARAM>(szSource));
+int WavtrnMain(const std::vector<std::string>& vSources) {
+    DialogBoxParamA(nullptr, "WAVTRN", nullptr, MainDlgProc, reinterpret_cast<LPARAM>(&vSources));
     return 0;
 }

@@ -4,9 +4,13 @@
 #include "platform/wintypes.h"
 #include "wave/convert.h"
 
-// Runs the main dialog until it is closed; returns the exit status (0). A
-// source path given starts the dialog with that file in the source field, described.
-int WavtrnMain(const char* szSource = nullptr);
+#include <string>
+#include <vector>
+
+// Runs the main dialog until it is closed; returns the exit status (0). One
+// source path given starts the dialog with that file in the source field,
+// described; several are taken as if dropped on the dialog together.
+int WavtrnMain(const std::vector<std::string>& vSources = {});
 
 INT_PTR MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -21,6 +25,5 @@ void OnCpy2(HWND hDlg);
 
 // Writes the description of the source file's format into the source-format
 // label and returns how the description went. A file that cannot be opened, or
-// fails its check, changes nothing here (the dialog clears the label after a
-// failed check).
+// fails its check, changes nothing here (the dialog then clears the label).
 SourceFormat ShowSourceFormat(const char* path, HWND hDlg);

@@ -1,12 +1,49 @@
 // The dialog program: the main dialog on the Qt window backend.
-// Usage: wavtrn [SOURCE]  (SOURCE starts in the source field, described)
+// Usage: wavtrn [SOURCE...]  (one SOURCE starts in the source field, described;
+// several are converted into a folder, as if dropped on the dialog together)
 #include "app/dialog.h"
 #include "platform/window/qt/qt_backend.h"
 
 #include <QApplication>
 #include <QIcon>
 
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: wavtrn [FILE...]\n"
+    "Opens the WAVTRN dialog, which converts a RIFF WAVE file into another audio\n"
+    "format; one FILE starts in the source field, described. Several files are\n"
+    "converted into a folder the dialog asks for. Its texts are Japanese.\n"
+    "\n"
+    "  --help     print this text and exit\n"
+    "  --version  print the version and exit\n"
+    "\n"
+    "wavtrn-cli converts from the command line; see wavtrn(1) and wavtrn-cli(1).\n";
+
+// Answers --help and --version before any window exists, so that they work
+// without a display; returns true when one was answered. "--" ends the options.
+bool AnsweredOption(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0) return false;
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return true;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("wavtrn %s\n", WAVTRN_VERSION);
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    if (AnsweredOption(argc, argv)) return std::fflush(stdout) == 0 ? 0 : 1;
     QApplication application(argc, argv);
     // Only the end of the dialog ends the program, not the closing of a box.
     application.setQuitOnLastWindowClosed(false);
@@ -18,8 +55,12 @@ int main(int argc, char** argv) {
 
     QtBackend backend;
     SetWindowBackend(&backend);
-    // Qt has taken its own options out of argv; the first argument left is the source.
-    const int status = WavtrnMain(argc > 1 ? argv[1] : nullptr);
+    // Qt has taken its own options out of argv; the arguments left are the
+    // sources, after a "--" that kept them from being read as options.
+    int first = 1;
+    if (first < argc && std::strcmp(argv[first], "--") == 0) ++first;
+    const std::vector<std::string> sources(argv + first, argv + argc);
+    const int status = WavtrnMain(sources);
     SetWindowBackend(nullptr);
     return status;
 }

@@ -74,13 +74,18 @@ private:
     int stopSignal_ = 0;  // what the workers were last sent: 0, SIGTERM or SIGKILL
     double finishedWeight_ = 0;
     double totalWeight_ = 0;
+    double totalSeconds_ = 0;  // of sound, in all the sources
+    Clock::time_point started_ = Clock::now();
 };
 
 Batch::Batch(const std::vector<Job>& jobs, const BatchOptions& options, const InterruptWatch& interrupts,
              Results& results)
     : jobs_(jobs), options_(options), interrupts_(interrupts), results_(results), bar_(options.progressBar),
       cap_(static_cast<std::size_t>(std::max(1, options.workers))) {
-    for (const Job& job : jobs) totalWeight_ += static_cast<double>(job.weight);
+    for (const Job& job : jobs) {
+        totalWeight_ += static_cast<double>(job.weight);
+        totalSeconds_ += job.seconds;
+    }
 }
 
 bool Batch::Run() {
@@ -116,8 +121,9 @@ bool Batch::StartOne(std::size_t job) {
         Report(job, ResultOf(job, Outcome::Failed, {jobs_[job].refusal}));
         return true;
     }
-    const WorkerTask task{jobs_[job].source, jobs_[job].readPath, jobs_[job].destination, options_.pwfxDst,
-                          options_.verbose, options_.fdwConvert};
+    const WAVEFORMATEX* pwfxDst = jobs_[job].pwfxDst != nullptr ? jobs_[job].pwfxDst : options_.pwfxDst;
+    const WorkerTask task{jobs_[job].source, jobs_[job].readPath, jobs_[job].destination, pwfxDst, options_.verbose,
+                          options_.fdwConvert};
     Worker worker;
     if (!StartWorker(task, worker.process)) {
         const int error = errno;
@@ -245,7 +251,9 @@ void Batch::DrawProgress() {
         const double share = std::min(1.0, static_cast<double>(worker.done) / static_cast<double>(worker.total));
         done += share * static_cast<double>(jobs_[worker.job].weight);
     }
-    bar_.Draw(totalWeight_ > 0 ? done / totalWeight_ : 1.0, finished_, jobs_.size());
+    const double fraction = totalWeight_ > 0 ? done / totalWeight_ : 1.0;
+    const double elapsed = std::chrono::duration<double>(Clock::now() - started_).count();
+    bar_.Draw(fraction, finished_, jobs_.size(), elapsed, fraction * totalSeconds_);
 }
 
 }  // namespace

@@ -18,6 +18,8 @@ struct Job {
     std::string destination;
     std::string refusal;       // why the job is refused before it starts; empty when it may run
     std::uint64_t weight = 1;  // its share of the progress bar: the source's size
+    const WAVEFORMATEX* pwfxDst = nullptr;  // its own destination format; null: the batch's
+    double seconds = 0;        // the source's length in seconds of sound, when known
 };
 
 struct BatchOptions {

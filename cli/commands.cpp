@@ -8,6 +8,7 @@
 #include "cli/sources.h"
 #include "platform/kernel/replace.h"
 #include "wave/convert.h"
+#include "wave/waveio.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -78,13 +79,6 @@ std::uint64_t SizeOf(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
 
-bool EndsWithWav(const std::string& path) {
-    if (path.size() < 4) return false;
-    std::string tail = path.substr(path.size() - 4);
-    std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
-    return tail == ".wav";
-}
-
 // The destination of each source; a usage problem is returned as its text.
 std::string PlanDestinations(const Request& request, const std::vector<std::string>& sources,
                              std::vector<Job>& jobs) {
@@ -110,17 +104,70 @@ std::string PlanDestinations(const Request& request, const std::vector<std::stri
 }
 
 // A source that is its destination (also through links) is converted only
-// with --force; a destination not named .wav still gets a WAVE file, and is
-// warned of.
+// with --force.
 void CheckJobs(const Request& request, std::vector<Job>& jobs) {
     for (Job& job : jobs) {
         if (!request.force && job.source != "-" && IsSameFile(job.source.c_str(), job.destination.c_str())) {
             job.refusal = std::string(PlainText(Text::SameFile)) + " (--force converts it in place)";
         }
-        if (!EndsWithWav(job.destination)) {
-            std::fprintf(stderr, "wavtrn-cli: warning: '%s' is written as a WAVE file; its name does not end in .wav\n",
-                         job.destination.c_str());
+    }
+}
+
+// With -n, the jobs whose destination exists (a dangling link too) are
+// reported as skipped and taken out of the batch.
+void SkipExisting(std::vector<Job>& jobs, Results& results) {
+    std::vector<Job> kept;
+    for (Job& job : jobs) {
+        struct stat st {};
+        if (::lstat(job.destination.c_str(), &st) != 0) {
+            kept.push_back(std::move(job));
+            continue;
         }
+        FileResult skipped;
+        skipped.source = job.source;
+        skipped.destination = job.destination;
+        skipped.outcome = Outcome::Skipped;
+        results.Report(skipped);
+    }
+    jobs = std::move(kept);
+}
+
+// A reporter that keeps what it hears to itself: a source read only for its
+// format is described, or refused, by its conversion later.
+class SilentReporter final : public Reporter {
+public:
+    void Message(Text, unsigned long) override {}
+    void ShowText(const char*) override {}
+    void Box(const char*, Text) override {}
+    LONG SystemError(const char*) override { return 0; }
+    void FailedCheck(Text, const char*, const char*, int) override {}
+};
+
+// The source's format block; false when it cannot be read.
+bool ReadFormat(const std::string& path, FormatBlock& pwfxSrc) {
+    MmioFile hSrcWaveFile(mmioOpenA(path.c_str(), nullptr, MMIO_READ));
+    if (!hSrcWaveFile) return false;
+    MMCKINFO SrcWaveFile{};
+    MMCKINFO SrcWaveFmt{};
+    SilentReporter silent;
+    return ReadSourceFormat(hSrcWaveFile.get(), SrcWaveFile, SrcWaveFmt, pwfxSrc, silent);
+}
+
+// Each job's length in seconds of sound (for the progress bar's speed) and,
+// for a key with fields left out, the offered format nearest its source,
+// which is said on standard error unless quiet.
+void FitJobs(const Request& request, const std::vector<CliFormat>& formats, bool partialKey, std::vector<Job>& jobs) {
+    for (Job& job : jobs) {
+        FormatBlock pwfxSrc;
+        const bool read = ReadFormat(job.readPath, pwfxSrc);
+        if (read && pwfxSrc.get()->nAvgBytesPerSec > 0)
+            job.seconds = static_cast<double>(job.weight) / pwfxSrc.get()->nAvgBytesPerSec;
+        if (!partialKey) continue;
+        const CliFormat* chosen = NearestToSource(formats, request.key, read ? pwfxSrc.get() : nullptr);
+        job.pwfxDst = chosen->wfx();
+        if (!request.quiet)
+            std::fprintf(stderr, "%s: --to %s taken as %s\n", job.source.c_str(), request.key.c_str(),
+                         chosen->key.c_str());
     }
 }
 
@@ -169,6 +216,9 @@ int RunInfo(const Request& request) {
 int RunConvert(const Request& request) {
     const std::vector<CliFormat> formats = ListFormats();
     const CliFormat* format = FindFormat(formats, request.key);
+    // A key with fields left out is settled for each source on its own.
+    const bool partialKey = format == nullptr && NearestToSource(formats, request.key, nullptr) != nullptr;
+    if (partialKey) format = NearestToSource(formats, request.key, nullptr);
     if (format == nullptr) return UsageError("convert", UnknownKey(formats, request.key));
     std::vector<std::string> sources;
     if (const int status = GatherSources(request, sources); status != kExitOk) return status;
@@ -185,10 +235,12 @@ int RunConvert(const Request& request) {
         job.weight = std::max<std::uint64_t>(1, SizeOf(job.readPath));
     }
     CheckJobs(request, jobs);
-
-    Results results(request.json, request.verbose);
-    const BatchOptions options{format->wfx(), Workers(request, jobs.size()), ::isatty(STDERR_FILENO) != 0,
-                               request.verbose, request.noMetadata ? CONVERTF_NOMETADATA : 0};
+    Results results(request.json, request.verbose, request.quiet);
+    if (request.noClobber) SkipExisting(jobs, results);
+    FitJobs(request, formats, partialKey, jobs);
+    const BatchOptions options{format->wfx(), Workers(request, jobs.size()),
+                               !request.quiet && ::isatty(STDERR_FILENO) != 0, request.verbose,
+                               request.noMetadata ? CONVERTF_NOMETADATA : 0};
     const bool completed = RunBatch(jobs, options, interrupts, results);
     results.Summary();
     if (!completed) return kExitInterrupted;

@@ -20,6 +20,8 @@ struct Request {
     bool force = false;              // convert: also when source and destination are one file
     bool json = false;               // info and convert: results as JSON lines
     bool noMetadata = false;         // convert: leave the sources' metadata chunks out
+    bool quiet = false;              // convert: failures and warnings only, no progress or summary
+    bool noClobber = false;          // convert: skip sources whose destination exists
     bool verbose = false;            // the failed condition beside the plain words
 };
 

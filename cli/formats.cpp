@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <map>
 #include <numeric>
+#include <tuple>
+#include <utility>
 
 namespace {
 
@@ -55,20 +57,39 @@ std::string Lower(std::string_view text) {
     return lower;
 }
 
-// Levenshtein distance: insertions, deletions and substitutions of one byte each.
-std::size_t EditDistance(const std::string& a, const std::string& b) {
-    std::vector<std::size_t> row(b.size() + 1);
-    std::iota(row.begin(), row.end(), std::size_t{0});
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-        std::size_t diagonal = row[0];
-        row[0] = i;
-        for (std::size_t j = 1; j <= b.size(); ++j) {
-            const std::size_t above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            diagonal = above;
-        }
+// The words of the format names in English and as the names write them.
+constexpr std::pair<std::string_view, std::string_view> kNameWords[] = {
+    {"stereo", "ステレオ"}, {"mono", "モノラル"}, {"bits", "ビット"}, {"bit", "ビット"},
+};
+
+// The fields of a key: "mp3/44100/128/2" gives {"mp3", "44100", "128", "2"}.
+std::vector<std::string> KeyFields(std::string_view key) {
+    std::vector<std::string> fields(1);
+    for (const char c : key) {
+        if (c == '/') fields.emplace_back();
+        else fields.back() += c;
     }
-    return row[b.size()];
+    return fields;
+}
+
+// Whether a full key has the partial key's name and holds its other fields in order.
+bool FitsPartialKey(const std::vector<std::string>& full, const std::vector<std::string>& partial) {
+    if (full.empty() || partial.empty() || full[0] != partial[0]) return false;
+    std::size_t at = 1;
+    for (std::size_t i = 1; i < partial.size(); ++i) {
+        while (at < full.size() && full[at] != partial[i]) ++at;
+        if (at++ >= full.size()) return false;
+    }
+    return true;
+}
+
+// How far a format is from the source: same rate, then same channels, then
+// the distances of rate, channels, depth and data rate; smaller is nearer.
+std::tuple<bool, bool, long, long, long, long> Distance(const WAVEFORMATEX& wfx, const WAVEFORMATEX& src) {
+    const auto gap = [](unsigned long a, unsigned long b) { return static_cast<long>(a > b ? a - b : b - a); };
+    return {wfx.nSamplesPerSec != src.nSamplesPerSec, wfx.nChannels != src.nChannels,
+            gap(wfx.nSamplesPerSec, src.nSamplesPerSec), gap(wfx.nChannels, src.nChannels),
+            gap(wfx.wBitsPerSample, src.wBitsPerSample), gap(wfx.nAvgBytesPerSec, src.nAvgBytesPerSec)};
 }
 
 }  // namespace
@@ -94,17 +115,48 @@ std::vector<CliFormat> ListFormats() {
 }
 
 std::vector<CliFormat> FilterFormats(const std::vector<CliFormat>& formats, std::string_view word) {
-    const std::string needle = Lower(word);
+    std::vector<std::string> needles{Lower(word)};
+    for (const auto& [english, written] : kNameWords) {
+        if (needles.front() == english) needles.emplace_back(written);
+    }
     std::vector<CliFormat> matching;
     for (const CliFormat& format : formats) {
-        for (const std::string* field : {&format.key, &format.tagName, &format.formatName}) {
-            if (Lower(*field).find(needle) != std::string::npos) {
-                matching.push_back(format);
-                break;
-            }
-        }
+        const std::string fields = Lower(format.key) + '\n' + Lower(format.tagName) + '\n' + Lower(format.formatName);
+        if (std::any_of(needles.begin(), needles.end(),
+                        [&fields](const std::string& needle) { return fields.find(needle) != std::string::npos; }))
+            matching.push_back(format);
     }
     return matching;
+}
+
+const CliFormat* NearestToSource(const std::vector<CliFormat>& formats, std::string_view key,
+                                 const WAVEFORMATEX* pwfxSrc) {
+    const std::vector<std::string> partial = KeyFields(Lower(key));
+    const CliFormat* nearest = nullptr;
+    for (const CliFormat& format : formats) {
+        if (!FitsPartialKey(KeyFields(format.key), partial)) continue;
+        if (nearest == nullptr) nearest = &format;
+        else if (pwfxSrc != nullptr && Distance(*format.wfx(), *pwfxSrc) < Distance(*nearest->wfx(), *pwfxSrc))
+            nearest = &format;
+    }
+    return nearest;
+}
+
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+    const std::string lowerA = Lower(a), lowerB = Lower(b);
+    // Levenshtein: insertions, deletions and substitutions of one byte each.
+    std::vector<std::size_t> row(lowerB.size() + 1);
+    std::iota(row.begin(), row.end(), std::size_t{0});
+    for (std::size_t i = 1; i <= lowerA.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= lowerB.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (lowerA[i - 1] == lowerB[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[lowerB.size()];
 }
 
 const CliFormat* FindFormat(const std::vector<CliFormat>& formats, std::string_view key) {

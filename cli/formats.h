@@ -23,7 +23,20 @@ struct CliFormat {
 std::vector<CliFormat> ListFormats();
 
 // The formats whose key, tag name or format name holds word, letter case aside.
+// An English word of the format names ("stereo", "mono", "bits") also finds
+// the names that hold its Japanese counterpart.
 std::vector<CliFormat> FilterFormats(const std::vector<CliFormat>& formats, std::string_view word);
+
+// For a key with fields left out ("gsm", "mp3", "mp3/128"): the offered format
+// whose key has the same name and holds the given numbers in order, nearest to
+// the source: its rate and channels where offered, then the nearest rate,
+// channels, depth and data rate. Null when no key fits; the first that fits
+// when pwfxSrc is null.
+const CliFormat* NearestToSource(const std::vector<CliFormat>& formats, std::string_view key,
+                                 const WAVEFORMATEX* pwfxSrc);
+
+// Levenshtein distance between two words, letter case aside.
+std::size_t EditDistance(std::string_view a, std::string_view b);
 
 // The format with this key, letter case aside; null when there is none.
 const CliFormat* FindFormat(const std::vector<CliFormat>& formats, std::string_view key);

@@ -3,6 +3,7 @@
 // label does, and converts files with the dialog's own conversion, several at
 // a time, saying what went wrong in plain words.
 #include "cli/commands.h"
+#include "cli/formats.h"
 
 #include <CLI/CLI.hpp>
 
@@ -64,6 +65,8 @@ void AddConvert(CLI::App& app, Request& request) {
     convert->add_flag("--force", request.force, "convert also when a source is its own destination");
     convert->add_flag("--json", request.json, "print one JSON object a file on standard output");
     convert->add_flag("--no-metadata", request.noMetadata, "write only the audio, without the sources' metadata chunks");
+    convert->add_flag("-q,--quiet", request.quiet, "print only failures and warnings: no progress, no summary");
+    convert->add_flag("-n,--no-clobber", request.noClobber, "skip a source whose destination exists");
     convert->footer(kConvertFooter);
 }
 
@@ -71,6 +74,7 @@ void AddConvert(CLI::App& app, Request& request) {
 // selection after parsing.
 void Configure(CLI::App& app, Request& request) {
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("wavtrn-cli ") + WAVTRN_VERSION, "print the version and exit");
     CLI::App* formats = app.add_subcommand("formats", "list the formats the format chooser offers");
     formats->add_option("WORD", request.word, "show only the formats that hold WORD");
     formats->footer(kFormatsFooter);
@@ -81,14 +85,36 @@ void Configure(CLI::App& app, Request& request) {
     AddConvert(app, request);
 }
 
+// A first argument that names no command is answered with the nearest one
+// ("conver": did you mean 'convert'?), not with "a subcommand is required".
+int UnknownCommand(const CLI::App& app, int argc, char** argv) {
+    if (argc < 2 || argv[1][0] == '-') return kExitOk;
+    const std::string word = argv[1];
+    std::string nearest;
+    std::size_t distance = 0;
+    for (const CLI::App* command : app.get_subcommands({})) {
+        const std::size_t d = EditDistance(word, command->get_name());
+        if (d == 0) return kExitOk;
+        if (nearest.empty() || d < distance) {
+            nearest = command->get_name();
+            distance = d;
+        }
+    }
+    return UsageError("", "unknown command '" + word + "'; did you mean '" + nearest + "'?");
+}
+
 int Run(int argc, char** argv) {
     Request request;
     CLI::App app("wavtrn-cli converts RIFF WAVE files between audio formats.", "wavtrn-cli");
     Configure(app, request);
+    if (const int status = UnknownCommand(app, argc, argv); status != kExitOk) return status;
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help() << std::flush;
+        return kExitOk;
+    } catch (const CLI::CallForVersion& e) {
+        std::cout << e.what() << '\n' << std::flush;
         return kExitOk;
     } catch (const CLI::ParseError& e) {
         const std::vector<CLI::App*> chosen = app.get_subcommands();

@@ -1,6 +1,7 @@
 #include "cli/output.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@ const char* OutcomeName(Outcome outcome) {
     case Outcome::Converted: return "converted";
     case Outcome::Failed: return "failed";
     case Outcome::Interrupted: return "interrupted";
+    case Outcome::Skipped: return "skipped";
     }
     return "failed";
 }
@@ -43,6 +45,13 @@ std::size_t Utf8Length(std::string_view text, std::size_t at) {
     return length;
 }
 
+bool EndsWithWav(const std::string& path) {
+    if (path.size() < 4) return false;
+    std::string tail = path.substr(path.size() - 4);
+    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return tail == ".wav";
+}
+
 }  // namespace
 
 bool PrintLine(std::string_view line) {
@@ -51,7 +60,7 @@ bool PrintLine(std::string_view line) {
     std::fputc('\n', stdout);
     if (std::fflush(stdout) == 0) return true;
     gOutputFailed = true;
-    std::fprintf(stderr, "wavtrn-cli: standard output: %s\n", std::strerror(errno));
+    if (errno != EPIPE) std::fprintf(stderr, "wavtrn-cli: standard output: %s\n", std::strerror(errno));
     return false;
 }
 
@@ -83,7 +92,12 @@ std::string JsonString(std::string_view text) {
 }
 
 void Results::Report(const FileResult& result) {
-    ++(result.outcome == Outcome::Converted ? converted_ : result.outcome == Outcome::Failed ? failed_ : interrupted_);
+    switch (result.outcome) {
+    case Outcome::Converted: ++converted_; break;
+    case Outcome::Failed: ++failed_; break;
+    case Outcome::Interrupted: ++interrupted_; break;
+    case Outcome::Skipped: ++skipped_; break;
+    }
     Print(result);
 }
 
@@ -108,29 +122,55 @@ void Results::Print(const FileResult& result) const {
     if (verbose_) {
         for (const std::string& text : result.details) std::fprintf(stderr, "%s: %s\n", result.source.c_str(), text.c_str());
     }
+    if (result.outcome == Outcome::Converted && !EndsWithWav(result.destination)) {
+        std::fprintf(stderr, "wavtrn-cli: warning: '%s' is written as a WAVE file; its name does not end in .wav\n",
+                     result.destination.c_str());
+    }
+    if (quiet_) return;
     if (result.outcome == Outcome::Converted) PrintLine(result.source + " -> " + result.destination);
+    if (result.outcome == Outcome::Skipped) PrintLine(result.source + ": skipped, '" + result.destination + "' exists");
 }
 
 void Results::Summary() const {
-    if (json_) return;
-    std::string line = std::to_string(converted_) + " converted, " + std::to_string(failed_ + interrupted_) + " failed";
+    if (json_ || quiet_) return;
+    std::string line = std::to_string(converted_) + " converted, ";
+    if (skipped_ > 0) line += std::to_string(skipped_) + " skipped, ";
+    line += std::to_string(failed_ + interrupted_) + " failed";
     if (notStarted_ > 0) line += ", " + std::to_string(notStarted_) + " not started";
     PrintLine(line);
 }
 
-void ProgressBar::Draw(double fraction, std::size_t done, std::size_t total) {
+void ProgressBar::Draw(double fraction, std::size_t done, std::size_t total, double elapsed, double soundDone) {
     if (!enabled_) return;
     constexpr int kWidth = 30;
     fraction = std::clamp(fraction, 0.0, 1.0);
     const int percent = static_cast<int>(fraction * 100);
-    if (shown_ && percent == lastPercent_ && done == lastDone_) return;
+    const long second = static_cast<long>(elapsed);
+    if (shown_ && percent == lastPercent_ && done == lastDone_ && second == lastSecond_) return;
     const int filled = static_cast<int>(fraction * kWidth);
     const std::string bar = std::string(static_cast<std::size_t>(filled), '#') + std::string(kWidth - filled, '-');
-    std::fprintf(stderr, "\r[%s] %3d%%  %zu/%zu files\033[K", bar.c_str(), percent, done, total);
+    std::string times = "  " + ClockText(elapsed);
+    if (elapsed >= 1 && soundDone > 0) {
+        char speed[32];
+        std::snprintf(speed, sizeof speed, "  %.1fx", soundDone / elapsed);
+        times += speed;
+    }
+    // The time left once there is a second and a percent to go by.
+    if (elapsed >= 1 && fraction >= 0.01) times += "  " + ClockText(elapsed * (1 - fraction) / fraction) + " left";
+    std::fprintf(stderr, "\r[%s] %3d%%  %zu/%zu files%s\033[K", bar.c_str(), percent, done, total, times.c_str());
     std::fflush(stderr);
     shown_ = true;
     lastPercent_ = percent;
     lastDone_ = done;
+    lastSecond_ = second;
+}
+
+std::string ClockText(double seconds) {
+    const auto whole = static_cast<long>(std::max(0.0, seconds) + 0.5);
+    char text[32];
+    if (whole >= 3600) std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", whole / 3600, whole / 60 % 60, whole % 60);
+    else std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
+    return text;
 }
 
 void ProgressBar::Clear() {

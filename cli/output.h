@@ -8,9 +8,10 @@
 #include <string_view>
 #include <vector>
 
-// Writes a line on standard output. When standard output fails (a closed
-// pipe: SIGPIPE is ignored), says so once on standard error and returns
-// false; later lines are dropped.
+// Writes a line on standard output. When standard output fails, says so once
+// on standard error (unless its reader has gone away: a closed pipe, as in
+// "| head", is no news to the user; SIGPIPE is ignored) and returns false;
+// later lines are dropped.
 bool PrintLine(std::string_view line);
 // True once standard output has failed.
 bool OutputFailed();
@@ -20,7 +21,7 @@ bool OutputFailed();
 // is Unicode and strict readers refuse anything else.
 std::string JsonString(std::string_view text);
 
-enum class Outcome { Converted, Failed, Interrupted };
+enum class Outcome { Converted, Failed, Interrupted, Skipped };
 
 struct FileResult {
     std::string source;
@@ -33,17 +34,20 @@ struct FileResult {
 
 class Results {
 public:
-    Results(bool json, bool verbose) : json_(json), verbose_(verbose) {}
+    // quiet keeps the text to failures and warnings.
+    Results(bool json, bool verbose, bool quiet = false) : json_(json), verbose_(verbose), quiet_(quiet) {}
 
     // Text: the reasons as "SOURCE: reason" on standard error, and
-    // "SOURCE -> DESTINATION" on standard output for a converted file.
-    // JSON: one object on standard output.
+    // "SOURCE -> DESTINATION" on standard output for a converted file (with a
+    // warning when its name does not end in .wav), "SOURCE: skipped, 'DST'
+    // exists" for a skipped one. JSON: one object on standard output.
     void Report(const FileResult& result);
     // A file an interrupt kept from being started: JSON gives it its object,
     // text counts it for the summary.
     void NotStarted(const FileResult& result);
-    // Text only: "N converted, M failed[, K not started]".
+    // Text only: "N converted, [S skipped, ]M failed[, K not started]".
     void Summary() const;
+    // Nothing failed, was interrupted or left unstarted (skipped files are fine).
     bool AllConverted() const { return failed_ == 0 && interrupted_ == 0 && notStarted_ == 0; }
 
 private:
@@ -51,17 +55,22 @@ private:
 
     bool json_;
     bool verbose_;
+    bool quiet_;
     std::size_t converted_ = 0;
+    std::size_t skipped_ = 0;
     std::size_t failed_ = 0;
     std::size_t interrupted_ = 0;
     std::size_t notStarted_ = 0;
 };
 
-// A bar on standard error, redrawn in place; only drawn when enabled.
+// A bar on standard error, redrawn in place; only drawn when enabled:
+// "[###---]  42%  3/10 files  0:12  38.5x  0:16 left" (time taken, speed in
+// seconds of sound a second, time left).
 class ProgressBar {
 public:
     explicit ProgressBar(bool enabled) : enabled_(enabled) {}
-    void Draw(double fraction, std::size_t done, std::size_t total);
+    // elapsed: seconds since the start; soundDone: seconds of sound converted.
+    void Draw(double fraction, std::size_t done, std::size_t total, double elapsed, double soundDone);
     // Clears the bar's line before other text is printed.
     void Clear();
 
@@ -70,4 +79,8 @@ private:
     bool shown_ = false;
     int lastPercent_ = -1;
     std::size_t lastDone_ = 0;
+    long lastSecond_ = -1;
 };
+
+// "1:05" for 65 seconds, "1:02:03" past an hour.
+std::string ClockText(double seconds);

@@ -1,9 +1,11 @@
 #!/bin/sh
 # Regenerates the screenshots in docs/ from the real program on a virtual
-# screen: dialog.png and chooser.png, then, with a window manager drawing
-# frames and titles as a desktop does, progress.png (a 20-minute conversion to
-# MP3 under way), drop.png (the dialog after files were dropped on it) and
-# scale2.png (the dialog at QT_SCALE_FACTOR=2). Needs Xvfb, ImageMagick
+# screen: dialog.png, chooser.png and plain-words.png (a failed check's box),
+# then, with a window manager drawing frames and titles as a desktop does,
+# progress.png (a 20-minute conversion to MP3 under way), drop.png (the dialog
+# after files were dropped on it), scale2.png (the dialog at
+# QT_SCALE_FACTOR=2), picker.png (the source picker) and several-progress.png
+# and several-done.png (three files converted into a folder at once). Needs Xvfb, ImageMagick
 # (import, convert), xdotool, xwininfo, sox, openbox, and g++ with Qt's headers
 # for the drag source of the drops (docs/drag-source.cpp).
 # Usage: docs/make-screenshots.sh BUILD_DIR
@@ -61,6 +63,22 @@ convert "$work/dialog-full.png" -crop "${WIDTH}x${HEIGHT}+$X+$Y" +repage "$docs/
 xdotool key Escape
 wait "$program"
 
+# A source that is no WAVE file: the failed check's box with its plain paragraph.
+echo "meeting notes, not a recording" > "$work/notes.wav"
+LANG=C.UTF-8 "$build/wavtrn" 2>/dev/null &
+program=$!
+xdotool search --sync --onlyvisible --name '^WAVTRN$' >/dev/null
+sleep 1
+xdotool type --delay 20 "$work/notes.wav"
+xdotool key Tab
+sleep 1.5
+import -window root "$work/plain-full.png"
+convert "$work/plain-full.png" -trim +repage "$docs/plain-words.png"
+xdotool key Return
+sleep 0.5
+xdotool key Escape
+wait "$program"
+
 openbox >/dev/null 2>&1 &
 wm=$!
 sleep 1
@@ -109,10 +127,12 @@ xdotool key alt+t
 xdotool type --delay 20 "$work/long-mp3.wav"
 xdotool key alt+f
 sleep 1.5
-# Typed letters find the tag; the chooser keeps the source's rate and channels.
+# Typed letters find the tag; the chooser keeps the source's rate and channels
+# (96 kbit/s stereo); the list goes by rate, bit rate, channels: two rows down
+# is 128 kbit/s stereo.
 xdotool key alt+t
 xdotool type --delay 100 "MP"
-xdotool key alt+a Down Return
+xdotool key alt+a Down Down Return
 sleep 1
 xdotool key alt+t Return
 sleep 3
@@ -146,4 +166,52 @@ import -window root "$work/scale2-full.png"
 convert "$work/scale2-full.png" -trim +repage "$docs/scale2.png"
 xdotool key Escape
 wait "$program"
-echo "wrote $docs/dialog.png, chooser.png, progress.png, drop.png and scale2.png"
+# The source picker over the dialog, moved to the middle of the screen.
+LANG=C.UTF-8 "$build/wavtrn" "$work/voice.wav" 2>/dev/null &
+program=$!
+wait_for_dialog
+xdotool windowmove "$window" 280 200
+sleep 0.5
+xdotool key alt+b
+sleep 2
+import -window root "$work/picker-full.png"
+convert "$work/picker-full.png" -trim +repage "$docs/picker.png"
+xdotool key Escape
+sleep 0.5
+xdotool key Escape
+wait "$program"
+
+# Three files named to the program at once: the folder picker (answered by
+# typing the folder), the chooser (MPEG Layer-3 at the source's rate), the
+# progress window of the batch, and the closing box.
+sox -n -r 44100 -b 16 -c 2 "$work/interview-1.wav" synth 600 sine 440 sine 660 gain -6
+sox -n -r 44100 -b 16 -c 2 "$work/interview-2.wav" synth 600 sine 330 gain -6
+mkdir -p "$work/converted"
+LANG=C.UTF-8 "$build/wavtrn" "$work/interview-1.wav" "$work/interview-2.wav" "$work/notes.wav" 2>/dev/null &
+program=$!
+wait_for_dialog
+sleep 1
+xdotool type --delay 20 "$work/converted"
+xdotool key Return
+sleep 1.5
+xdotool key alt+t
+xdotool type --delay 100 "MP"
+xdotool key Return
+sleep 2
+import -window root "$work/several-full.png"
+convert "$work/several-full.png" -trim +repage "$docs/several-progress.png"
+xdotool search --sync --onlyvisible --name '^WAVTRN$' >/dev/null
+# The closing box comes when both long files are converted.
+for i in $(seq 60); do
+    [ -n "$(xdotool search --onlyvisible --name '^WAVTRN$' 2>/dev/null | sed -n 2p)" ] && break
+    sleep 1
+done
+sleep 1
+import -window root "$work/closing-full.png"
+convert "$work/closing-full.png" -trim +repage "$docs/several-done.png"
+xdotool key Return
+sleep 0.5
+xdotool key Escape
+wait "$program"
+echo "wrote $docs/dialog.png, chooser.png, plain-words.png, progress.png, drop.png, scale2.png, picker.png," \
+     "several-progress.png and several-done.png"

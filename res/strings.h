@@ -90,6 +90,40 @@ enum class Text {
     CannotRead,
     CannotWrite,
     SameFile,
+    // The dialog's plain paragraph after a failed check or a codec failure:
+    // what is wrong and what to do, one sentence each
+    PlainSourceMissing,
+    PlainSourceIsFolder,
+    PlainSourceDenied,
+    PlainSourceUnreadable,
+    PlainNotWave,
+    PlainNoFormatChunk,
+    PlainDamagedFormat,
+    PlainNoData,
+    PlainChooseFormat,
+    PlainNoDestination,
+    PlainDestinationFolderMissing,
+    PlainDestinationIsFolder,
+    PlainDestinationDenied,
+    PlainDestinationDiskFull,
+    PlainDestinationUncreatable,
+    PlainNotPossible,
+    PlainCodecFault,
+    PlainNoMemory,
+    // The progress window's names of the two files (%s source, %s destination)
+    ProgressFiles,
+    // Several files converted into a folder
+    FolderPickerTitle,
+    ProgressFileOf,        // %lu: this file's number, %lu: how many; then a line feed
+    ExistingNames,         // %lu: how many; the names follow, one a line
+    ReplaceAll,
+    SkipExisting,
+    CancelButton,
+    BatchConverted,        // %lu: how many; the names follow
+    BatchSkipped,          // %lu: how many; the names follow
+    BatchFailed,           // %lu: how many; "name: reason" lines follow
+    BatchCancelled,        // the reason of the file a cancel stopped
+    BatchSameName,         // the reason a second source of the same name is left alone
     Count
 };
 

@@ -3,6 +3,7 @@
 #include "res/dialog_template.h"
 
 #include <algorithm>
+#include <utility>
 
 struct ScriptedBackend::Dialog {
     struct Control {
@@ -41,6 +42,20 @@ void ScriptedBackend::QueueChooserAnswer(std::optional<std::pair<std::string, st
 }
 
 void ScriptedBackend::QueueProgressCancel() { ++progressCancels_; }
+void ScriptedBackend::QueueQuestionAnswer(int button) { questionAnswers_.push_back(button); }
+
+int ScriptedBackend::Ask(HWND, std::string_view text, std::string_view, const std::vector<std::string>& buttons) {
+    const int last = static_cast<int>(buttons.size()) - 1;
+    int answer = last;
+    if (questionAnswers_.empty()) {
+        errors_.push_back("question asked with no queued answer");
+    } else {
+        answer = std::clamp(questionAnswers_.front(), 0, last);
+        questionAnswers_.pop_front();
+    }
+    transcript_.push_back("question \"" + Escape(text) + "\" -> " + Escape(buttons[static_cast<std::size_t>(answer)]));
+    return answer;
+}
 
 std::string ScriptedBackend::Escape(std::string_view text) {
     std::string out;
@@ -71,6 +86,10 @@ INT_PTR ScriptedBackend::RunDialog(const DialogTemplate& tmpl, DLGPROC proc, LPA
                 break;
             }
         }
+    }
+    for (const std::vector<std::string>& files : std::exchange(postedDrops_, {})) {
+        DropFiles drop{files};
+        if (!d.ended) proc(d.Handle(), WM_DROPFILES, reinterpret_cast<WPARAM>(&drop), 0);
     }
     while (!d.ended && !actions_.empty()) {
         const Action action = actions_.front();
@@ -236,17 +255,30 @@ bool ScriptedBackend::UpdateProgress(std::uint64_t done, std::uint64_t total) {
 
 void ScriptedBackend::EndProgress() { progress_.reset(); }
 
+bool ScriptedBackend::PostDrop(HWND dialog, const std::vector<std::string>& files) {
+    if (!dialog_ || dialog != dialog_->Handle()) return false;
+    postedDrops_.push_back(files);
+    return true;
+}
+
+void ScriptedBackend::SetProgressText(std::string_view text) {
+    if (!progress_) errors_.push_back("progress text set while none is open");
+    else progress_ = std::string(text);
+}
+
 void ScriptedBackend::Finish() {
     if (!actions_.empty()) errors_.push_back(std::to_string(actions_.size()) + " action(s) left after the dialog ended");
     if (!openAnswers_.empty()) errors_.push_back("unused open answer(s)");
     if (!saveAnswers_.empty()) errors_.push_back("unused save answer(s)");
     if (!chooserAnswers_.empty()) errors_.push_back("unused chooser answer(s)");
     if (progressCancels_ != 0) errors_.push_back("unused progress cancel(s)");
+    if (!questionAnswers_.empty()) errors_.push_back("unused question answer(s)");
     if (progress_) errors_.push_back("progress left open");
     actions_.clear();
     openAnswers_.clear();
     saveAnswers_.clear();
     chooserAnswers_.clear();
     progressCancels_ = 0;
+    questionAnswers_.clear();
     progress_.reset();
 }

@@ -33,14 +33,17 @@ public:
     void QueueChooserAnswer(std::optional<std::pair<std::string, std::string>> names);
     // The next progress update is answered with cancel, as the user's cancel button.
     void QueueProgressCancel();
+    // The answer of the next question box: the index of the button pressed.
+    void QueueQuestionAnswer(int button);
 
     // What each picker was asked, and the tag and format each chooser opened
     // on, in order.
     const std::vector<FilePickerRequest>& Pickers() const { return pickers_; }
     const std::vector<std::pair<std::string, std::string>>& ChooserDefaults() const { return chooserDefaults_; }
 
-    // One line per event: box ..., label ID "...", progress "TEXT" cancelled,
-    // end RESULT.
+    // One line per event: box ..., question "TEXT" -> BUTTON, label ID "...",
+    // progress "TEXT" cancelled, end RESULT. A folder picker takes the next
+    // open answer.
     const std::vector<std::string>& Transcript() const { return transcript_; }
     // Faults of the script itself: a picker or chooser with no answer, an answer
     // naming nothing, answers or actions left over, a click on a non-button; and
@@ -59,11 +62,15 @@ public:
     HWND SetFocus(HWND control) override;
     void EndDialog(HWND dialog, INT_PTR result) override;
     void MessageBox(HWND owner, std::string_view text, std::string_view caption, UINT type) override;
+    int Ask(HWND owner, std::string_view text, std::string_view caption,
+            const std::vector<std::string>& buttons) override;
     std::optional<std::string> PickFile(const FilePickerRequest& request) override;
     std::optional<FormatChoice> ChooseFormat(HWND owner, const FormatChooserModel& model) override;
     void BeginProgress(HWND owner, std::string_view text) override;
     bool UpdateProgress(std::uint64_t done, std::uint64_t total) override;
     void EndProgress() override;
+    void SetProgressText(std::string_view text) override;
+    bool PostDrop(HWND dialog, const std::vector<std::string>& files) override;
 
     struct Dialog;
 
@@ -78,6 +85,8 @@ private:
     std::deque<std::optional<std::string>> saveAnswers_;
     std::deque<std::optional<std::pair<std::string, std::string>>> chooserAnswers_;
     int progressCancels_ = 0;
+    std::deque<int> questionAnswers_;
+    std::vector<std::vector<std::string>> postedDrops_;  // delivered once the dialog is initialised
     std::optional<std::string> progress_;  // the text of the open progress record
     std::vector<FilePickerRequest> pickers_;
     std::vector<std::pair<std::string, std::string>> chooserDefaults_;

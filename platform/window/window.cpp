@@ -123,6 +123,31 @@ int MessageBoxA(HWND hWnd, const char* lpText, const char* lpCaption, UINT uType
 
 BOOL GetOpenFileNameA(OPENFILENAMEA* lpofn) { return RunPicker(lpofn, false); }
 
+BOOL BrowseForFolderA(HWND hwndOwner, const char* lpszTitle, const char* lpszInitialDir, char* pszFolder,
+                      DWORD cchFolder) {
+    if (pszFolder == nullptr || cchFolder == 0) return FALSE;
+    FilePickerRequest request;
+    request.owner = hwndOwner;
+    request.title = lpszTitle != nullptr ? lpszTitle : "";
+    request.mustExist = true;
+    request.folder = true;
+    if (lpszInitialDir != nullptr) request.initialDir = lpszInitialDir;
+    const std::optional<std::string> path = GetWindowBackend().PickFile(request);
+    if (!path || path->size() + 1 > cchFolder) return FALSE;
+    std::memcpy(pszFolder, path->c_str(), path->size() + 1);
+    return TRUE;
+}
+
+int QuestionBoxA(HWND hWnd, const char* lpText, const char* lpCaption, const char* const* lpButtons, int cButtons) {
+    std::vector<std::string> buttons;
+    for (int i = 0; lpButtons != nullptr && i < cButtons; ++i)
+        buttons.emplace_back(lpButtons[i] != nullptr ? lpButtons[i] : "");
+    if (buttons.empty()) return -1;
+    const int answer = GetWindowBackend().Ask(hWnd, lpText != nullptr ? lpText : "",
+                                              lpCaption != nullptr ? lpCaption : kDefaultCaption, buttons);
+    return answer >= 0 && answer < cButtons ? answer : cButtons - 1;
+}
+
 BOOL GetSaveFileNameA(OPENFILENAMEA* lpofn) { return RunPicker(lpofn, true); }
 
 UINT DragQueryFileA(HDROP hDrop, UINT iFile, char* lpszFile, UINT cch) {
@@ -138,6 +163,10 @@ UINT DragQueryFileA(HDROP hDrop, UINT iFile, char* lpszFile, UINT cch) {
     return static_cast<UINT>(n);
 }
 
+BOOL PostDropFiles(HWND hDlg, const std::vector<std::string>& files) {
+    return hDlg != nullptr && !files.empty() && GetWindowBackend().PostDrop(hDlg, files) ? TRUE : FALSE;
+}
+
 void BeginProgress(HWND hWndOwner, const char* lpszText) {
     GetWindowBackend().BeginProgress(hWndOwner, lpszText != nullptr ? lpszText : "");
 }
@@ -147,3 +176,5 @@ BOOL UpdateProgress(std::uint64_t done, std::uint64_t total) {
 }
 
 void EndProgress() { GetWindowBackend().EndProgress(); }
+
+void SetProgressText(const char* lpszText) { GetWindowBackend().SetProgressText(lpszText != nullptr ? lpszText : ""); }

@@ -82,6 +82,17 @@ struct OPENFILENAMEA {
 BOOL GetOpenFileNameA(OPENFILENAMEA* lpofn);
 BOOL GetSaveFileNameA(OPENFILENAMEA* lpofn);
 
+// A picker of an existing folder, opening in lpszInitialDir (null: the
+// backend's choice). Nonzero when the user confirmed a folder whose path fits
+// cchFolder bytes; the path is then in pszFolder.
+BOOL BrowseForFolderA(HWND hwndOwner, const char* lpszTitle, const char* lpszInitialDir, char* pszFolder,
+                      DWORD cchFolder);
+
+// A question box with the question icon and a button for each of the cButtons
+// texts, the last one answering Escape and the window's close button. Returns
+// the 0-based index of the button pressed.
+int QuestionBoxA(HWND hWnd, const char* lpText, const char* lpCaption, const char* const* lpButtons, int cButtons);
+
 // What a backend needs to show a file picker.
 struct FilePickerRequest {
     bool save = false;
@@ -90,6 +101,7 @@ struct FilePickerRequest {
     std::vector<std::pair<std::string, std::string>> filters;  // (text, patterns separated by ';')
     int filterIndex = 0;  // 0-based
     bool mustExist = false;
+    bool folder = false;  // an existing folder is picked, not a file
     std::string initialDir;  // the folder the picker opens in; empty: the backend's choice
 };
 
@@ -107,6 +119,11 @@ using HDROP = DropFiles*;
 // such file.
 UINT DragQueryFileA(HDROP hDrop, UINT iFile, char* lpszFile, UINT cch);
 
+// Queues a drop of files on a running dialog, as if they had been dropped on
+// it: the procedure receives WM_DROPFILES once the message it is handling (such
+// as WM_INITDIALOG) has returned and the dialog is shown. FALSE for no dialog.
+BOOL PostDropFiles(HWND hDlg, const std::vector<std::string>& files);
+
 // Progress of one long operation (a conversion), shown by the window service.
 // BeginProgress starts the operation's clock. Once it has run for about half a
 // second, the backend shows a window over hWndOwner with lpszText (the file's
@@ -116,6 +133,8 @@ UINT DragQueryFileA(HDROP hDrop, UINT iFile, char* lpszFile, UINT cch);
 void BeginProgress(HWND hWndOwner, const char* lpszText);
 BOOL UpdateProgress(std::uint64_t done, std::uint64_t total);
 void EndProgress();
+// Changes the text of the operation under way (one of several files).
+void SetProgressText(const char* lpszText);
 
 // What a backend needs to show the codec service's format chooser.
 struct FormatChooserModel {
@@ -151,6 +170,15 @@ public:
     virtual HWND SetFocus(HWND control) = 0;
     virtual void EndDialog(HWND dialog, INT_PTR result) = 0;
     virtual void MessageBox(HWND owner, std::string_view text, std::string_view caption, UINT type) = 0;
+    // A question with a button a text; returns the index pressed. Without a
+    // window to ask in, the last button (the one that cancels).
+    virtual int Ask(HWND owner, std::string_view text, std::string_view caption,
+                    const std::vector<std::string>& buttons) {
+        (void)owner;
+        (void)text;
+        (void)caption;
+        return static_cast<int>(buttons.size()) - 1;
+    }
     virtual std::optional<std::string> PickFile(const FilePickerRequest& request) = 0;
     virtual std::optional<FormatChoice> ChooseFormat(HWND owner, const FormatChooserModel& model) = 0;
     // Without a window to show, progress is never shown and never cancelled.
@@ -164,6 +192,12 @@ public:
         return true;
     }
     virtual void EndProgress() {}
+    virtual void SetProgressText(std::string_view text) { (void)text; }
+    virtual bool PostDrop(HWND dialog, const std::vector<std::string>& files) {
+        (void)dialog;
+        (void)files;
+        return false;
+    }
 };
 
 // The backend the functions above use. Without one set, a console backend

@@ -4,6 +4,7 @@
 #include "platform/window/scripted.h"
 #include "platform/window/window.h"
 #include "res/resource.h"
+#include "res/strings.h"
 #include "support/flow.h"
 #include "support/testsupport.h"
 
@@ -114,11 +115,61 @@ TEST(DialogFlow, ExecuteBeforeAnyChoiceIsRefusedAndLeavesNoFile) {
     const flow::Result r = flow::RunScript("text 101 " + src + "\ntext 104 " + dst + "\nclick 1\n");
     EXPECT_EQ(r.exitStatus, 0) << r.errors;
     EXPECT_EQ(r.transcript.find("success"), std::string::npos) << r.transcript;
-    const bool refused = r.transcript.find("text=\"ACMERR_NOTPOSSIBLE\"") != std::string::npos ||
-                         r.transcript.find("text=\"MMSYSERR_INVALPARAM\"") != std::string::npos;
+    // The codec service's name, then what to do about it.
+    const std::string plain = "\\n\\n" + std::string(DialogText(Text::PlainChooseFormat)) + "\"";
+    const bool refused = r.transcript.find("text=\"ACMERR_NOTPOSSIBLE" + plain) != std::string::npos ||
+                         r.transcript.find("text=\"MMSYSERR_INVALPARAM" + plain) != std::string::npos;
     EXPECT_TRUE(refused) << r.transcript;
     EXPECT_FALSE(std::filesystem::exists(dst));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "a temporary file was left";
+}
+
+// A failed check keeps its exact text as the first line and adds, after a blank
+// line, the paragraph that says what is wrong; a source that cannot be
+// described leaves the source label empty.
+TEST(DialogFlow, FailedChecksSayWhatToDoAndClearTheLabel) {
+    TempDir dir;
+    const WAVEFORMATEX format = testsupport::PcmFormat(8000, 16, 1);
+    const std::string src = testsupport::WriteTestWave(dir.file("g.wav"), format, 800);
+    const std::string notWave = dir.file("text.wav");
+    testsupport::WriteText(notWave, "this is not a RIFF file at all");
+    const auto [tag, name] = Names(format);
+    const std::string described = "text 101 " + src + "\nfocus 104\n";
+    const std::string chosen = "click 107\n" + ChooseLine(format) + described;
+    const std::string label = "label 103 \"" + tag + " " + name + "\"\n";
+    struct Case {
+        std::string script;
+        std::string check;  // the box's first line, up to the file name
+        Text plain;         // its paragraph; Count: no box, the label cleared
+    } cases[] = {
+        {described + "text 101 " + notWave + "\nfocus 101\nfocus 104\n",
+         R"(MMIO_TOUPPER), file source.cpp)", Text::PlainNotWave},
+        {described + "text 101 " + dir.file("missing.wav") + "\nfocus 101\nfocus 104\n", "", Text::Count},
+        {described + "text 101 " + dir.path().string() + "\nfocus 101\nfocus 104\n", "", Text::Count},
+        {chosen + "text 104 " + dir.file("no/such/folder.wav") + "\nclick 1\n", "hDstWaveFile, file convert.cpp",
+         Text::PlainDestinationFolderMissing},
+        {chosen + "text 104 " + dir.path().string() + "\nclick 1\n", "hDstWaveFile, file convert.cpp",
+         Text::PlainDestinationIsFolder},
+        {chosen + "text 104 \nclick 1\n", "hDstWaveFile, file convert.cpp", Text::PlainNoDestination},
+        {chosen + "text 101 " + dir.file("missing.wav") + "\ntext 104 " + dir.file("o.wav") + "\nclick 1\n",
+         "hSrcWaveFile, file convert.cpp", Text::PlainSourceMissing},
+    };
+    for (const Case& c : cases) {
+        const flow::Result r = flow::RunScript(c.script);
+        EXPECT_EQ(r.exitStatus, 0) << r.errors;
+        if (c.plain == Text::Count) {
+            EXPECT_EQ(r.transcript, label + "label 103 \"\"\nend 2\n") << c.script;
+            continue;
+        }
+        // One stop box: "Assertion failed: <check>, line N\n\n<paragraph>".
+        const std::string tail = "\\n\\n" + ScriptedBackend::Escape(DialogText(c.plain)) + "\"\n";
+        const auto at = r.transcript.find(tail);
+        ASSERT_NE(at, std::string::npos) << c.script << "\n" << r.transcript;
+        const std::string box = r.transcript.substr(r.transcript.rfind("box ", at));
+        EXPECT_EQ(box.rfind("box icon=stop ", 0), 0u) << box;
+        EXPECT_NE(box.find(ScriptedBackend::Escape(c.check) + ", line "), std::string::npos) << box;
+        EXPECT_LT(box.find(tail), box.find('\n')) << box;
+    }
 }
 
 TEST(DialogFlow, EnterInPathFieldRunsExecute) {
@@ -169,7 +220,8 @@ TEST(DialogFlow, CancelledConversionKeepsTheDestinationAndTheDialog) {
     const flow::Result r = flow::RunScript("click 107\n" + ChooseLine(format) + "text 101 " + src + "\ntext 104 " +
                                            dst + "\ncancel-progress\nclick 1\nclick 108\n");
     EXPECT_EQ(r.exitStatus, 0) << r.errors;
-    const std::string cancelled = "label 106 \"" + tag + "(" + name + ")\"\nprogress \"f.wav\" cancelled\n"
+    const std::string cancelled = "label 106 \"" + tag + "(" + name + ")\"\n"
+                                  "progress \"変換元: f.wav\\n変換先: out.wav\" cancelled\n"
                                   "box icon=none caption=\"WAVTRN\" text=\"変換を中止しました。\"\n";
     EXPECT_EQ(r.transcript.substr(0, cancelled.size()), cancelled);
     EXPECT_EQ(r.transcript.find("success"), std::string::npos) << r.transcript;
@@ -180,9 +232,10 @@ TEST(DialogFlow, CancelledConversionKeepsTheDestinationAndTheDialog) {
 }
 
 // The source picker opens in its own field's folder, then in the other
-// field's; the destination picker, with no folder in either field, in the one
-// picked from last. The chooser opens on its own default, then on the last choice.
-TEST(DialogFlow, PickersAndChooserOpenWhereTheUserLeftThem) {
+// field's; the destination picker, with no folder in either field, is given
+// none (the window service opens it in the last folder used). The chooser
+// opens on its own default each time, also after a choice.
+TEST(DialogFlow, PickersOpenInTheFieldsFoldersAndTheChooserOnItsDefault) {
     TempDir dir;
     for (const char* folder : {"own", "other", "picked"}) std::filesystem::create_directory(dir.file(folder));
     using Kind = ScriptedBackend::Action::Kind;
@@ -202,9 +255,54 @@ TEST(DialogFlow, PickersAndChooserOpenWhereTheUserLeftThem) {
     SetWindowBackend(nullptr);
     std::vector<std::string> folders;
     for (const FilePickerRequest& request : backend.Pickers()) folders.push_back(request.initialDir);
-    EXPECT_EQ(folders, (std::vector<std::string>{dir.file("own"), dir.file("other"), dir.file("picked")}));
+    EXPECT_EQ(folders, (std::vector<std::string>{dir.file("own"), dir.file("other"), ""}));
     const std::vector<std::pair<std::string, std::string>> opened = backend.ChooserDefaults();
-    EXPECT_TRUE(opened.size() == 2 && opened[0] != opened[1] && opened[1] == Names(testsupport::PcmFormat(8000, 8, 1)));
+    EXPECT_TRUE(opened.size() == 2 && opened[0] == opened[1] && opened[1] != Names(testsupport::PcmFormat(8000, 8, 1)));
+}
+
+// Several sources named to the program are taken as one drop: a folder, the
+// chooser, and a closing box with each failure's reason in plain words.
+TEST(DialogFlow, SeveralSourcesGoIntoAFolderWithOneClosingBox) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("out"));
+    const std::string good = testsupport::WriteTestWave(dir.file("a.wav"), testsupport::PcmFormat(8000, 16, 1), 800);
+    const std::string bad = dir.file("b.wav");
+    testsupport::WriteText(bad, "not a RIFF file");
+    ScriptedBackend backend;
+    backend.QueueOpenAnswer(dir.file("out"));
+    backend.QueueChooserAnswer(Names(testsupport::PcmFormat(8000, 8, 1)));
+    SetWindowBackend(&backend);
+    WavtrnMain({good, bad});
+    SetWindowBackend(nullptr);
+    backend.Finish();
+    EXPECT_TRUE(backend.Errors().empty()) << backend.Errors().front();
+    ASSERT_EQ(backend.Pickers().size(), 1u);
+    EXPECT_TRUE(backend.Pickers()[0].folder);
+    EXPECT_EQ(backend.Pickers()[0].initialDir, dir.path().string());
+    const std::string closing = "box icon=none caption=\"WAVTRN\" text=\"" +
+                                ScriptedBackend::Escape(std::string("変換したファイル: 1\n  a.wav\n\n変換できなかったファイル: 1\n  b.wav: ") +
+                                                        DialogText(Text::PlainNotWave)) + "\"";
+    const auto [tag, name] = Names(testsupport::PcmFormat(8000, 8, 1));
+    const std::string label = "label 106 \"" + tag + "(" + name + ")\"";
+    EXPECT_EQ(backend.Transcript(), (std::vector<std::string>{label, closing, "end 2"}));
+    EXPECT_EQ(testsupport::Probe(dir.file("out/a.wav")).sampleRate, 8000);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("out/b.wav")));
+
+    // A cancel during the first file stops the batch with nothing left behind.
+    std::filesystem::create_directory(dir.file("out2"));
+    ScriptedBackend cancelling;
+    cancelling.QueueOpenAnswer(dir.file("out2"));
+    cancelling.QueueChooserAnswer(Names(testsupport::PcmFormat(8000, 8, 1)));
+    cancelling.QueueProgressCancel();
+    SetWindowBackend(&cancelling);
+    WavtrnMain({good, bad});
+    SetWindowBackend(nullptr);
+    cancelling.Finish();
+    EXPECT_TRUE(cancelling.Errors().empty()) << cancelling.Errors().front();
+    ASSERT_EQ(cancelling.Transcript().size(), 4u);
+    EXPECT_EQ(cancelling.Transcript()[2], "box icon=none caption=\"WAVTRN\" text=\"" +
+                                              ScriptedBackend::Escape("変換できなかったファイル: 1\n  a.wav: 中止しました。") + "\"");
+    EXPECT_TRUE(std::filesystem::is_empty(dir.file("out2")));
 }
 
 TEST(DialogFlow, OverlongPathIsRefusedNotCut) {

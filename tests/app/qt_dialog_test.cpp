@@ -22,6 +22,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -37,10 +38,14 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 // One QApplication and one Qt backend for the whole run.
 class QtEnvironment final : public ::testing::Environment {
 public:
     void SetUp() override {
+        // The pickers' settings go to a folder of the run's own, not the user's.
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config_.path().string()));
         application_ = std::make_unique<QApplication>(argc_, argv_);
         application_->setQuitOnLastWindowClosed(false);
         UseDefaultUiFont();
@@ -55,6 +60,7 @@ public:
     static QtBackend& Backend() { return *backend_; }
 
 private:
+    testsupport::TempDir config_;
     static inline int argc_ = 1;
     static inline char name_[] = "qt_dialog_test";
     static inline char* argv_[] = {name_, nullptr};
@@ -461,6 +467,8 @@ TEST(QtBackend, SavePickerAsksNothingAboutAnExistingFileAndCancelGivesNothing) {
     testsupport::WriteText(dir.file("out.wav"), "x");
     int boxes = 0;
     int pickers = 0;
+    QString reopenedIn;
+    bool wideEnough = false;
     ModalAnswerer answerer([&](QWidget* modal) {
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             ++boxes;
@@ -473,6 +481,8 @@ TEST(QtBackend, SavePickerAsksNothingAboutAnExistingFileAndCancelGivesNothing) {
             picker->setDirectory(QString::fromStdString(dir.path().string()));
             ConfirmName(picker, QStringLiteral("out.wav"));
         } else {
+            reopenedIn = picker->directory().absolutePath();
+            wideEnough = picker->width() >= picker->fontMetrics().horizontalAdvance(u'x') * 80;
             QTest::keyClick(picker, Qt::Key_Escape);
         }
     });
@@ -480,14 +490,23 @@ TEST(QtBackend, SavePickerAsksNothingAboutAnExistingFileAndCancelGivesNothing) {
     EXPECT_EQ(boxes, 0) << "no overwrite question";
     EXPECT_EQ(QtEnvironment::Backend().PickFile(WaveRequest(false)), std::nullopt);
     EXPECT_EQ(pickers, 2);
+    // Given no folder, the next picker opens where the last one was confirmed
+    // (kept in the settings file, so also in the next run), wide enough for its columns.
+    EXPECT_EQ(reopenedIn.toStdString(), dir.path().string());
+    EXPECT_TRUE(wideEnough);
+    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("wavtrn"),
+                             QStringLiteral("wavtrn"));
+    EXPECT_EQ(settings.value(QStringLiteral("pickers/lastFolder")).toString().toStdString(), dir.path().string());
 }
 
 FormatChooserModel TwoTagModel() {
     FormatChooserModel model;
+    // Listed out of order: the chooser shows every tag's formats by rate, bits, channels.
     model.tags.push_back({"PCM",
-                          {{"8,000 Hz, 8 ビット, モノラル", 8000},
-                           {"44,100 Hz, 16 ビット, ステレオ", 176400},
-                           {"48,000 Hz, 16 ビット, ステレオ", 192000}}});
+                          {{"48,000 Hz, 16 ビット, ステレオ", 192000, 48000, 2, 16},
+                           {"8,000 Hz, 8 ビット, モノラル", 8000, 8000, 1, 8},
+                           {"44,100 Hz, 16 ビット, ステレオ", 176400, 44100, 2, 16},
+                           {"44,100 Hz, 8 ビット, モノラル", 44100, 44100, 1, 8}}});
     model.tags.push_back({"IMA ADPCM", {{"8,000 Hz, 4 ビット, モノラル", 4055}, {"22,050 Hz, 4 ビット, ステレオ", 22311}}});
     model.defaultTag = 1;
     model.defaultFormat = 1;
@@ -521,16 +540,18 @@ TEST(QtBackend, FormatChooserOpensOnTheDefaultAndReturnsTheChoice) {
     const std::optional<FormatChoice> choice = QtEnvironment::Backend().ChooseFormat(nullptr, TwoTagModel());
     ASSERT_TRUE(choice.has_value());
     EXPECT_EQ(choice->tag, 0);
-    EXPECT_EQ(choice->format, 1);
+    EXPECT_EQ(choice->format, 3) << "the second row shown is the fourth format of the model";
     EXPECT_EQ(title, QStringLiteral("フォーマットの選択"));
     EXPECT_EQ(openTag, 1);
     EXPECT_EQ(openFormat, 1);
     buttonTexts.sort();
     EXPECT_EQ(buttonTexts, (QStringList{QStringLiteral("OK"), QStringLiteral("キャンセル")}));
-    ASSERT_EQ(pcmItems.size(), 3);
-    EXPECT_TRUE(pcmItems[1].startsWith(QStringLiteral("44,100 Hz, 16 ビット, ステレオ")));
-    EXPECT_TRUE(pcmItems[1].endsWith(QStringLiteral("172 KB/秒"))) << pcmItems[1].toStdString();
+    ASSERT_EQ(pcmItems.size(), 4);
+    EXPECT_TRUE(pcmItems[1].startsWith(QStringLiteral("44,100 Hz, 8 ビット, モノラル")));
+    EXPECT_TRUE(pcmItems[2].startsWith(QStringLiteral("44,100 Hz, 16 ビット, ステレオ")));
+    EXPECT_TRUE(pcmItems[2].endsWith(QStringLiteral("172 KB/秒"))) << pcmItems[2].toStdString();
     EXPECT_TRUE(pcmItems[0].endsWith(QStringLiteral(" 8 KB/秒"))) << pcmItems[0].toStdString();
+    EXPECT_TRUE(pcmItems[3].startsWith(QStringLiteral("48,000 Hz")));
 
     EXPECT_EQ(QtEnvironment::Backend().ChooseFormat(nullptr, TwoTagModel()), std::nullopt);
     EXPECT_EQ(round, 2);
@@ -635,7 +656,7 @@ ModalAnswerer OkAnswerer(QStringList* boxes, QWidget* const* dialog, std::vector
     });
 }
 
-// A long conversion shows its progress window over the dialog; the bar
+// A long conversion shows its progress window below the dialog; the bar
 // advances between passes; the cancel button, then Escape, stop the
 // conversion: no file is left and the destination is as it was.
 TEST(QtDialog, ProgressWindowAdvancesAndCancels) {
@@ -659,8 +680,10 @@ TEST(QtDialog, ProgressWindowAdvancesAndCancels) {
         if (!progress->property("seen").toBool()) {  // a new window: each run has its own
             progress->setProperty("seen", true);
             values.emplace_back();
-            offCentre.push_back(OffCentre(progress, dialog));
-            EXPECT_EQ(progress->findChild<QLabel*>(QStringLiteral("name"))->text(), QStringLiteral("long.wav"));
+            // Below the dialog, whose two path fields stay in sight.
+            EXPECT_GT(progress->frameGeometry().top(), dialog->frameGeometry().bottom());
+            EXPECT_EQ(progress->findChild<QLabel*>(QStringLiteral("name"))->text(),
+                      QStringLiteral("変換元: long.wav\n変換先: dst.wav"));
         }
         const int value = progress->findChild<QProgressBar*>()->value();
         if (values.back().empty() || values.back().back() != value) values.back().push_back(value);
@@ -692,16 +715,18 @@ TEST(QtDialog, ProgressWindowAdvancesAndCancels) {
     ASSERT_EQ(values.size(), 2u);
     for (const std::vector<int>& seen : values)
         EXPECT_TRUE(seen.size() == 3 && seen[0] < seen[1] && seen[1] < seen[2] && seen[2] < 1000) << seen.size();
-    EXPECT_EQ(offCentre.size(), 5u);  // the chooser, and each run's progress window and box
+    EXPECT_EQ(offCentre.size(), 3u);  // the chooser, and each run's box
     for (double d : offCentre) EXPECT_LE(d, 3.0) << "a window is not centred over the dialog";
     EXPECT_EQ(testsupport::ReadBytes(destination), before);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "a temporary file was left";
 }
 
-// Drops a file URL as a file manager does: enter, then drop.
-void Drop(QWidget* target, const std::string& path) {
+// Drops file URLs as a file manager does: enter, then drop.
+void Drop(QWidget* target, const std::vector<std::string>& paths) {
     QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+    QList<QUrl> urls;
+    for (const std::string& path : paths) urls << QUrl::fromLocalFile(QString::fromStdString(path));
+    mime.setUrls(urls);
     QDragEnterEvent enter(target->rect().center(), Qt::CopyAction, &mime, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(target, &enter);
     QDropEvent drop(target->rect().center(), Qt::CopyAction, &mime, Qt::NoButton, Qt::NoModifier);
@@ -731,7 +756,7 @@ TEST(QtDialog, DroppedFilesFillTheFields) {
                                            {dialog->findChild<QPushButton*>(QStringLiteral("control109")), second},
                                            {dialog, notWave}, {destinationField, dir.file("out.wav")}}) {
             // The drop is handled whole (a box included) before its path shows.
-            Drop(target, path);
+            Drop(target, {path});
             const QString shown = QString::fromStdString(path);
             EXPECT_TRUE(QTest::qWaitFor([&] { return sourceField->text() == shown || destinationField->text() == shown; }, 3000));
             labels << sourceFormat->text();
@@ -749,6 +774,65 @@ TEST(QtDialog, DroppedFilesFillTheFields) {
     EXPECT_TRUE(boxes[0].startsWith(QStringLiteral("Assertion failed: "))) << boxes[0].toStdString();
     ASSERT_EQ(offCentre.size(), 1u);
     EXPECT_LE(offCentre[0], 3.0) << "the box is not centred over the dialog";
+}
+
+// Two files dropped together go into a folder picked for them, in the format
+// the chooser asks for first; one of their names exists there: skipped, then
+// replaced, after one question each time; a closing box tells what became of each.
+TEST(QtDialog, SeveralDroppedFilesGoIntoAFolderAskingOnceAboutExistingNames) {
+    testsupport::TempDir dir;
+    fs::create_directory(dir.file("out"));
+    const std::vector<std::string> sources = {
+        testsupport::WriteTestWave(dir.file("a.wav"), testsupport::PcmFormat(8000, 16, 1), 8000),
+        testsupport::WriteTestWave(dir.file("b.wav"), testsupport::PcmFormat(22050, 16, 2), 8000)};
+    testsupport::WriteText(dir.file("out/b.wav"), "precious");
+    const auto precious = testsupport::ReadBytes(dir.file("out/b.wav"));
+    QString answer = QStringLiteral("スキップする");
+    QStringList questions, boxes;
+    int pickers = 0, choosers = 0;
+    ModalAnswerer answerer([&](QWidget* modal) {
+        if (auto* picker = qobject_cast<QFileDialog*>(modal)) {
+            ++pickers;
+            EXPECT_EQ(picker->directory().absolutePath().toStdString(), dir.path().string()) << "the sources' folder";
+            return ConfirmName(picker, QString::fromStdString(dir.file("out")));
+        }
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (box == nullptr) ++choosers;  // the chooser: its default, PCM 44,100 Hz 16-bit stereo
+        if (box != nullptr && box->buttons().size() == 1) boxes << box->text();  // the closing box
+        if (box == nullptr || box->buttons().size() == 1) return QTest::keyClick(modal, Qt::Key_Return);
+        questions << box->text();
+        for (QAbstractButton* button : box->buttons())
+            if (button->text() == answer) button->click();
+    });
+    std::vector<decltype(testsupport::ReadBytes(""))> afterSkip;
+    QTimer::singleShot(0, [&] {
+        QWidget* dialog = StartRealDialog();
+        ASSERT_NE(dialog, nullptr);
+        Drop(dialog->findChild<QLineEdit*>(QStringLiteral("control104")), sources);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.size() == 1; }, 10000));
+        afterSkip = {testsupport::ReadBytes(dir.file("out/a.wav")), testsupport::ReadBytes(dir.file("out/b.wav"))};
+        answer = QStringLiteral("すべて置き換える");
+        Drop(dialog, sources);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.size() == 2; }, 10000));
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    EXPECT_EQ(WavtrnMain(), 0);
+
+    EXPECT_EQ(pickers, 2);
+    EXPECT_EQ(choosers, 1) << "the chooser only while no format is chosen";
+    ASSERT_EQ(questions.size(), 2);
+    EXPECT_TRUE(questions[0].contains(QStringLiteral("1 個")) && questions[0].contains(QStringLiteral("b.wav")));
+    ASSERT_EQ(boxes.size(), 2);
+    EXPECT_EQ(boxes[0], QStringLiteral("変換したファイル: 1\n  a.wav\n\nスキップしたファイル: 1\n  b.wav"));
+    EXPECT_EQ(boxes[1], QStringLiteral("変換したファイル: 2\n  a.wav\n  b.wav"));
+    ASSERT_EQ(afterSkip.size(), 2u);
+    EXPECT_EQ(afterSkip[1], precious) << "skipped: the existing file is as it was";
+    for (const char* name : {"out/a.wav", "out/b.wav"}) {
+        const testsupport::ProbeResult probe = testsupport::Probe(dir.file(name));
+        EXPECT_TRUE(probe.ok && probe.sampleRate == 44100 && probe.channels == 2) << name;
+    }
+    EXPECT_EQ(testsupport::ReadBytes(dir.file("out/a.wav")), afterSkip[0]) << "the same conversion again";
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("out")), {}), 2) << "a temporary file was left";
 }
 
 }  // namespace

@@ -90,6 +90,21 @@ std::string PlainBox(const std::string& text) {
     return "box icon=none caption=\"WAVTRN\" text=\"" + ScriptedBackend::Escape(text) + "\"\n";
 }
 
+std::string FirstParagraphs(const std::string& boxes) {
+    std::string out;
+    std::size_t from = 0;
+    while (from < boxes.size()) {
+        const std::size_t end = boxes.find('\n', from);
+        std::string line = boxes.substr(from, end == std::string::npos ? std::string::npos : end - from + 1);
+        const std::size_t blank = line.find("\\n\\n");
+        if (line.rfind("box ", 0) == 0 && blank != std::string::npos) line = line.substr(0, blank) + "\"\n";
+        out += line;
+        if (end == std::string::npos) break;
+        from = end + 1;
+    }
+    return out;
+}
+
 std::string BoxesOf(const std::string& transcript) {
     std::string out;
     std::size_t from = 0;

@@ -46,6 +46,9 @@ std::string Execute(const std::string& src, const std::string& dst);
 
 // The transcript line of a message box with no icon.
 std::string PlainBox(const std::string& text);
+// The boxes with only their first paragraph: a failed check's or a codec
+// failure's box ends at the blank line before the plain paragraph the dialog adds.
+std::string FirstParagraphs(const std::string& boxes);
 // The transcript without its label lines: the boxes and the end.
 std::string BoxesOf(const std::string& transcript);
 // True when the transcript holds a stop box quoting the failed check.

@@ -43,13 +43,15 @@ TEST(SourceFormat, LeavingTheFieldDescribesShortAndFullPcmHeaders) {
     EXPECT_EQ(r.transcript, Label(pcm) + Label(pcm) + "end 2\n");
 }
 
-TEST(SourceFormat, UnreadablePathChangesNothing) {
+// A path that cannot be opened shows no box; it clears the label, which must
+// not go on describing another file.
+TEST(SourceFormat, UnreadablePathShowsNoBoxAndClearsTheLabel) {
     TempDir dir;
     ASSERT_EQ(::mkfifo(dir.file("pipe.wav").c_str(), 0600), 0);  // must not wait for a writer
     const flow::Result r = flow::RunScript(Leave(dir.file("missing.wav")) + Leave(dir.file("no/dir.wav")) +
                                            Leave(dir.path().string()) + Leave(dir.file("pipe.wav")));
     EXPECT_EQ(r.exitStatus, 0) << r.errors;
-    EXPECT_EQ(r.transcript, "end 2\n");
+    EXPECT_EQ(r.transcript, "label 103 \"\"\nlabel 103 \"\"\nlabel 103 \"\"\nlabel 103 \"\"\nend 2\n");
 }
 
 TEST(SourceFormat, UnknownTagIsNamedUnknownTwice) {

@@ -14,6 +14,8 @@
 #include <QStyledItemDelegate>
 
 #include <algorithm>
+#include <tuple>
+#include <vector>
 
 namespace {
 
@@ -22,17 +24,38 @@ QString Utf8(const std::string& text) { return QString::fromUtf8(text.data(), st
 // Roles of a format item besides its display text "name    rate".
 constexpr int kNameRole = Qt::UserRole;
 constexpr int kRateRole = Qt::UserRole + 1;
+constexpr int kIndexRole = Qt::UserRole + 2;  // the format's index in its tag
+
+// Every tag lists its formats in one order: by rate, then by bits (or, for a
+// tag whose formats have no bit depth, by data rate), then by channels.
+std::vector<int> ListOrder(const FormatChooserModel::Tag& tag) {
+    std::vector<int> order(tag.formats.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
+    const auto key = [&tag](int i) {
+        const FormatChooserModel::Format& f = tag.formats[static_cast<std::size_t>(i)];
+        const DWORD depth = f.bitsPerSample != 0 ? f.bitsPerSample : f.avgBytesPerSec;
+        return std::tuple(f.samplesPerSec, depth, f.channels);
+    };
+    std::stable_sort(order.begin(), order.end(), [&key](int a, int b) { return key(a) < key(b); });
+    return order;
+}
 
 void FillFormats(QComboBox& box, const FormatChooserModel::Tag& tag) {
     box.clear();
-    for (const FormatChooserModel::Format& f : tag.formats) {
+    for (const int index : ListOrder(tag)) {
+        const FormatChooserModel::Format& f = tag.formats[static_cast<std::size_t>(index)];
         const QString name = Utf8(f.name);
         const QString rate = FormatRateText(f.avgBytesPerSec);
         box.addItem(name + QStringLiteral("    ") + rate);
         box.setItemData(box.count() - 1, name, kNameRole);
         box.setItemData(box.count() - 1, rate, kRateRole);
+        box.setItemData(box.count() - 1, index, kIndexRole);
     }
 }
+
+// The format's index in its tag for a row of the list, and the other way round.
+int IndexOfRow(const QComboBox& box, int row) { return row < 0 ? -1 : box.itemData(row, kIndexRole).toInt(); }
+int RowOfIndex(const QComboBox& box, int index) { return std::max(0, box.findData(index, kIndexRole)); }
 
 // The format of a tag that keeps most of the one shown before: its rate first,
 // then its channels, then its bits; the first of equals.
@@ -99,7 +122,7 @@ public:
     // The chosen indices, or nullopt when nothing valid is selected.
     std::optional<FormatChoice> Choice() const {
         const int tag = tagBox_->currentIndex();
-        const int format = formatBox_->currentIndex();
+        const int format = IndexOfRow(*formatBox_, formatBox_->currentIndex());
         if (!ValidTag(tag)) return std::nullopt;
         if (format < 0 || format >= static_cast<int>(model_.tags[tag].formats.size())) return std::nullopt;
         return FormatChoice{tag, format};
@@ -165,7 +188,8 @@ private:
         }
         ShowFormatsOfTag();
         if (formatBox_->count() > 0)
-            formatBox_->setCurrentIndex(std::clamp(model_.defaultFormat, 0, formatBox_->count() - 1));
+            formatBox_->setCurrentIndex(
+                RowOfIndex(*formatBox_, std::clamp(model_.defaultFormat, 0, formatBox_->count() - 1)));
     }
 
     // A new tag keeps the rate and channels of the format the user picked last
@@ -175,12 +199,13 @@ private:
         choosing_ = true;
         ShowFormatsOfTag();
         const int tag = tagBox_->currentIndex();
-        if (formatBox_->count() > 0) formatBox_->setCurrentIndex(ClosestFormat(model_.tags[tag], wanted_));
+        if (formatBox_->count() > 0)
+            formatBox_->setCurrentIndex(RowOfIndex(*formatBox_, ClosestFormat(model_.tags[tag], wanted_)));
         choosing_ = false;
     }
 
     void FormatChanged() {
-        const int tag = tagBox_->currentIndex(), format = formatBox_->currentIndex();
+        const int tag = tagBox_->currentIndex(), format = IndexOfRow(*formatBox_, formatBox_->currentIndex());
         ok_->setEnabled(format >= 0);
         if (!choosing_ && format >= 0 && ValidTag(tag)) wanted_ = model_.tags[tag].formats[format];
     }

@@ -9,14 +9,19 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDatabase>
+#include <QHeaderView>
 #include <QIcon>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
 #include <QPointer>
+#include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QSvgRenderer>
+#include <QTreeView>
 
 #include <algorithm>
 #include <memory>
@@ -108,19 +113,59 @@ struct QtBackend::Progress {
     std::unique_ptr<ProgressWindow> window;
 };
 
-void ShowCentred(QWidget& window) {
-    window.show();
-    const QWidget* parent = window.parentWidget();
-    if (parent == nullptr) return;
-    const QRect over = parent->window()->frameGeometry();
+namespace {
+
+// Moves a shown window to a top-left corner, kept on its screen.
+void MoveOnScreen(QWidget& window, QPoint at) {
     const QRect frame = window.frameGeometry();
-    QPoint at(over.x() + (over.width() - frame.width()) / 2, over.y() + (over.height() - frame.height()) / 2);
     if (const QScreen* screen = window.screen()) {
         const QRect room = screen->availableGeometry();
         at.setX(std::clamp(at.x(), room.left(), std::max(room.left(), room.left() + room.width() - frame.width())));
         at.setY(std::clamp(at.y(), room.top(), std::max(room.top(), room.top() + room.height() - frame.height())));
     }
     window.move(at);
+}
+
+// Shows a window at the place where(frame size) gives for its frame: first
+// with its own size before it is mapped, so that a window manager takes the
+// position as the program's own instead of placing the window itself, then
+// again once the frame the window manager drew around it is known.
+template <typename Where>
+void ShowAt(QWidget& window, Where where) {
+    const QWidget* parent = window.parentWidget();
+    if (parent == nullptr) {
+        window.show();
+        return;
+    }
+    if (!window.testAttribute(Qt::WA_Resized)) window.adjustSize();
+    MoveOnScreen(window, where(window.size()));
+    window.show();
+    MoveOnScreen(window, where(window.frameGeometry().size()));
+}
+
+}  // namespace
+
+void ShowCentred(QWidget& window) {
+    ShowAt(window, [&window](QSize frame) {
+        const QRect over = window.parentWidget()->window()->frameGeometry();
+        return QPoint(over.x() + (over.width() - frame.width()) / 2, over.y() + (over.height() - frame.height()) / 2);
+    });
+}
+
+void ShowBelow(QWidget& window) {
+    ShowAt(window, [&window](QSize frame) {
+        const QRect over = window.parentWidget()->window()->frameGeometry();
+        const int gap = window.fontMetrics().height() / 2;
+        QPoint at(over.x() + (over.width() - frame.width()) / 2, over.bottom() + 1 + gap);
+        if (const QScreen* screen = window.parentWidget()->screen()) {
+            const QRect room = screen->availableGeometry();
+            const bool fitsBelow = at.y() + frame.height() <= room.bottom() + 1;
+            const bool fitsAbove = over.top() - gap - frame.height() >= room.top();
+            if (!fitsBelow)
+                at.setY(fitsAbove ? over.top() - gap - frame.height() : over.y() + (over.height() - frame.height()) / 2);
+        }
+        return at;
+    });
 }
 
 QtBackend::QtBackend() = default;
@@ -219,6 +264,41 @@ void QtBackend::MessageBox(HWND owner, std::string_view text, std::string_view c
     box.exec();
 }
 
+namespace {
+
+// The folder a picker was last confirmed in, kept across runs in the user's
+// settings (~/.config/wavtrn/wavtrn.conf), as a desktop's own picker keeps it.
+QSettings ProgramSettings() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("wavtrn"), QStringLiteral("wavtrn"));
+}
+const QString kLastFolderKey = QStringLiteral("pickers/lastFolder");
+
+QString LastFolder() {
+    const QString folder = ProgramSettings().value(kLastFolderKey).toString();
+    return !folder.isEmpty() && QDir(folder).exists() ? folder : QString();
+}
+
+void RememberFolder(const QString& file) { ProgramSettings().setValue(kLastFolderKey, QFileInfo(file).absolutePath()); }
+
+// A picker large enough to show its columns (name, size, type, date) without
+// cutting them, never larger than most of the screen.
+void SizeToColumns(QFileDialog& dialog) {
+    dialog.setViewMode(QFileDialog::Detail);
+    const QFontMetrics metrics(dialog.font());
+    QSize size(metrics.horizontalAdvance(u'x') * 140, metrics.lineSpacing() * 28);
+    if (const QScreen* screen = dialog.screen()) size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
+    dialog.resize(size.expandedTo(dialog.minimumSizeHint()));
+    // Size, type and date as wide as their texts; the name takes the rest.
+    if (auto* view = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        QHeaderView* header = view->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(QHeaderView::ResizeToContents);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+    }
+}
+
+}  // namespace
+
 std::optional<std::string> QtBackend::PickFile(const FilePickerRequest& request) {
     const RestoreActiveWindow restore(OwnerWindow(request.owner));
     QFileDialog dialog(OwnerWindow(request.owner), Utf8(request.title));
@@ -227,9 +307,15 @@ std::optional<std::string> QtBackend::PickFile(const FilePickerRequest& request)
     dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(!request.save && request.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    if (request.folder) {
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+    }
     if (request.save) dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
-    if (!request.initialDir.empty()) dialog.setDirectory(QFile::decodeName(QByteArray::fromStdString(request.initialDir)));
+    const QString folder =
+        request.initialDir.empty() ? LastFolder() : QFile::decodeName(QByteArray::fromStdString(request.initialDir));
+    if (!folder.isEmpty()) dialog.setDirectory(folder);
 
     QStringList filters;
     for (const auto& [text, patterns] : request.filters) filters << NameFilter(text, patterns);
@@ -238,16 +324,51 @@ std::optional<std::string> QtBackend::PickFile(const FilePickerRequest& request)
         dialog.selectNameFilter(filters[std::clamp(request.filterIndex, 0, static_cast<int>(filters.size()) - 1)]);
     }
     dialog.setWindowModality(Qt::ApplicationModal);
+    SizeToColumns(dialog);
     ShowCentred(dialog);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty() || files.front().isEmpty()) return std::nullopt;
+    RememberFolder(files.front());
     return QFile::encodeName(files.front()).toStdString();
 }
 
 std::optional<FormatChoice> QtBackend::ChooseFormat(HWND owner, const FormatChooserModel& model) {
     const RestoreActiveWindow restore(OwnerWindow(owner));
     return RunFormatChooser(OwnerWindow(owner), model);
+}
+
+int QtBackend::Ask(HWND owner, std::string_view text, std::string_view caption,
+                   const std::vector<std::string>& buttons) {
+    const RestoreActiveWindow restore(OwnerWindow(owner));
+    QMessageBox box(OwnerWindow(owner));
+    box.setWindowTitle(Utf8(caption));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(Utf8(text));
+    box.setIcon(QMessageBox::Question);
+    std::vector<QPushButton*> pressed;
+    for (const std::string& label : buttons) pressed.push_back(box.addButton(Utf8(label), QMessageBox::ActionRole));
+    if (pressed.empty()) return -1;
+    box.setEscapeButton(pressed.back());
+    box.setDefaultButton(pressed.back());
+    box.setWindowModality(Qt::ApplicationModal);
+    ShowCentred(box);
+    box.exec();
+    const auto at = std::find(pressed.begin(), pressed.end(), box.clickedButton());
+    return at == pressed.end() ? static_cast<int>(pressed.size()) - 1 : static_cast<int>(at - pressed.begin());
+}
+
+bool QtBackend::PostDrop(HWND dialog, const std::vector<std::string>& files) {
+    for (TemplateDialog* d : dialogs_) {
+        if (d->Handle() == dialog) return d->PostDrop(files);
+    }
+    return false;
+}
+
+void QtBackend::SetProgressText(std::string_view text) {
+    if (!progress_) return;
+    progress_->text = Utf8(text);
+    if (progress_->window) progress_->window->SetText(progress_->text);
 }
 
 void QtBackend::BeginProgress(HWND owner, std::string_view text) {
@@ -263,7 +384,7 @@ bool QtBackend::UpdateProgress(std::uint64_t done, std::uint64_t total) {
     if (!p.window && p.clock.elapsed() >= progressDelayMs_) {
         p.restore.emplace(p.owner);
         p.window = std::make_unique<ProgressWindow>(p.owner, p.text);
-        ShowCentred(*p.window);
+        ShowBelow(*p.window);
         p.window->raise();
         p.window->activateWindow();
     }

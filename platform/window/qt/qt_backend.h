@@ -25,6 +25,10 @@ QIcon ProgramIcon();
 // the screen. Qt's own placement counts on a window manager's frame: on a bare
 // X server it puts the window 10 by 40 pixels off the centre.
 void ShowCentred(QWidget& window);
+// Shows a window just below its parent's window, centred across it, so that
+// the parent's fields stay readable; above it, or over it, when the screen has
+// no room below.
+void ShowBelow(QWidget& window);
 
 class QtBackend final : public WindowBackend {
 public:
@@ -42,12 +46,16 @@ public:
     void MessageBox(HWND owner, std::string_view text, std::string_view caption, UINT type) override;
     std::optional<std::string> PickFile(const FilePickerRequest& request) override;
     std::optional<FormatChoice> ChooseFormat(HWND owner, const FormatChooserModel& model) override;
+    int Ask(HWND owner, std::string_view text, std::string_view caption,
+            const std::vector<std::string>& buttons) override;
     // The conversion runs on this thread: every update lets the event loop run
     // once (user input only once the progress window, which holds the dialog,
     // is up).
     void BeginProgress(HWND owner, std::string_view text) override;
     bool UpdateProgress(std::uint64_t done, std::uint64_t total) override;
     void EndProgress() override;
+    void SetProgressText(std::string_view text) override;
+    bool PostDrop(HWND dialog, const std::vector<std::string>& files) override;
 
     // How long a conversion runs before its progress window shows; 500 ms
     // unless a test sets it.

@@ -310,6 +310,13 @@ bool TemplateDialog::TakeDrop(QDropEvent* event, QWidget* target) {
     return true;
 }
 
+bool TemplateDialog::PostDrop(const std::vector<std::string>& files) {
+    if (ended_) return false;
+    pending_.push_back({0, 0, WM_DROPFILES, files, nullptr});
+    ScheduleDrain(0);
+    return true;
+}
+
 bool TemplateDialog::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
     // Local files dragged over an edit are taken by the dialog; text is left to

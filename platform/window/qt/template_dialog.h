@@ -57,6 +57,8 @@ public:
     // The control's text as the procedure sees it (labels keep their '&').
     std::string Text(QWidget* control) const;
     void SetText(QWidget* control, std::string_view text);
+    // Queues WM_DROPFILES with these files, dropped on the dialog itself.
+    bool PostDrop(const std::vector<std::string>& files);
 
     // Pixels per 4 horizontal and per 8 vertical dialog units.
 
