@@ -36,9 +36,25 @@ AVSampleFormat LinearFormat(const FormatInfo& f) {
 
 unsigned LinearDepth(const FormatInfo& f) { return f.coding == Coding::Float ? f.containerBytes * 8 : f.validBits; }
 
+void UsualLayout(int channels, ChannelLayout& layout) {
+    std::uint64_t mask = 0;
+    switch (channels) {
+    case 1: mask = AV_CH_LAYOUT_MONO; break;
+    case 2: mask = AV_CH_LAYOUT_STEREO; break;
+    case 4: mask = AV_CH_LAYOUT_QUAD; break;
+    case 6: mask = AV_CH_LAYOUT_5POINT1_BACK; break;
+    case 8: mask = AV_CH_LAYOUT_7POINT1; break;
+    default: break;
+    }
+    if (mask != 0 && av_channel_layout_from_mask(layout.Reset(), mask) == 0) return;
+    AVChannelLayout* unplaced = layout.Reset();
+    unplaced->order = AV_CHANNEL_ORDER_UNSPEC;
+    unplaced->nb_channels = channels;
+}
+
 void LayoutFor(const FormatInfo& f, ChannelLayout& layout) {
     if (f.channelMask != 0 && av_channel_layout_from_mask(layout.Reset(), f.channelMask) == 0) return;
-    av_channel_layout_default(layout.Reset(), static_cast<int>(f.channels));
+    UsualLayout(static_cast<int>(f.channels), layout);
 }
 
 void NormalisedLayout(const AVChannelLayout& from, int channels, ChannelLayout& layout) {
@@ -46,7 +62,7 @@ void NormalisedLayout(const AVChannelLayout& from, int channels, ChannelLayout& 
         av_channel_layout_copy(layout.Reset(), &from);
         return;
     }
-    av_channel_layout_default(layout.Reset(), channels);
+    UsualLayout(channels, layout);
 }
 
 }  // namespace acm

@@ -20,10 +20,13 @@ bool IsIntegerFormat(AVSampleFormat format);
 AVSampleFormat LinearFormat(const FormatInfo& f);
 unsigned LinearDepth(const FormatInfo& f);
 
-// The block's speaker positions, or FFmpeg's default order for its channel count.
+// The speakers a WAVE file without positions stands for: the usual ones of the
+// count (mono, stereo, quad, 5.1, 7.1); 3, 5, 7 and more channels have none and
+// are mixed evenly, so no channel is dropped when the count changes.
+void UsualLayout(int channels, ChannelLayout& layout);
+// The block's speaker positions, or the usual ones for its channel count.
 void LayoutFor(const FormatInfo& f, ChannelLayout& layout);
-// A layout that names its speakers where FFmpeg knows any for the count, so
-// channels can be remixed by position.
+// A decoder's layout where it names its speakers, or the usual ones for the count.
 void NormalisedLayout(const AVChannelLayout& from, int channels, ChannelLayout& layout);
 
 }  // namespace acm
