@@ -21,6 +21,8 @@ constexpr FOURCC kBw64 = mmioFOURCC('B', 'W', '6', '4');
 constexpr FOURCC kDs64 = mmioFOURCC('d', 's', '6', '4');
 constexpr FOURCC kData = mmioFOURCC('d', 'a', 't', 'a');
 constexpr DWORD kSizeInDs64 = 0xFFFFFFFFu;
+// The size a stream's form and "data" chunk carry: readers take it as "to the end".
+constexpr DWORD kStreamedSize = 0xFFFFFFFFu;
 // The "ds64" chunk as written: form size, data size, sample count (all
 // 64-bit) and an empty table of further sizes.
 constexpr DWORD kDs64Size = 28;
@@ -178,6 +180,25 @@ MMRESULT LeaveWrittenChunk(MMIO* hmmio, MMCKINFO* pmmcki) {
     return kOk;
 }
 
+// Leaves a chunk written to a stream: what went out is gone, so the header's
+// size stands. It must be the real one, unless it is the streaming
+// placeholder of the form or the "data" chunk; the pad byte follows odd data.
+MMRESULT LeaveStreamedChunk(MMIO* hmmio, MMCKINFO* pmmcki) {
+    const std::uint64_t size = hmmio->streamPosition - pmmcki->dwDataOffset;
+    const bool placeholder = pmmcki->ckid == kRiff || pmmcki->ckid == kData;
+    if (!placeholder && size != pmmcki->cksize) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return MMIOERR_CANNOTWRITE;
+    }
+    bool failed = false;
+    const char pad = 0;
+    if ((size & 1) != 0 && WriteFully(hmmio->fd, &pad, 1, &failed) != 1) return MMIOERR_CANNOTWRITE;
+    hmmio->streamPosition += size & 1;
+    pmmcki->cksize64 = size;
+    pmmcki->dwFlags &= ~MMIO_DIRTY;
+    return kOk;
+}
+
 }  // namespace
 
 MMRESULT mmioDescend(HMMIO hmmio, MMCKINFO* pmmcki, const MMCKINFO* pmmckiParent, UINT fuDescend) {
@@ -213,11 +234,7 @@ MMRESULT mmioAscend(HMMIO hmmio, MMCKINFO* pmmcki, UINT /*fuAscend*/) {
     if (!Valid(hmmio) || pmmcki == nullptr) return MMIOERR_CANNOTSEEK;
     const std::uint64_t dataOffset = pmmcki->dwDataOffset;
 
-    if ((pmmcki->dwFlags & MMIO_DIRTY) != 0 && hmmio->characterDevice) {
-        // What went to a character device is gone: nothing to patch or pad.
-        pmmcki->dwFlags &= ~MMIO_DIRTY;
-        return kOk;
-    }
+    if ((pmmcki->dwFlags & MMIO_DIRTY) != 0 && hmmio->stream) return LeaveStreamedChunk(hmmio, pmmcki);
     if ((pmmcki->dwFlags & MMIO_DIRTY) != 0) return LeaveWrittenChunk(hmmio, pmmcki);
 
     const std::uint64_t size = pmmcki->cksize64;
@@ -231,12 +248,14 @@ MMRESULT mmioAscend(HMMIO hmmio, MMCKINFO* pmmcki, UINT /*fuAscend*/) {
 
 MMRESULT mmioCreateChunk(HMMIO hmmio, MMCKINFO* pmmcki, UINT fuCreate) {
     if (!Valid(hmmio) || pmmcki == nullptr) return MMIOERR_CANNOTWRITE;
-    const off_t start = CurrentPosition(hmmio->fd);
+    const off_t start = WritePosition(*hmmio);
     if (start < 0) return MMIOERR_CANNOTSEEK;
 
-    const bool wide = (fuCreate & MMIO_CREATERF64) != 0;
-    const bool form = wide || (fuCreate & MMIO_CREATERIFF) != 0;
+    // No size can go into a stream's "ds64" later: a stream's form is RIFF.
+    const bool wide = (fuCreate & MMIO_CREATERF64) != 0 && !hmmio->stream;
+    const bool form = (fuCreate & (MMIO_CREATERF64 | MMIO_CREATERIFF)) != 0;
     if (form) pmmcki->ckid = wide ? kRf64 : kRiff;
+    const bool streamed = hmmio->stream && (form || pmmcki->ckid == kData);
 
     // A 64-bit form starts with its "ds64" chunk, whose sizes are written when
     // the form and its data chunk are left.
@@ -245,7 +264,7 @@ MMRESULT mmioCreateChunk(HMMIO hmmio, MMCKINFO* pmmcki, UINT fuCreate) {
         for (int i = 0; i < 4; ++i) header[at + i] = static_cast<BYTE>(v >> (8 * i));
     };
     put32(0, pmmcki->ckid);
-    put32(4, wide ? kSizeInDs64 : 0);
+    put32(4, wide ? kSizeInDs64 : streamed ? kStreamedSize : pmmcki->cksize);
     put32(8, pmmcki->fccType);
     put32(12, kDs64);
     put32(16, kDs64Size);
@@ -257,9 +276,12 @@ MMRESULT mmioCreateChunk(HMMIO hmmio, MMCKINFO* pmmcki, UINT fuCreate) {
     }
     bool failed = false;
     if (WriteFully(hmmio->fd, header, length, &failed) != length) return MMIOERR_CANNOTWRITE;
+    if (hmmio->stream) hmmio->streamPosition += length;
 
     if (wide) hmmio->ds64Offset = static_cast<std::uint64_t>(start) + 20;
-    pmmcki->cksize = 0;
+    // A stream's chunk keeps the size it was sent with, for mmioAscend to check.
+    if (!hmmio->stream) pmmcki->cksize = 0;
+    if (streamed) pmmcki->cksize = kStreamedSize;
     pmmcki->cksize64 = 0;
     pmmcki->dwDataOffset = static_cast<DWORD>(dataOffset);
     pmmcki->dwFlags = MMIO_DIRTY;

@@ -108,6 +108,10 @@ off_t CurrentPosition(int fd) {
     return pos;
 }
 
+off_t WritePosition(const MMIO& file) {
+    return file.stream ? static_cast<off_t>(file.streamPosition) : CurrentPosition(file.fd);
+}
+
 
 }  // namespace mmio_io
 
@@ -177,7 +181,7 @@ HMMIO mmioOpenA(const char* path, MMIOINFO* info, DWORD dwOpenFlags) {
         SetLastErrorRefusal(ERROR_ACCESS_DENIED, Text::NotRegularFile);
         return nullptr;
     }
-    file->characterDevice = S_ISCHR(st.st_mode);
+    file->stream = S_ISCHR(st.st_mode);
     file->regularWrite = S_ISREG(st.st_mode) && (flags & O_WRONLY) != 0;
     const int status = ::fcntl(file->fd, F_GETFL);
     if (status < 0 || ::fcntl(file->fd, F_SETFL, status & ~O_NONBLOCK) < 0) {
@@ -226,6 +230,7 @@ namespace {
 constexpr std::uint64_t kWriteBackEvery = 8 << 20;
 
 void CountWritten(MMIO& file, std::size_t written) {
+    if (file.stream) file.streamPosition += written;
     if (!file.regularWrite) return;
     file.unstarted += written;
     if (file.unstarted < kWriteBackEvery) return;
@@ -258,3 +263,27 @@ std::int64_t mmioSeek(HMMIO hmmio, std::int64_t lOffset, int iOrigin) {
     return pos;
 }
 
+HMMIO mmioOpenFd(int fd, DWORD dwOpenFlags) {
+    auto file = std::make_unique<MMIO>();
+    file->fd = fd;
+    if (fd < 0) return nullptr;
+    if (dwOpenFlags != MMIO_WRITE) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    struct stat st {};
+    const int status = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || status < 0) {
+        SetLastErrorFromErrno(errno);
+        return nullptr;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        SetLastErrorFromErrno(EISDIR);
+        return nullptr;
+    }
+    // Appending moves every write to the end, a size patch included.
+    const bool seekable = (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)) && (status & O_APPEND) == 0;
+    file->stream = !seekable || ::lseek(fd, 0, SEEK_CUR) < 0;
+    file->regularWrite = S_ISREG(st.st_mode);
+    return file.release();
+}

@@ -21,9 +21,12 @@ struct MMIO {
     std::vector<std::pair<FOURCC, std::uint64_t>> sizeTable;
     // Where the "ds64" chunk's data begins in a form being written as "RF64"; 0 when none.
     std::uint64_t ds64Offset = 0;
-    // A character device (/dev/null, a terminal) has no position to go back
-    // to: the sizes of the chunks written to it are never patched.
-    bool characterDevice = false;
+    // An output with no position to go back to (a character device such as
+    // /dev/null or a terminal, a pipe, a socket, a file opened for appending):
+    // the sizes of the chunks written to it are never patched, and its
+    // position is the count of bytes written to it.
+    bool stream = false;
+    std::uint64_t streamPosition = 0;
     // A regular file being written: its pages are handed to the disk every
     // few megabytes (see mmioWrite), counted here since the last hand-over.
     bool regularWrite = false;
@@ -53,5 +56,7 @@ std::uint64_t Le64(const BYTE* p);
 std::uint32_t Le32(const BYTE* p);
 // The file position, or -1 with the last error set.
 off_t CurrentPosition(int fd);
+// Where the next byte written goes: the file position, or a stream's count.
+off_t WritePosition(const MMIO& file);
 
 }  // namespace mmio_io
