@@ -21,11 +21,16 @@ namespace {
 int GatherSources(const Request& request, std::vector<std::string>& sources) {
     sources = request.files;
     std::string error;
-    if (!request.filesFrom.empty() && !ReadFileList(request.filesFrom, sources, error)) {
-        std::fprintf(stderr, "wavtrn-cli: %s\n", error.c_str());
+    if (!request.filesFrom.empty() && !ReadFileList(request.filesFrom, request.nullSeparated, sources, error)) {
+        std::fprintf(stderr, "wavtrn-cli: %s\n", Printable(error).c_str());
         return kExitFailed;
     }
     return kExitOk;
+}
+
+// The names that mean standard output as a destination.
+bool NamesStandardOutput(const std::string& path) {
+    return path == "-" || path == "/dev/stdout" || path == "/dev/fd/1" || path == "/proc/self/fd/1";
 }
 
 // Why the sources cannot be taken together, or "" when they can.
@@ -38,23 +43,21 @@ std::string SourcesProblem(const Request& request, const std::vector<std::string
 }
 
 // Copies standard input aside when a source is "-". Returns kExitOk or the status to end with.
-int SpoolIfNamed(const std::vector<std::string>& sources, const InterruptWatch& interrupts, StdinSpool& spool) {
+int SpoolIfNamed(const std::vector<std::string>& sources, const InterruptWatch& interrupts) {
     if (std::find(sources.begin(), sources.end(), "-") == sources.end()) return kExitOk;
     std::string error;
-    if (spool.Fill(interrupts, error)) return kExitOk;
-    std::fprintf(stderr, "wavtrn-cli: %s\n", error.c_str());
+    if (SpoolStandardInput(interrupts, error)) return kExitOk;
+    std::fprintf(stderr, "%s\n", error.c_str());
     return interrupts.Count() > 0 ? kExitInterrupted : kExitFailed;
 }
 
-std::string ReadPath(const std::string& source, const StdinSpool& spool) {
-    return source == "-" ? spool.path() : source;
-}
+std::string ReadPath(const std::string& source) { return source == "-" ? kSpooledInput : source; }
 
 bool Describe(const std::string& source, const std::string& readPath, bool verbose) {
     CliReporter reporter(source, {}, verbose);
     std::string description;
     switch (DescribeSourceFormat(readPath.c_str(), reporter, description)) {
-    case SourceFormat::Described: PrintLine(source + ": " + description); return true;
+    case SourceFormat::Described: PrintLine(Printable(source) + ": " + description); return true;
     case SourceFormat::NotOpened: reporter.CannotOpenSource(); return false;
     case SourceFormat::FailedCheck: return false;
     }
@@ -86,7 +89,8 @@ std::string PlanDestinations(const Request& request, const std::vector<std::stri
     if (request.outDir.empty()) {
         if (request.output.empty()) return "no destination: give -o DST or --out-dir DIR";
         if (sources.size() > 1) return "-o takes a single source; use --out-dir for several";
-        jobs.push_back({sources.front(), sources.front(), request.output});
+        const bool toOutput = NamesStandardOutput(request.output);
+        jobs.push_back({sources.front(), sources.front(), request.output, toOutput ? "/dev/stdout" : request.output});
         return {};
     }
     struct stat st {};
@@ -99,7 +103,7 @@ std::string PlanDestinations(const Request& request, const std::vector<std::stri
         if (source == "-") return "'-' (standard input) has no name to write under --out-dir; use -o";
         const std::string name = BaseName(source);
         if (!names.insert(name).second) return "two sources are named '" + name + "'; their destinations would collide";
-        jobs.push_back({source, source, folder + name});
+        jobs.push_back({source, source, folder + name, folder + name});
     }
     return {};
 }
@@ -109,13 +113,21 @@ std::string PlanDestinations(const Request& request, const std::vector<std::stri
 // warned of.
 void CheckJobs(const Request& request, std::vector<Job>& jobs) {
     for (Job& job : jobs) {
-        if (!request.force && job.source != "-" && IsSameFile(job.source.c_str(), job.destination.c_str())) {
+        if (!request.force && job.source != "-" && IsSameFile(job.source.c_str(), job.writePath.c_str())) {
             job.refusal = std::string(PlainText(Text::SameFile)) + " (--force converts it in place)";
         }
-        if (!EndsWithWav(job.destination)) {
+        if (!EndsWithWav(job.destination) && !NamesStandardOutput(job.destination)) {
             std::fprintf(stderr, "wavtrn-cli: warning: '%s' is written as a WAVE file; its name does not end in .wav\n",
-                         job.destination.c_str());
+                         Printable(job.destination).c_str());
         }
+    }
+}
+
+// Removes the stale temporary files beside each destination, once a folder,
+// before the workers start: they inherit the knowledge and read no folder again.
+void SweepDestinationFolders(const std::vector<Job>& jobs) {
+    for (const Job& job : jobs) {
+        if (job.refusal.empty()) SweepStaleTemporaryFiles(job.writePath.c_str());
     }
 }
 
@@ -128,7 +140,7 @@ int Workers(const Request& request, std::size_t jobs) {
 
 int UsageError(const std::string& command, const std::string& text) {
     const std::string name = command.empty() ? "wavtrn-cli" : "wavtrn-cli " + command;
-    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", name.c_str(), text.c_str(), name.c_str());
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", name.c_str(), Printable(text).c_str(), name.c_str());
     return kExitUsage;
 }
 
@@ -151,12 +163,11 @@ int RunInfo(const Request& request) {
     if (const int status = GatherSources(request, sources); status != kExitOk) return status;
     if (const std::string problem = SourcesProblem(request, sources); !problem.empty()) return UsageError("info", problem);
     InterruptWatch interrupts;
-    StdinSpool spool;
-    if (const int status = SpoolIfNamed(sources, interrupts, spool); status != kExitOk) return status;
+    if (const int status = SpoolIfNamed(sources, interrupts); status != kExitOk) return status;
     int status = kExitOk;
     for (const std::string& source : sources) {
         if (interrupts.Count() > 0) return kExitInterrupted;
-        if (!Describe(source, ReadPath(source, spool), request.verbose)) status = kExitFailed;
+        if (!Describe(source, ReadPath(source), request.verbose)) status = kExitFailed;
     }
     return OutputFailed() ? kExitFailed : status;
 }
@@ -172,14 +183,16 @@ int RunConvert(const Request& request) {
     if (problem.empty()) problem = PlanDestinations(request, sources, jobs);
     if (!problem.empty()) return UsageError("convert", problem);
 
+    // Standard output carries the WAVE file: every word goes to standard error.
+    if (NamesStandardOutput(request.output)) SendTextToStandardError();
     InterruptWatch interrupts;
-    StdinSpool spool;
-    if (const int status = SpoolIfNamed(sources, interrupts, spool); status != kExitOk) return status;
+    if (const int status = SpoolIfNamed(sources, interrupts); status != kExitOk) return status;
     for (Job& job : jobs) {
-        job.readPath = ReadPath(job.source, spool);
+        job.readPath = ReadPath(job.source);
         job.weight = std::max<std::uint64_t>(1, SizeOf(job.readPath));
     }
     CheckJobs(request, jobs);
+    SweepDestinationFolders(jobs);
 
     Results results(request.json, request.verbose);
     const BatchOptions options{format->wfx(), Workers(request, jobs.size()), ::isatty(STDERR_FILENO) != 0,

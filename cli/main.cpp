@@ -3,6 +3,7 @@
 // label does, and converts files with the dialog's own conversion, several at
 // a time, saying what went wrong in plain words.
 #include "cli/commands.h"
+#include "platform/kernel/signals.h"
 
 #include <CLI/CLI.hpp>
 
@@ -31,7 +32,8 @@ constexpr const char* kConvertFooter =
     "and an existing destination as it was. Each success prints 'SRC -> DST',\n"
     "each failure 'SRC: reason' on standard error, and the run ends with a\n"
     "summary; --json prints one object a file instead. '-' as a source reads\n"
-    "standard input (with -o). Ctrl-C stops the workers and removes their\n"
+    "standard input (with -o); '-o -' writes standard output, and the words go\n"
+    "to standard error. Ctrl-C stops the workers and removes their\n"
     "unfinished files. Exit status 0 when every file was converted, 1 when any\n"
     "failed, 2 for bad arguments, 130 when interrupted.";
 
@@ -39,6 +41,7 @@ void AddSources(CLI::App& command, Request& request, const char* name) {
     command.add_option(name, request.files, "files ('-': standard input)");
     command.add_option("--files-from", request.filesFrom, "read further files from LIST, one a line ('-': standard input)")
         ->type_name("LIST");
+    command.add_flag("-0,--null", request.nullSeparated, "names in LIST end with a NUL byte, not a line feed (find -print0)");
     command.add_flag("-v,--verbose", request.verbose, "also show the condition that failed");
 }
 
@@ -48,8 +51,9 @@ void AddConvert(CLI::App& app, Request& request) {
         ->type_name("KEY")
         ->required();
     AddSources(*convert, request, "SRC");
-    CLI::Option* output = convert->add_option("-o,--output", request.output, "destination file (a single source)")
-                              ->type_name("DST");
+    CLI::Option* output =
+        convert->add_option("-o,--output", request.output, "destination file (a single source; '-': standard output)")
+            ->type_name("DST");
     convert->add_option("--out-dir", request.outDir, "write DIR/<source name> for each source")
         ->type_name("DIR")
         ->excludes(output);
@@ -96,6 +100,9 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Whoever started the program may have left SIGCHLD ignored (a failed
+    // worker would then read as converted) or the interrupts blocked.
+    ResetInheritedSignals({SIGINT, SIGTERM, SIGHUP});
     // A reader that goes away (wavtrn-cli ... | head) must not end the program
     // mid-batch: writes to it fail with EPIPE instead, and that is reported.
     std::signal(SIGPIPE, SIG_IGN);

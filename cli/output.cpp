@@ -8,6 +8,7 @@
 namespace {
 
 bool gOutputFailed = false;
+FILE* gText = stdout;
 
 const char* OutcomeName(Outcome outcome) {
     switch (outcome) {
@@ -47,15 +48,43 @@ std::size_t Utf8Length(std::string_view text, std::size_t at) {
 
 bool PrintLine(std::string_view line) {
     if (gOutputFailed) return false;
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    if (std::fflush(stdout) == 0) return true;
+    std::fwrite(line.data(), 1, line.size(), gText);
+    std::fputc('\n', gText);
+    if (std::fflush(gText) == 0) return true;
     gOutputFailed = true;
     std::fprintf(stderr, "wavtrn-cli: standard output: %s\n", std::strerror(errno));
     return false;
 }
 
 bool OutputFailed() { return gOutputFailed; }
+
+void SendTextToStandardError() { gText = stderr; }
+
+std::string Printable(std::string_view text) {
+    std::string shown;
+    char escape[8];
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const std::size_t length = c < 0x80 ? 1 : Utf8Length(text, i);
+        const bool c1 = length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+        if (length > 1 && !c1) {
+            shown.append(text.substr(i, length));
+            i += length;
+            continue;
+        }
+        if (c == '\t') shown += "\\t";
+        else if (c == '\n') shown += "\\n";
+        else if (c == '\r') shown += "\\r";
+        else if (c < 0x20 || c >= 0x7F) {
+            std::snprintf(escape, sizeof escape, "\\x%02X", c);
+            shown += escape;
+        } else {
+            shown += static_cast<char>(c);
+        }
+        ++i;
+    }
+    return shown;
+}
 
 std::string JsonString(std::string_view text) {
     std::string json = "\"";
@@ -104,11 +133,12 @@ void Results::Print(const FileResult& result) const {
         return;
     }
     std::fflush(stdout);
-    for (const std::string& text : result.messages) std::fprintf(stderr, "%s: %s\n", result.source.c_str(), text.c_str());
+    const std::string source = Printable(result.source);
+    for (const std::string& text : result.messages) std::fprintf(stderr, "%s: %s\n", source.c_str(), Printable(text).c_str());
     if (verbose_) {
-        for (const std::string& text : result.details) std::fprintf(stderr, "%s: %s\n", result.source.c_str(), text.c_str());
+        for (const std::string& text : result.details) std::fprintf(stderr, "%s: %s\n", source.c_str(), Printable(text).c_str());
     }
-    if (result.outcome == Outcome::Converted) PrintLine(result.source + " -> " + result.destination);
+    if (result.outcome == Outcome::Converted) PrintLine(source + " -> " + Printable(result.destination));
 }
 
 void Results::Summary() const {
