@@ -86,7 +86,6 @@ bool WriteDestinationHead(HMMIO hDstWaveFile, const WAVEFORMATEX* pwfxDst, bool 
     const LONG cbwfxDst = static_cast<LONG>(sizeof(WAVEFORMATEX) + pwfxDst->cbSize);
     dst.DstWaveFile.fccType = mmioStringToFOURCC("WAVE", 0);
     dst.DstWaveFmt.ckid = mmioStringToFOURCC("fmt ", 0);
-    dst.DstWaveFmt.cksize = static_cast<DWORD>(cbwfxDst);  // known now: a stream cannot be patched later
     dst.DstWaveData.ckid = mmioStringToFOURCC("data", 0);
     if (mmioCreateChunk(hDstWaveFile, &dst.DstWaveFile, fRf64 ? MMIO_CREATERF64 : MMIO_CREATERIFF) != 0 ||
         mmioCreateChunk(hDstWaveFile, &dst.DstWaveFmt, 0) != 0 ||

@@ -38,7 +38,8 @@ bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b
 
 // The folders whose stale temporary files this process has removed: each is
 // read once, however many files are written into it. A child process starts
-// with its parent's list.
+// with its parent's list. The path is part of the key, since a folder removed
+// and made anew may get the number of the old one.
 bool FirstVisit(const Destination& d) {
     static std::set<std::tuple<dev_t, ino_t, std::string>> visited;
     struct stat st {};

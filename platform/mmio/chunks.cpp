@@ -180,20 +180,29 @@ MMRESULT LeaveWrittenChunk(MMIO* hmmio, MMCKINFO* pmmcki) {
     return kOk;
 }
 
-// Leaves a chunk written to a stream: what went out is gone, so the header's
-// size stands. It must be the real one, unless it is the streaming
-// placeholder of the form or the "data" chunk; the pad byte follows odd data.
+// Leaves a chunk written to a stream, after the pad byte odd data needs. A
+// chunk that was held (its size not known when it was created) gets its size
+// and is sent once the outermost held chunk is left; the form and the "data"
+// chunk went out at once with the placeholder size.
 MMRESULT LeaveStreamedChunk(MMIO* hmmio, MMCKINFO* pmmcki) {
     const std::uint64_t size = hmmio->streamPosition - pmmcki->dwDataOffset;
-    const bool placeholder = pmmcki->ckid == kRiff || pmmcki->ckid == kData;
-    if (!placeholder && size != pmmcki->cksize) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return MMIOERR_CANNOTWRITE;
-    }
     bool failed = false;
-    const char pad = 0;
-    if ((size & 1) != 0 && WriteFully(hmmio->fd, &pad, 1, &failed) != 1) return MMIOERR_CANNOTWRITE;
+    const BYTE pad = 0;
+    if ((size & 1) != 0 && Put(*hmmio, &pad, 1, &failed) != 1) return MMIOERR_CANNOTWRITE;
     hmmio->streamPosition += size & 1;
+    const std::uint64_t header = pmmcki->dwDataOffset - 8;
+    if (!hmmio->held.empty() && header >= hmmio->heldFrom) {
+        if (size > 0xFFFFFFFFu) {
+            SetLastError(ERROR_FILE_TOO_LARGE);
+            return MMIOERR_CANNOTEXPAND;
+        }
+        for (int i = 0; i < 4; ++i) hmmio->held[header - hmmio->heldFrom + 4 + i] = static_cast<BYTE>(size >> (8 * i));
+        if (header == hmmio->heldFrom) {
+            const std::size_t length = hmmio->held.size();
+            if (WriteFully(hmmio->fd, hmmio->held.data(), length, &failed) != length) return MMIOERR_CANNOTWRITE;
+            hmmio->held.clear();
+        }
+    }
     pmmcki->cksize64 = size;
     pmmcki->dwFlags &= ~MMIO_DIRTY;
     return kOk;
@@ -264,7 +273,7 @@ MMRESULT mmioCreateChunk(HMMIO hmmio, MMCKINFO* pmmcki, UINT fuCreate) {
         for (int i = 0; i < 4; ++i) header[at + i] = static_cast<BYTE>(v >> (8 * i));
     };
     put32(0, pmmcki->ckid);
-    put32(4, wide ? kSizeInDs64 : streamed ? kStreamedSize : pmmcki->cksize);
+    put32(4, wide ? kSizeInDs64 : streamed ? kStreamedSize : 0);
     put32(8, pmmcki->fccType);
     put32(12, kDs64);
     put32(16, kDs64Size);
@@ -275,13 +284,18 @@ MMRESULT mmioCreateChunk(HMMIO hmmio, MMCKINFO* pmmcki, UINT fuCreate) {
         return MMIOERR_CANNOTEXPAND;
     }
     bool failed = false;
-    if (WriteFully(hmmio->fd, header, length, &failed) != length) return MMIOERR_CANNOTWRITE;
+    if (hmmio->stream && !streamed && hmmio->held.empty()) {
+        // A stream's chunk other than the form and "data" is held, from its
+        // header on, until it is left and its size known.
+        hmmio->heldFrom = static_cast<std::uint64_t>(start);
+        hmmio->held.assign(header, header + length);
+    } else if (Put(*hmmio, header, length, &failed) != length) {
+        return MMIOERR_CANNOTWRITE;
+    }
     if (hmmio->stream) hmmio->streamPosition += length;
 
     if (wide) hmmio->ds64Offset = static_cast<std::uint64_t>(start) + 20;
-    // A stream's chunk keeps the size it was sent with, for mmioAscend to check.
-    if (!hmmio->stream) pmmcki->cksize = 0;
-    if (streamed) pmmcki->cksize = kStreamedSize;
+    pmmcki->cksize = 0;
     pmmcki->cksize64 = 0;
     pmmcki->dwDataOffset = static_cast<DWORD>(dataOffset);
     pmmcki->dwFlags = MMIO_DIRTY;

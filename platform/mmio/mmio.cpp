@@ -59,6 +59,14 @@ std::size_t WriteFully(int fd, const void* buffer, std::size_t count, bool* fail
     return done;
 }
 
+std::size_t Put(MMIO& file, const void* buffer, std::size_t count, bool* failed) {
+    if (file.held.empty()) return WriteFully(file.fd, buffer, count, failed);
+    const auto* p = static_cast<const BYTE*>(buffer);
+    file.held.insert(file.held.end(), p, p + count);
+    *failed = false;
+    return count;
+}
+
 bool WriteAllAt(int fd, const void* buffer, std::size_t count, off_t offset) {
     const auto* p = static_cast<const char*>(buffer);
     std::size_t done = 0;
@@ -246,7 +254,7 @@ LONG mmioWrite(HMMIO hmmio, const char* pch, LONG cch) {
         return -1;
     }
     bool failed = false;
-    const std::size_t n = WriteFully(hmmio->fd, pch, static_cast<std::size_t>(cch), &failed);
+    const std::size_t n = Put(*hmmio, pch, static_cast<std::size_t>(cch), &failed);
     if (failed && n == 0 && cch > 0) return -1;
     CountWritten(*hmmio, n);
     return static_cast<LONG>(n);

@@ -62,10 +62,11 @@ HMMIO mmioOpenA(const char* path, MMIOINFO* info, DWORD dwOpenFlags);
 // has open for writing, which the handle owns from then on (also when the
 // open fails). Writing starts at the descriptor's position. An output with no
 // position to go back to (a pipe, a socket, a character device, a file opened
-// for appending) is written as a stream: no size is patched, and a form and
-// its "data" chunk carry the streaming placeholder size 0xFFFFFFFF (a stream
-// gets a "RIFF" form even when an "RF64" one is asked for). Null on failure,
-// with the last error set; for fd -1, as the call that gave it left it.
+// for appending) is written as a stream: a form and its "data" chunk go out
+// at once with the streaming placeholder size 0xFFFFFFFF (a "RIFF" form even
+// when an "RF64" one is asked for), any other chunk once it is left, with its
+// size. Null on failure, with the last error set; for fd -1, as the call that
+// gave it left it.
 HMMIO mmioOpenFd(int fd, DWORD dwOpenFlags);
 MMRESULT mmioClose(HMMIO hmmio, UINT uFlags);
 
@@ -90,11 +91,8 @@ std::int64_t mmioSeek(HMMIO hmmio, std::int64_t lOffset, int iOrigin);
 MMRESULT mmioDescend(HMMIO hmmio, MMCKINFO* pmmcki, const MMCKINFO* pmmckiParent, UINT fuDescend);
 // Leaves a chunk: for a chunk being written, writes its real size and the pad
 // byte when the size is odd; then moves to the end of the chunk (after the pad
-// byte). A chunk written to a stream keeps the size its header was sent with,
-// which must then be its real size unless it is a placeholder; only the pad
-// byte follows it.
+// byte). A chunk written to a character device is left as it was sent.
 MMRESULT mmioAscend(HMMIO hmmio, MMCKINFO* pmmcki, UINT fuAscend);
-// Writes a chunk header at the current position with the record's cksize (0
-// when the size is not known yet: mmioAscend writes it), and the form type for
-// MMIO_CREATERIFF and MMIO_CREATERF64, and remembers where its data begins.
+// Writes a chunk header at the current position with size 0 (and the form type
+// for MMIO_CREATERIFF and MMIO_CREATERF64) and remembers where its data begins.
 MMRESULT mmioCreateChunk(HMMIO hmmio, MMCKINFO* pmmcki, UINT fuCreate);

@@ -27,6 +27,10 @@ struct MMIO {
     // position is the count of bytes written to it.
     bool stream = false;
     std::uint64_t streamPosition = 0;
+    // A stream's chunk whose size is not known yet (any but the form and
+    // "data") is held here from its header on, and sent once it is left.
+    std::vector<BYTE> held;
+    std::uint64_t heldFrom = 0;  // the stream position of held's first byte
     // A regular file being written: its pages are handed to the disk every
     // few megabytes (see mmioWrite), counted here since the last hand-over.
     bool regularWrite = false;
@@ -49,6 +53,9 @@ long long ReadFully(int fd, void* buffer, std::size_t count);
 // Writes all count bytes unless the file refuses. Returns the count written;
 // when it is short the last error says why.
 std::size_t WriteFully(int fd, const void* buffer, std::size_t count, bool* failed);
+// The same for a file being written: a stream holding a chunk keeps the
+// bytes in memory instead.
+std::size_t Put(MMIO& file, const void* buffer, std::size_t count, bool* failed);
 bool WriteAllAt(int fd, const void* buffer, std::size_t count, off_t offset);
 // Reads count bytes at offset; false when the file holds fewer.
 bool ReadAllAt(int fd, void* buffer, std::size_t count, std::uint64_t offset);
