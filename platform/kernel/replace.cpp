@@ -187,12 +187,8 @@ bool BeginReplace(const char* destination, PendingReplace& pending) {
     if (!MayReplace(d, pending.finalPath)) return false;
     SweepOnce(d);
     pending.finalName = d.name;
-    pending.folder.Reset(::fcntl(d.folder.get(), F_DUPFD_CLOEXEC, 0));
+    pending.folder = std::move(d.folder);
     pending.folderReadable = d.folderReadable;
-    if (!pending.folder) {
-        SetLastErrorFromErrno(errno);
-        return false;
-    }
     return CreateTemporaryFile(pending, d);
 }
 
