@@ -2,11 +2,13 @@
 // Usage: wavtrn [SOURCE...]  (one SOURCE starts in the source field, described;
 // several are converted into a folder, as if dropped on the dialog together)
 #include "app/dialog.h"
+#include "platform/kernel/signals.h"
 #include "platform/window/qt/qt_backend.h"
 
 #include <QApplication>
 #include <QIcon>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -44,6 +46,9 @@ bool AnsweredOption(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     if (AnsweredOption(argc, argv)) return std::fflush(stdout) == 0 ? 0 : 1;
+    // Signals a parent left ignored or blocked must not keep the dialog from
+    // ending as the session asks.
+    ResetInheritedSignals({SIGTERM, SIGHUP, SIGINT});
     QApplication application(argc, argv);
     // Only the end of the dialog ends the program, not the closing of a box.
     application.setQuitOnLastWindowClosed(false);
@@ -55,6 +60,10 @@ int main(int argc, char** argv) {
 
     QtBackend backend;
     SetWindowBackend(&backend);
+    // The end of a session (SIGTERM, SIGHUP) or Ctrl-C ends the dialog as its
+    // close button does; a conversion running then stops as 中止 stops it,
+    // removing its unfinished file.
+    backend.CloseOnSignals({SIGTERM, SIGHUP, SIGINT});
     // Qt has taken its own options out of argv; the arguments left are the
     // sources, after a "--" that kept them from being read as options.
     int first = 1;

@@ -56,7 +56,7 @@ private:
     void ReadFrom(Worker& worker);
     void Handle(Worker& worker, const WorkerLine& line);
     void ReapEnded();
-    FileResult Finish(const Worker& worker, int status) const;
+    FileResult Finish(const Worker& worker, int status, int waitError) const;
     void StopWorkers();
     void Report(std::size_t job, const FileResult& result);
     FileResult ResultOf(std::size_t job, Outcome outcome, std::vector<std::string> messages) const;
@@ -121,9 +121,12 @@ bool Batch::StartOne(std::size_t job) {
         Report(job, ResultOf(job, Outcome::Failed, {jobs_[job].refusal}));
         return true;
     }
-    const WAVEFORMATEX* pwfxDst = jobs_[job].pwfxDst != nullptr ? jobs_[job].pwfxDst : options_.pwfxDst;
-    const WorkerTask task{jobs_[job].source, jobs_[job].readPath, jobs_[job].destination, pwfxDst, options_.verbose,
-                          options_.fdwConvert};
+    const Job& j = jobs_[job];
+    WorkerTask task{j.source, j.readPath, j.writePath, j.pwfxDst != nullptr ? j.pwfxDst : options_.pwfxDst,
+                    options_.verbose};
+    task.fdwConvert = options_.fdwConvert;
+    task.readsStandardInput = j.source == "-";
+    task.writesStandardOutput = j.writePath == "/dev/stdout";
     Worker worker;
     if (!StartWorker(task, worker.process)) {
         const int error = errno;
@@ -190,27 +193,32 @@ void Batch::ReapEnded() {
             continue;
         }
         int status = 0;
-        while (::waitpid(it->process.pid, &status, 0) < 0 && errno == EINTR) {
+        pid_t waited = -1;
+        while ((waited = ::waitpid(it->process.pid, &status, 0)) < 0 && errno == EINTR) {
         }
+        const int waitError = waited < 0 ? errno : 0;
         ::close(it->process.fd);
-        const FileResult result = Finish(*it, status);
+        const FileResult result = Finish(*it, status, waitError);
         const std::size_t job = it->job;
         it = running_.erase(it);
         Report(job, result);
     }
 }
 
-// What a worker's end means; the temporary file of one that did not finish is removed.
-FileResult Batch::Finish(const Worker& worker, int status) const {
+// What a worker's end means; the temporary file of one that did not finish is
+// removed. A worker whose end cannot be learnt (waitError) did not finish.
+FileResult Batch::Finish(const Worker& worker, int status, int waitError) const {
     FileResult result = ResultOf(worker.job, Outcome::Failed, worker.messages);
     result.details = worker.details;
     result.seconds = std::chrono::duration<double>(Clock::now() - worker.started).count();
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+    if (waitError == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
         result.outcome = Outcome::Converted;
         return result;
     }
     RemoveUnfinished(worker.writingPath);
-    if (stopSignal_ != 0) {
+    if (waitError != 0) {
+        result.messages.push_back(std::string("cannot learn how the conversion ended: ") + std::strerror(waitError));
+    } else if (stopSignal_ != 0) {
         result.outcome = Outcome::Interrupted;
         result.messages = {"interrupted"};
     } else if (WIFSIGNALED(status)) {

@@ -15,7 +15,8 @@
 struct Job {
     std::string source;        // as the user named it ("-": standard input)
     std::string readPath;      // the file the conversion reads
-    std::string destination;
+    std::string destination;   // as the user named it ("-": standard output)
+    std::string writePath;     // the file the conversion writes ("/dev/stdout" for standard output)
     std::string refusal;       // why the job is refused before it starts; empty when it may run
     std::uint64_t weight = 1;  // its share of the progress bar: the source's size
     const WAVEFORMATEX* pwfxDst = nullptr;  // its own destination format; null: the batch's

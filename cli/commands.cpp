@@ -23,8 +23,8 @@ namespace {
 int GatherSources(const Request& request, std::vector<std::string>& sources) {
     sources = request.files;
     std::string error;
-    if (!request.filesFrom.empty() && !ReadFileList(request.filesFrom, sources, error)) {
-        std::fprintf(stderr, "wavtrn-cli: %s\n", error.c_str());
+    if (!request.filesFrom.empty() && !ReadFileList(request.filesFrom, request.nullSeparated, sources, error)) {
+        std::fprintf(stderr, "wavtrn-cli: %s\n", Printable(error).c_str());
         return kExitFailed;
     }
     return kExitOk;
@@ -40,17 +40,15 @@ std::string SourcesProblem(const Request& request, const std::vector<std::string
 }
 
 // Copies standard input aside when a source is "-". Returns kExitOk or the status to end with.
-int SpoolIfNamed(const std::vector<std::string>& sources, const InterruptWatch& interrupts, StdinSpool& spool) {
+int SpoolIfNamed(const std::vector<std::string>& sources, const InterruptWatch& interrupts) {
     if (std::find(sources.begin(), sources.end(), "-") == sources.end()) return kExitOk;
     std::string error;
-    if (spool.Fill(interrupts, error)) return kExitOk;
-    std::fprintf(stderr, "wavtrn-cli: %s\n", error.c_str());
+    if (SpoolStandardInput(interrupts, error)) return kExitOk;
+    std::fprintf(stderr, "%s\n", error.c_str());
     return interrupts.Count() > 0 ? kExitInterrupted : kExitFailed;
 }
 
-std::string ReadPath(const std::string& source, const StdinSpool& spool) {
-    return source == "-" ? spool.path() : source;
-}
+std::string ReadPath(const std::string& source) { return source == "-" ? kSpooledInput : source; }
 
 bool Describe(const std::string& source, const std::string& readPath, const Request& request) {
     DescriptionReporter reporter(source, request.verbose, request.json);
@@ -85,7 +83,8 @@ std::string PlanDestinations(const Request& request, const std::vector<std::stri
     if (request.outDir.empty()) {
         if (request.output.empty()) return "no destination: give -o DST or --out-dir DIR";
         if (sources.size() > 1) return "-o takes a single source; use --out-dir for several";
-        jobs.push_back({sources.front(), sources.front(), request.output});
+        const bool toOutput = NamesStandardOutput(request.output);
+        jobs.push_back({sources.front(), sources.front(), request.output, toOutput ? "/dev/stdout" : request.output});
         return {};
     }
     struct stat st {};
@@ -98,7 +97,7 @@ std::string PlanDestinations(const Request& request, const std::vector<std::stri
         if (source == "-") return "'-' (standard input) has no name to write under --out-dir; use -o";
         const std::string name = BaseName(source);
         if (!names.insert(name).second) return "two sources are named '" + name + "'; their destinations would collide";
-        jobs.push_back({source, source, folder + name});
+        jobs.push_back({source, source, folder + name, folder + name});
     }
     return {};
 }
@@ -107,7 +106,7 @@ std::string PlanDestinations(const Request& request, const std::vector<std::stri
 // with --force.
 void CheckJobs(const Request& request, std::vector<Job>& jobs) {
     for (Job& job : jobs) {
-        if (!request.force && job.source != "-" && IsSameFile(job.source.c_str(), job.destination.c_str())) {
+        if (!request.force && job.source != "-" && IsSameFile(job.source.c_str(), job.writePath.c_str())) {
             job.refusal = std::string(PlainText(Text::SameFile)) + " (--force converts it in place)";
         }
     }
@@ -119,7 +118,7 @@ void SkipExisting(std::vector<Job>& jobs, Results& results) {
     std::vector<Job> kept;
     for (Job& job : jobs) {
         struct stat st {};
-        if (::lstat(job.destination.c_str(), &st) != 0) {
+        if (NamesStandardOutput(job.destination) || ::lstat(job.destination.c_str(), &st) != 0) {
             kept.push_back(std::move(job));
             continue;
         }
@@ -171,6 +170,14 @@ void FitJobs(const Request& request, const std::vector<CliFormat>& formats, bool
     }
 }
 
+// Removes the stale temporary files beside each destination, once a folder,
+// before the workers start: they inherit the knowledge and read no folder again.
+void SweepDestinationFolders(const std::vector<Job>& jobs) {
+    for (const Job& job : jobs) {
+        if (job.refusal.empty()) SweepStaleTemporaryFiles(job.writePath.c_str());
+    }
+}
+
 int Workers(const Request& request, std::size_t jobs) {
     const long cpus = request.jobs > 0 ? request.jobs : std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN));
     return static_cast<int>(std::min<long>(cpus, static_cast<long>(std::max<std::size_t>(jobs, 1))));
@@ -180,7 +187,7 @@ int Workers(const Request& request, std::size_t jobs) {
 
 int UsageError(const std::string& command, const std::string& text) {
     const std::string name = command.empty() ? "wavtrn-cli" : "wavtrn-cli " + command;
-    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", name.c_str(), text.c_str(), name.c_str());
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", name.c_str(), Printable(text).c_str(), name.c_str());
     return kExitUsage;
 }
 
@@ -203,12 +210,11 @@ int RunInfo(const Request& request) {
     if (const int status = GatherSources(request, sources); status != kExitOk) return status;
     if (const std::string problem = SourcesProblem(request, sources); !problem.empty()) return UsageError("info", problem);
     InterruptWatch interrupts;
-    StdinSpool spool;
-    if (const int status = SpoolIfNamed(sources, interrupts, spool); status != kExitOk) return status;
+    if (const int status = SpoolIfNamed(sources, interrupts); status != kExitOk) return status;
     int status = kExitOk;
     for (const std::string& source : sources) {
         if (interrupts.Count() > 0) return kExitInterrupted;
-        if (!Describe(source, ReadPath(source, spool), request)) status = kExitFailed;
+        if (!Describe(source, ReadPath(source), request)) status = kExitFailed;
     }
     return OutputFailed() ? kExitFailed : status;
 }
@@ -227,14 +233,16 @@ int RunConvert(const Request& request) {
     if (problem.empty()) problem = PlanDestinations(request, sources, jobs);
     if (!problem.empty()) return UsageError("convert", problem);
 
+    // Standard output carries the WAVE file: every word goes to standard error.
+    if (NamesStandardOutput(request.output)) SendTextToStandardError();
     InterruptWatch interrupts;
-    StdinSpool spool;
-    if (const int status = SpoolIfNamed(sources, interrupts, spool); status != kExitOk) return status;
+    if (const int status = SpoolIfNamed(sources, interrupts); status != kExitOk) return status;
     for (Job& job : jobs) {
-        job.readPath = ReadPath(job.source, spool);
+        job.readPath = ReadPath(job.source);
         job.weight = std::max<std::uint64_t>(1, SizeOf(job.readPath));
     }
     CheckJobs(request, jobs);
+    SweepDestinationFolders(jobs);
     Results results(request.json, request.verbose, request.quiet);
     if (request.noClobber) SkipExisting(jobs, results);
     FitJobs(request, formats, partialKey, jobs);

@@ -13,6 +13,7 @@ struct Request {
     std::string word;                // formats: the filter
     std::vector<std::string> files;  // info and convert: the sources named as arguments
     std::string filesFrom;           // a list of further sources, "-" for standard input
+    bool nullSeparated = false;      // the list's names end with NUL bytes
     std::string key;                 // convert: the destination format
     std::string output;              // convert: -o
     std::string outDir;              // convert: --out-dir

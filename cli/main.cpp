@@ -4,6 +4,7 @@
 // a time, saying what went wrong in plain words.
 #include "cli/commands.h"
 #include "cli/formats.h"
+#include "platform/kernel/signals.h"
 
 #include <CLI/CLI.hpp>
 
@@ -37,14 +38,16 @@ constexpr const char* kConvertFooter =
     "summary; --json prints one object a file instead. Metadata chunks (LIST,\n"
     "bext, iXML, cue, smpl, id3, ...) are carried over after the audio, their\n"
     "sample positions at the new rate; --no-metadata leaves them out. '-' as\n"
-    "a source reads standard input (with -o). Ctrl-C stops the workers and\n"
-    "removes their unfinished files. Exit status 0 when every file was\n"
-    "converted, 1 when any failed, 2 for bad arguments, 130 when interrupted.";
+    "a source reads standard input (with -o); '-o -' writes standard output,\n"
+    "and the words go to standard error. Ctrl-C stops the workers and removes\n"
+    "their unfinished files. Exit status 0 when every file was converted, 1\n"
+    "when any failed, 2 for bad arguments, 130 when interrupted.";
 
 void AddSources(CLI::App& command, Request& request, const char* name) {
     command.add_option(name, request.files, "files ('-': standard input)");
     command.add_option("--files-from", request.filesFrom, "read further files from LIST, one a line ('-': standard input)")
         ->type_name("LIST");
+    command.add_flag("-0,--null", request.nullSeparated, "names in LIST end with a NUL byte, not a line feed (find -print0)");
     command.add_flag("-v,--verbose", request.verbose, "also show the condition that failed");
 }
 
@@ -54,8 +57,9 @@ void AddConvert(CLI::App& app, Request& request) {
         ->type_name("KEY")
         ->required();
     AddSources(*convert, request, "SRC");
-    CLI::Option* output = convert->add_option("-o,--output", request.output, "destination file (a single source)")
-                              ->type_name("DST");
+    CLI::Option* output =
+        convert->add_option("-o,--output", request.output, "destination file (a single source; '-': standard output)")
+            ->type_name("DST");
     convert->add_option("--out-dir", request.outDir, "write DIR/<source name> for each source")
         ->type_name("DIR")
         ->excludes(output);
@@ -129,6 +133,9 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Whoever started the program may have left SIGCHLD ignored (a failed
+    // worker would then read as converted) or the interrupts blocked.
+    ResetInheritedSignals({SIGINT, SIGTERM, SIGHUP});
     // A reader that goes away (wavtrn-cli ... | head) must not end the program
     // mid-batch: writes to it fail with EPIPE instead, and that is reported.
     std::signal(SIGPIPE, SIG_IGN);

@@ -9,6 +9,7 @@
 namespace {
 
 bool gOutputFailed = false;
+FILE* gText = stdout;
 
 const char* OutcomeName(Outcome outcome) {
     switch (outcome) {
@@ -56,15 +57,43 @@ bool EndsWithWav(const std::string& path) {
 
 bool PrintLine(std::string_view line) {
     if (gOutputFailed) return false;
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    if (std::fflush(stdout) == 0) return true;
+    std::fwrite(line.data(), 1, line.size(), gText);
+    std::fputc('\n', gText);
+    if (std::fflush(gText) == 0) return true;
     gOutputFailed = true;
     if (errno != EPIPE) std::fprintf(stderr, "wavtrn-cli: standard output: %s\n", std::strerror(errno));
     return false;
 }
 
 bool OutputFailed() { return gOutputFailed; }
+
+void SendTextToStandardError() { gText = stderr; }
+
+std::string Printable(std::string_view text) {
+    std::string shown;
+    char escape[8];
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const std::size_t length = c < 0x80 ? 1 : Utf8Length(text, i);
+        const bool c1 = length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+        if (length > 1 && !c1) {
+            shown.append(text.substr(i, length));
+            i += length;
+            continue;
+        }
+        if (c == '\t') shown += "\\t";
+        else if (c == '\n') shown += "\\n";
+        else if (c == '\r') shown += "\\r";
+        else if (c < 0x20 || c >= 0x7F) {
+            std::snprintf(escape, sizeof escape, "\\x%02X", c);
+            shown += escape;
+        } else {
+            shown += static_cast<char>(c);
+        }
+        ++i;
+    }
+    return shown;
+}
 
 std::string JsonString(std::string_view text) {
     std::string json = "\"";
@@ -106,6 +135,10 @@ void Results::NotStarted(const FileResult& result) {
     if (json_) Print(result);
 }
 
+bool NamesStandardOutput(const std::string& path) {
+    return path == "-" || path == "/dev/stdout" || path == "/dev/fd/1" || path == "/proc/self/fd/1";
+}
+
 void Results::Print(const FileResult& result) const {
     if (json_) {
         std::string message;
@@ -118,17 +151,20 @@ void Results::Print(const FileResult& result) const {
         return;
     }
     std::fflush(stdout);
-    for (const std::string& text : result.messages) std::fprintf(stderr, "%s: %s\n", result.source.c_str(), text.c_str());
+    const std::string source = Printable(result.source);
+    for (const std::string& text : result.messages) std::fprintf(stderr, "%s: %s\n", source.c_str(), Printable(text).c_str());
     if (verbose_) {
-        for (const std::string& text : result.details) std::fprintf(stderr, "%s: %s\n", result.source.c_str(), text.c_str());
+        for (const std::string& text : result.details) std::fprintf(stderr, "%s: %s\n", source.c_str(), Printable(text).c_str());
     }
-    if (result.outcome == Outcome::Converted && !EndsWithWav(result.destination)) {
+    const std::string destination = Printable(result.destination);
+    if (result.outcome == Outcome::Converted && !EndsWithWav(result.destination) &&
+        !NamesStandardOutput(result.destination)) {
         std::fprintf(stderr, "wavtrn-cli: warning: '%s' is written as a WAVE file; its name does not end in .wav\n",
-                     result.destination.c_str());
+                     destination.c_str());
     }
     if (quiet_) return;
-    if (result.outcome == Outcome::Converted) PrintLine(result.source + " -> " + result.destination);
-    if (result.outcome == Outcome::Skipped) PrintLine(result.source + ": skipped, '" + result.destination + "' exists");
+    if (result.outcome == Outcome::Converted) PrintLine(source + " -> " + destination);
+    if (result.outcome == Outcome::Skipped) PrintLine(source + ": skipped, '" + destination + "' exists");
 }
 
 void Results::Summary() const {

@@ -8,6 +8,9 @@
 #include <string_view>
 #include <vector>
 
+// The names that mean standard output as a destination: "-" and the system's own.
+bool NamesStandardOutput(const std::string& path);
+
 // Writes a line on standard output. When standard output fails, says so once
 // on standard error (unless its reader has gone away: a closed pipe, as in
 // "| head", is no news to the user; SIGPIPE is ignored) and returns false;
@@ -15,6 +18,13 @@
 bool PrintLine(std::string_view line);
 // True once standard output has failed.
 bool OutputFailed();
+// From now on the lines go to standard error: standard output carries a file.
+void SendTextToStandardError();
+
+// text with what a terminal would act on written out as escapes: control
+// characters as \t, \n, \r or \xHH, and bytes that are no UTF-8 (or a C1
+// control in UTF-8) as \xHH each. A file name may hold any of them.
+std::string Printable(std::string_view text);
 
 // text as a JSON string, quotes included. Valid UTF-8 stays as it is; a byte
 // that is not UTF-8 (a file name need not be) becomes U+FFFD, since JSON text

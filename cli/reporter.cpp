@@ -1,5 +1,6 @@
 #include "cli/reporter.h"
 
+#include "cli/output.h"
 #include "platform/kernel/lasterror.h"
 
 #include <cstdarg>
@@ -58,7 +59,7 @@ void CliReporter::FailedCheck(Text reason, const char* expression, const char* f
 
 void CliReporter::Say(const std::string& text) {
     std::fflush(stdout);
-    std::fprintf(stderr, "%s: %s\n", source_.c_str(), text.c_str());
+    std::fprintf(stderr, "%s: %s\n", Printable(source_).c_str(), Printable(text).c_str());
 }
 
 void CliReporter::Detail(const std::string& text) { Say(text); }

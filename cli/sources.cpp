@@ -1,14 +1,19 @@
 #include "cli/sources.h"
 
+#include "platform/kernel/unique_fd.h"
+#include "wave/convert.h"
+
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
-#include <iostream>
 #include <unistd.h>
 
 namespace {
+
+// Bytes of standard input copied before their head is looked at.
+constexpr std::size_t kHeadBytes = 64 << 10;
 
 bool WriteAll(int fd, const char* bytes, std::size_t count) {
     while (count > 0) {
@@ -25,59 +30,143 @@ bool WriteAll(int fd, const char* bytes, std::size_t count) {
     return true;
 }
 
-}  // namespace
+std::string NumberedFault(const std::string& list, bool nullSeparated, std::size_t number, const char* what) {
+    return "'" + list + "', " + (nullSeparated ? "name " : "line ") + std::to_string(number) + ": " + what;
+}
 
-bool ReadFileList(const std::string& list, std::vector<std::string>& paths, std::string& error) {
-    std::ifstream file;
-    if (list != "-") {
-        file.open(list);
-        if (!file) {
-            error = "cannot read '" + list + "': " + std::strerror(errno);
-            return false;
-        }
-    }
-    std::istream& in = list == "-" ? std::cin : file;
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty()) paths.push_back(line);
-    }
-    if (in.bad()) {
-        error = "cannot read '" + list + "': " + std::strerror(errno);
-        return false;
-    }
+// Takes one name of a list; false with the reason when it can be no path.
+bool TakeName(std::string& name, bool nullSeparated, std::vector<std::string>& paths) {
+    if (!nullSeparated && !name.empty() && name.back() == '\r') name.pop_back();
+    if (name.empty()) return !nullSeparated;
+    paths.push_back(name);
     return true;
 }
 
-StdinSpool::~StdinSpool() {
-    if (!path_.empty()) ::unlink(path_.c_str());
+// Reports a reader's words on the spooled head, keeping only whether the
+// first check, the RIFF form's, failed.
+class HeadCheck final : public Reporter {
+public:
+    void Message(Text, unsigned long) override {}
+    void ShowText(const char*) override {}
+    void Box(const char*, Text) override {}
+    LONG SystemError(const char*) override { return 0; }
+    void FailedCheck(Text reason, const char*, const char*, int) override { notWave_ = reason == Text::NotRiffWave; }
+    bool NotWave() const { return notWave_; }
+
+private:
+    bool notWave_ = false;
+};
+
+// False when the reader, given what has been spooled so far, finds no RIFF
+// WAVE form at its start. What it cannot yet see (a format chunk further on)
+// is left for the conversion to find.
+bool StartsAsWave(int fd) {
+    HeadCheck check;
+    std::string description;
+    const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    return DescribeSourceFormat(path.c_str(), check, description) != SourceFormat::FailedCheck || !check.NotWave();
 }
 
-bool StdinSpool::Fill(const InterruptWatch& interrupts, std::string& error) {
+// An unnamed file for the spool; where the file system has none, a named one
+// removed at once.
+int CreateUnnamedFile(std::string& error) {
     const char* tmp = std::getenv("TMPDIR");
-    std::string name = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/wavtrn-cli-stdin-XXXXXX";
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) {
-        error = "cannot create '" + name + "': " + std::strerror(errno);
+    const std::string folder = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) {
+        if (fd < 0) error = "wavtrn-cli: cannot create a file in '" + folder + "': " + std::strerror(errno);
+        return fd;
+    }
+    std::string name = folder + "/wavtrn-cli-stdin-XXXXXX";
+    fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) error = "wavtrn-cli: cannot create '" + name + "': " + std::strerror(errno);
+    else ::unlink(name.c_str());
+    return fd;
+}
+
+// Copies standard input to fd, looking at its head once kHeadBytes (or all of
+// it) are in. False with the line to print.
+bool CopyStandardInput(int fd, const InterruptWatch& interrupts, std::string& error) {
+    std::vector<char> buffer(kHeadBytes);
+    std::size_t copied = 0;
+    bool headSeen = false;
+    for (;;) {
+        if (interrupts.Count() > 0) {
+            error = "wavtrn-cli: interrupted";
+            return false;
+        }
+        const ssize_t n = ::read(STDIN_FILENO, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 || (n > 0 && !WriteAll(fd, buffer.data(), static_cast<std::size_t>(n)))) {
+            error = std::string("wavtrn-cli: cannot spool standard input: ") + std::strerror(errno);
+            return false;
+        }
+        copied += static_cast<std::size_t>(n);
+        if (!headSeen && (n == 0 || copied >= kHeadBytes)) {
+            headSeen = true;
+            if (!StartsAsWave(fd)) {
+                error = std::string("-: ") + PlainText(Text::NotRiffWave);
+                return false;
+            }
+        }
+        if (n == 0) return true;
+    }
+}
+
+}  // namespace
+
+bool ReadFileList(const std::string& list, bool nullSeparated, std::vector<std::string>& paths, std::string& error) {
+    UniqueFd file(list == "-" ? -1 : ::open(list.c_str(), O_RDONLY | O_CLOEXEC));
+    if (list != "-" && !file) {
+        error = "cannot read '" + list + "': " + std::strerror(errno);
         return false;
     }
-    path_ = name;
+    const int fd = list == "-" ? STDIN_FILENO : file.get();
+    const char separator = nullSeparated ? '\0' : '\n';
+    std::string name;
+    std::size_t number = 1;
     char buffer[1 << 16];
-    bool ok = true;
-    while (ok && interrupts.Count() == 0) {
-        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (n == 0) break;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
-        ok = n > 0 && WriteAll(fd, buffer, static_cast<std::size_t>(n));
-        if (!ok) error = std::string("cannot spool standard input: ") + std::strerror(errno);
+        if (n < 0) {
+            error = "cannot read '" + list + "': " + std::strerror(errno);
+            return false;
+        }
+        if (n == 0) break;
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buffer[i] == separator) {
+                if (!TakeName(name, nullSeparated, paths)) {
+                    error = NumberedFault(list, nullSeparated, number, "an empty name");
+                    return false;
+                }
+                name.clear();
+                ++number;
+            } else if (buffer[i] == '\0') {
+                error = NumberedFault(list, nullSeparated, number, "a NUL byte in a name (NUL-separated names need -0)");
+                return false;
+            } else if (name.size() + 1 >= PATH_MAX) {
+                error = NumberedFault(list, nullSeparated, number,
+                                      ("longer than the longest path (" + std::to_string(PATH_MAX - 1) + " bytes)").c_str());
+                return false;
+            } else {
+                name += buffer[i];
+            }
+        }
     }
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = std::string("cannot spool standard input: ") + std::strerror(errno);
+    if (!name.empty()) TakeName(name, nullSeparated, paths);
+    return true;
+}
+
+bool SpoolStandardInput(const InterruptWatch& interrupts, std::string& error) {
+    UniqueFd spool(CreateUnnamedFile(error));
+    if (!spool) return false;
+    if (!CopyStandardInput(spool.get(), interrupts, error)) return false;
+    if (::dup2(spool.get(), STDIN_FILENO) < 0) {
+        error = std::string("wavtrn-cli: cannot spool standard input: ") + std::strerror(errno);
+        return false;
     }
-    if (ok && interrupts.Count() > 0) {
-        ok = false;
-        error = "interrupted";
-    }
-    return ok;
+    return true;
 }
 
 std::string BaseName(const std::string& path) {

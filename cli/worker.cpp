@@ -22,7 +22,7 @@ volatile sig_atomic_t gStopRequested = 0;
 void OnStop(int) { gStopRequested = 1; }
 
 // Signals, descriptors and the parent watch of a fresh worker.
-void PrepareWorkerProcess(int channel, pid_t parent) {
+void PrepareWorkerProcess(const WorkerTask& task, int channel, pid_t parent) {
     std::signal(SIGINT, SIG_IGN);
     std::signal(SIGHUP, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
@@ -37,15 +37,16 @@ void PrepareWorkerProcess(int channel, pid_t parent) {
     // Nothing but the pipe stays open: the other workers' pipes would keep
     // them from ever seeing an end. Standard input and output are /dev/null,
     // so that a conversion never reads the terminal or writes into the
-    // parent's output; standard error stays for what a library must say.
+    // parent's output, unless the task reads or writes them; standard error
+    // stays for what a library must say.
     if (channel != kChannelFd) {
         ::dup2(channel, kChannelFd);
         ::close(channel);
     }
     const int devNull = ::open("/dev/null", O_RDWR);
     if (devNull >= 0) {
-        ::dup2(devNull, STDIN_FILENO);
-        ::dup2(devNull, STDOUT_FILENO);
+        if (!task.readsStandardInput) ::dup2(devNull, STDIN_FILENO);
+        if (!task.writesStandardOutput) ::dup2(devNull, STDOUT_FILENO);
     }
     ::close_range(kChannelFd + 1, ~0U, 0);
 }
@@ -88,7 +89,7 @@ private:
 };
 
 [[noreturn]] void RunWorker(const WorkerTask& task, int channel, pid_t parent) {
-    PrepareWorkerProcess(channel, parent);
+    PrepareWorkerProcess(task, channel, parent);
     WorkerReporter reporter(task.source, task.destination, task.verbose);
     int rc = -1;
     try {

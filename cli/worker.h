@@ -17,10 +17,12 @@
 struct WorkerTask {
     std::string source;       // the name the user gave, for messages
     std::string readPath;     // the file the conversion reads
-    std::string destination;
+    std::string destination;  // the file it writes
     const WAVEFORMATEX* pwfxDst = nullptr;
     bool verbose = false;
     DWORD fdwConvert = 0;  // ConvertWave's flags
+    bool readsStandardInput = false;   // the worker keeps the parent's standard input and output for
+    bool writesStandardOutput = false; // these; otherwise they are /dev/null
 };
 
 struct StartedWorker {

@@ -35,6 +35,7 @@ enum class Text {
     NoDestinationFormat,
     CannotCreateDestination,
     NotRegularFile,        // why a pipe or a socket is refused as a file of chunks
+    TemporaryReplaced,     // why a finished temporary file is not put in the destination's place
     // Conversion
     DiskFull,
     ReadError,
@@ -45,6 +46,7 @@ enum class Text {
     OutOfMemory,
     WriteContext,
     ReplaceContext,
+    ReadContext,
     InvalidHandle,         // the five codec-service failures the conversion names
     NoMemory,
     InvalidFlag,

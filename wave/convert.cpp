@@ -99,9 +99,8 @@ bool ReadSourceFact(HMMIO hSrcWaveFile, const MMCKINFO& SrcWaveFile, std::int64_
     return true;
 }
 
-// A write to the destination failed outside the data loop (chunk headers,
-// size patches, the final close): a full disk says so, anything else shows
-// the system's code.
+// A write to the destination failed: a full disk says so, anything else (an
+// I/O error, a reader that went away) shows the system's code.
 void ReportWriteFailure(Reporter& reporter) {
     if (GetLastError() == ERROR_DISK_FULL) {
         reporter.Message(Text::DiskFull);
@@ -201,7 +200,7 @@ bool AppendOutput(HMMIO hDstWaveFile, const DestinationChunks& dst, const ACMSTR
     }
     const LONG cbWritten = mmioWrite(hDstWaveFile, reinterpret_cast<const char*>(ash.pbDst), static_cast<LONG>(cbUsed));
     if (cbWritten != static_cast<LONG>(cbUsed)) {
-        reporter.Message(Text::DiskFull);
+        ReportWriteFailure(reporter);
         return false;
     }
     cbDataWritten += cbUsed;
@@ -366,9 +365,8 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
     // place only when the conversion is complete.
     PendingReplace pending;
     ReplaceGuard keepDestinationUntilDone(pending);
-    MmioFile hDstWaveFile(BeginReplace(destinationPath, pending)
-                              ? mmioOpenA(pending.writePath.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE)
-                              : nullptr);
+    MmioFile hDstWaveFile(BeginReplace(destinationPath, pending) ? mmioOpenFd(OpenReplaceTarget(pending), MMIO_WRITE)
+                                                                 : nullptr);
     REQUIRE(reporter, CannotCreateDestination, hDstWaveFile, -1);
     // A device written in place is no file of ours to remove.
     if (!pending.direct) reporter.Writing(pending.tempPath.c_str());

@@ -6,9 +6,23 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+// True when the file's first bytes cannot be read at all (an I/O error, not a
+// short or foreign file), the last error saying why.
+bool HeadUnreadable(HMMIO hSrcWaveFile) {
+    char head[12];
+    return mmioSeek(hSrcWaveFile, 0, SEEK_SET) != 0 || mmioRead(hSrcWaveFile, head, sizeof head) < 0;
+}
+
+}  // namespace
+
 bool ReadSourceFormat(HMMIO hSrcWaveFile, MMCKINFO& SrcWaveFile, MMCKINFO& SrcWaveFmt, FormatBlock& pwfxSrc,
                       Reporter& reporter) {
-    mmioDescend(hSrcWaveFile, &SrcWaveFile, nullptr, 0);
+    if (mmioDescend(hSrcWaveFile, &SrcWaveFile, nullptr, 0) != 0 && HeadUnreadable(hSrcWaveFile)) {
+        reporter.SystemErrorIn(Text::ReadContext);
+        return false;
+    }
     REQUIRE(reporter, NotRiffWave, SrcWaveFile.ckid==mmioStringToFOURCC("RIFF",MMIO_TOUPPER), false);
     REQUIRE(reporter, NotRiffWave, SrcWaveFile.fccType==mmioStringToFOURCC("WAVE",MMIO_TOUPPER), false);
 
@@ -35,11 +49,14 @@ bool ReadSourceFormat(HMMIO hSrcWaveFile, MMCKINFO& SrcWaveFile, MMCKINFO& SrcWa
 namespace {
 
 // Bytes a second of a format takes: rate times block for samples stored as
-// they are, otherwise the byte rate the block states (0 when unknown).
+// they are, otherwise the byte rate the block states (0 when unknown). Plain
+// PCM of 8 bits or fewer is read one byte a channel, whatever its block says,
+// so its block is counted so too.
 double ByteRate(const WAVEFORMATEX& wfx) {
     const bool linear = wfx.wFormatTag == WAVE_FORMAT_PCM || wfx.wFormatTag == WAVE_FORMAT_IEEE_FLOAT ||
                         wfx.wFormatTag == WAVE_FORMAT_EXTENSIBLE;
-    if (linear) return static_cast<double>(wfx.nSamplesPerSec) * wfx.nBlockAlign;
+    const bool bytes = wfx.wFormatTag == WAVE_FORMAT_PCM && wfx.wBitsPerSample != 0 && wfx.wBitsPerSample <= 8;
+    if (linear) return static_cast<double>(wfx.nSamplesPerSec) * (bytes ? wfx.nChannels : wfx.nBlockAlign);
     return wfx.nAvgBytesPerSec;
 }
 

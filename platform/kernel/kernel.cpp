@@ -5,6 +5,7 @@
 
 #include "platform/kernel/kernel_testing.h"
 #include "platform/kernel/replace.h"
+#include "platform/kernel/unique_fd.h"
 
 #include <cerrno>
 #include <climits>
@@ -34,33 +35,6 @@ int FdFromHandle(HANDLE handle) {
     const auto value = reinterpret_cast<std::intptr_t>(handle);
     return value < 0 || value > INT_MAX ? -1 : static_cast<int>(value);
 }
-
-// Owns a file descriptor; closing it by hand reports the result.
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    ~UniqueFd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int get() const { return fd_; }
-    int Release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    // Closes now; false with errno set when the close reports an error. Not
-    // retried on EINTR: the descriptor is gone either way.
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
 
 FILETIME MakeFileTime(std::uint64_t ticks) {
     return FILETIME{static_cast<DWORD>(ticks & 0xFFFF'FFFFu), static_cast<DWORD>(ticks >> 32)};

@@ -1,25 +1,26 @@
 #include "platform/kernel/replace.h"
 
+#include "platform/kernel/attributes.h"
+#include "platform/kernel/destination.h"
 #include "platform/kernel/kernel_testing.h"
 #include "platform/kernel/lasterror.h"
+#include "platform/kernel/temporary.h"
 
 #include <cerrno>
-#include <climits>
-#include <csignal>
 #include <cstdio>
-#include <dirent.h>
 #include <fcntl.h>
 #include <random>
+#include <set>
 #include <string>
-#include <vector>
+#include <string_view>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
-// Marks the program's temporary files: ".NAME.wavtrn-PID.XXXX" or ".wavtrn-PID.XXXX".
-constexpr char kMarker[] = ".wavtrn-";
-constexpr std::size_t kMarkerLength = sizeof kMarker - 1;
 constexpr std::size_t kRandomDigits = 4;
 
 // Where the flushes and renames are recorded, for tests; null when not.
@@ -29,242 +30,191 @@ void Record(const char* what, const std::string& path, const std::string& to = {
     if (gSyncLog != nullptr) gSyncLog->push_back(std::string(what) + " " + path + (to.empty() ? "" : " " + to));
 }
 
-std::string DirectoryOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
+std::string Join(const std::string& folder, const std::string& name) {
+    return (folder == "/" ? "" : folder) + "/" + name;
 }
 
-std::string NameOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// The folders whose stale temporary files this process has removed: each is
+// read once, however many files are written into it. A child process starts
+// with its parent's list. The path is part of the key, since a folder removed
+// and made anew may get the number of the old one.
+bool FirstVisit(const Destination& d) {
+    static std::set<std::tuple<dev_t, ino_t, std::string>> visited;
+    struct stat st {};
+    if (::fstat(d.folder.get(), &st) != 0) return false;
+    return visited.emplace(st.st_dev, st.st_ino, d.folderPath).second;
 }
 
-// Follows symbolic links (also dangling ones) to the path that will really be written.
-bool ResolveLinks(std::string& path) {
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
-        char target[PATH_MAX];
-        const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
-        if (n < 0) return true;
-        target[n] = '\0';
-        if (target[0] == '/') {
-            path = target;
-        } else {
-            path = DirectoryOf(path) + "/" + target;
-        }
+void SweepOnce(const Destination& d) {
+    if (d.folderReadable && FirstVisit(d)) RemoveStaleTemporaryFiles(d.folder.get());
+}
+
+bool NamesStandardOutput(const char* path) {
+    const std::string_view name = path;
+    return name == "/dev/stdout" || name == "/dev/fd/1" || name == "/proc/self/fd/1";
+}
+
+// Writes to the standard output itself, through a duplicate of its
+// descriptor: it may be a pipe, a terminal or a file opened by the shell.
+bool BeginOnStandardOutput(const char* destination, PendingReplace& pending) {
+    pending.finalPath = destination;
+    pending.file.Reset(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0));
+    struct stat st {};
+    const int status = pending.file ? ::fcntl(pending.file.get(), F_GETFL) : -1;
+    if (status < 0 || ::fstat(pending.file.get(), &st) != 0) {
+        SetLastErrorFromErrno(errno);
+        pending.file.Reset();
+        return false;
     }
-    errno = ELOOP;
-    return false;
-}
-
-void CloseDescriptors(PendingReplace& pending) {
-    if (pending.fd >= 0) ::close(pending.fd);
-    if (pending.dirFd >= 0) ::close(pending.dirFd);
-    pending.fd = -1;
-    pending.dirFd = -1;
-}
-
-// The writer's process id when name is one of the program's temporary names,
-// otherwise 0.
-pid_t WriterOf(const char* name) {
-    const std::string n = name;
-    const auto marker = n.rfind(kMarker);
-    if (n.empty() || n[0] != '.' || marker == std::string::npos) return 0;
-    const std::size_t digits = marker + kMarkerLength;
-    const auto dot = n.find('.', digits);
-    if (dot == std::string::npos || dot == digits || dot - digits > 10 || n[digits] == '0' ||
-        n.size() - dot - 1 != kRandomDigits)
-        return 0;
-    long long pid = 0;
-    for (std::size_t i = digits; i < dot; ++i) {
-        if (n[i] < '0' || n[i] > '9') return 0;
-        pid = pid * 10 + (n[i] - '0');
+    if (S_ISDIR(st.st_mode) || (status & O_ACCMODE) == O_RDONLY) {
+        SetLastErrorFromErrno(S_ISDIR(st.st_mode) ? EISDIR : EBADF);
+        pending.file.Reset();
+        return false;
     }
-    for (std::size_t i = dot + 1; i < n.size(); ++i) {
-        if (!((n[i] >= '0' && n[i] <= '9') || (n[i] >= 'a' && n[i] <= 'f'))) return 0;
-    }
-    return pid <= INT_MAX ? static_cast<pid_t>(pid) : 0;
+    pending.direct = true;
+    return true;
 }
 
-// Removes the temporary files a writer that no longer runs left in the folder
-// (killed part-way): only regular files of this user with the program's
-// naming pattern, never a link or anything a running process may still write.
-void RemoveStaleTemporaryFiles(int dirFd) {
-    const int listFd = ::dup(dirFd);
-    if (listFd < 0) return;
-    DIR* dir = ::fdopendir(listFd);
-    if (dir == nullptr) {
-        ::close(listFd);
-        return;
+// Opens an existing device for writing in place. Opened without waiting and
+// without following a link, then checked: it must still be the device found.
+bool BeginOnDevice(const Destination& d, PendingReplace& pending) {
+    UniqueFd fd(::openat(d.folder.get(), d.name.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    if (!fd) {
+        SetLastErrorFromErrno(errno, pending.finalPath.c_str());
+        return false;
     }
-    ::rewinddir(dir);
-    while (const dirent* entry = ::readdir(dir)) {
-        const pid_t writer = WriterOf(entry->d_name);
-        if (writer <= 0 || writer == ::getpid()) continue;
-        struct stat st {};
-        if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
-            st.st_uid != ::geteuid())
-            continue;
-        if (::kill(writer, 0) == 0 || errno != ESRCH) continue;
-        ::unlinkat(dirFd, entry->d_name, 0);
+    struct stat st {};
+    const int status = ::fcntl(fd.get(), F_GETFL);
+    if (::fstat(fd.get(), &st) != 0 || !(S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) || !SameFile(st, d.st) ||
+        status < 0 || ::fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK) != 0) {
+        SetLastErrorRefusal(ERROR_ACCESS_DENIED, Text::NotRegularFile);
+        return false;
     }
-    ::closedir(dir);
-}
-
-// Opens the destination's folder: for reading where allowed (its flush and
-// the clean-up need that), else only as a place to create and rename in.
-int OpenFolder(const std::string& dir) {
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0 || errno != EACCES) return fd;
-    return ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-}
-
-// Gives the temporary file the existing destination's owner, group and
-// permission bits. An owner or group the process may not give is left as it
-// is (EPERM); the mode follows the owner, which may clear set-id bits.
-void TakeOverAttributes(int fd, const struct stat& st) {
-    if (::fchown(fd, st.st_uid, st.st_gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
-    (void)::fchmod(fd, st.st_mode & 07777);
+    pending.file = std::move(fd);
+    pending.direct = true;
+    return true;
 }
 
 // Creates the temporary file beside the destination, in the open folder
-// pending.dirFd. The name carries the writer's process id, so that a later run
-// can tell a killed writer's file; a destination name too long for the
-// additions gets a temporary name without it. An existing destination's mode,
-// owner and group go over to it.
-bool CreateTemporaryFile(PendingReplace& pending, const std::string& dir, const struct stat* existing) {
-    const std::string pid = std::to_string(::getpid());
-    std::string base = "." + pending.finalName + kMarker + pid + ".";
-    if (base.size() + kRandomDigits > NAME_MAX) base = std::string(kMarker) + pid + ".";
+// pending.folder, locks it for the writer's life and gives it what the
+// existing destination has (mode, owner, group, ACL, extended attributes).
+bool CreateTemporaryFile(PendingReplace& pending, const Destination& d) {
+    const std::string base = TemporaryNameBase(pending.finalName);
     std::random_device rd;
     std::mt19937 rng(rd() ^ static_cast<unsigned>(::getpid()));
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[kRandomDigits + 1];
         std::snprintf(suffix, sizeof suffix, "%04x", static_cast<unsigned>(rng() & 0xFFFF));
         const std::string name = base + suffix;
-        const int fd = ::openat(pending.dirFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
+        UniqueFd fd(::openat(pending.folder.get(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (!fd && errno == EEXIST) continue;
+        if (!fd) {
             SetLastErrorFromErrno(errno, pending.finalPath.c_str());
-            CloseDescriptors(pending);
             return false;
         }
-        if (existing != nullptr) TakeOverAttributes(fd, *existing);
-        pending.fd = fd;
+        // Where locks cannot be had (some network file systems), the file's
+        // age alone keeps it from being taken for stale.
+        (void)::flock(fd.get(), LOCK_EX | LOCK_NB);
+        const int error = d.exists ? TakeOverAttributes(pending.folder.get(), d.name.c_str(), d.st, fd.get()) : 0;
+        if (error != 0) {
+            ::unlinkat(pending.folder.get(), name.c_str(), 0);
+            SetLastErrorFromErrno(error, pending.finalPath.c_str());
+            return false;
+        }
+        pending.file = std::move(fd);
         pending.tempName = name;
-        pending.tempPath = (dir == "/" ? "" : dir) + "/" + name;
-        // A path past PATH_MAX cannot be opened; the descriptor's own name can.
-        pending.writePath = pending.tempPath.size() < PATH_MAX ? pending.tempPath
-                                                                : "/proc/self/fd/" + std::to_string(fd);
+        pending.tempPath = Join(d.folderPath, name);
         pending.active = true;
         return true;
     }
-    CloseDescriptors(pending);
     SetLastError(ERROR_FILE_EXISTS);
     return false;
 }
 
-}  // namespace
-
-PendingReplace::~PendingReplace() { CloseDescriptors(*this); }
-
-void SetSyncLogForTesting(std::vector<std::string>* log) { gSyncLog = log; }
-
-bool BeginReplace(const char* destination, PendingReplace& pending) {
+// Clears what an earlier use of the record left.
+void Reset(PendingReplace& pending) {
     AbandonReplace(pending);
-    CloseDescriptors(pending);
     pending.finalPath.clear();
     pending.tempPath.clear();
-    pending.writePath.clear();
     pending.tempName.clear();
     pending.finalName.clear();
     pending.direct = false;
-    if (destination == nullptr || *destination == '\0') {
-        SetLastErrorFromErrno(ENOENT, destination);
-        return false;
-    }
-    std::string path = destination;
-    if (!ResolveLinks(path)) {
-        SetLastErrorFromErrno(errno, destination);
-        return false;
-    }
-    pending.finalPath = path;
+    pending.folderReadable = false;
+}
 
-    struct stat st {};
-    const bool exists = ::stat(path.c_str(), &st) == 0;
-    if (exists && S_ISDIR(st.st_mode)) {
+// The checks on what the destination is now. False with the last error set
+// when it cannot be replaced.
+bool MayReplace(const Destination& d, const std::string& path) {
+    if (!d.exists) return true;
+    if (S_ISDIR(d.st.st_mode)) {
         SetLastErrorFromErrno(EISDIR);
         return false;
     }
-    if (exists && (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))) {
-        pending.writePath = path;
-        pending.direct = true;
-        return true;
-    }
-    if (exists && !S_ISREG(st.st_mode)) {
+    if (!S_ISREG(d.st.st_mode)) {
         // A pipe or a socket: opening it could wait for a reader for ever.
         SetLastErrorRefusal(ERROR_ACCESS_DENIED, Text::NotRegularFile);
         return false;
     }
-
-    // Ask for write permission on an existing file first: replacing it by rename
-    // would otherwise succeed where writing it in place would be refused.
-    if (exists && ::access(path.c_str(), W_OK) != 0) {
+    // Ask for write permission on an existing file first: replacing it by
+    // rename would otherwise succeed where writing it in place would be refused.
+    if (::faccessat(d.folder.get(), d.name.c_str(), W_OK, AT_SYMLINK_NOFOLLOW) != 0) {
         SetLastErrorFromErrno(errno, path.c_str());
         return false;
     }
+    return true;
+}
 
-    const std::string dir = DirectoryOf(path);
-    pending.finalName = NameOf(path);
-    pending.dirFd = OpenFolder(dir);
-    if (pending.dirFd < 0) {
-        SetLastErrorFromErrno(errno, path.c_str());
+}  // namespace
+
+void SetSyncLogForTesting(std::vector<std::string>* log) { gSyncLog = log; }
+
+bool BeginReplace(const char* destination, PendingReplace& pending) {
+    Reset(pending);
+    if (destination == nullptr || *destination == '\0') {
+        SetLastErrorFromErrno(ENOENT, destination);
         return false;
     }
-    RemoveStaleTemporaryFiles(pending.dirFd);
+    if (NamesStandardOutput(destination)) return BeginOnStandardOutput(destination, pending);
+    Destination d;
+    if (const int error = ResolveDestination(destination, d); error != 0) {
+        SetLastErrorFromErrno(error, destination);
+        return false;
+    }
+    pending.finalPath = d.Path();
+    if (d.exists && (S_ISCHR(d.st.st_mode) || S_ISBLK(d.st.st_mode))) return BeginOnDevice(d, pending);
+    if (!MayReplace(d, pending.finalPath)) return false;
+    SweepOnce(d);
+    pending.finalName = d.name;
+    pending.folder = std::move(d.folder);
+    pending.folderReadable = d.folderReadable;
+    return CreateTemporaryFile(pending, d);
+}
 
-    return CreateTemporaryFile(pending, dir, exists ? &st : nullptr);
+void SweepStaleTemporaryFiles(const char* destination) {
+    Destination d;
+    if (destination == nullptr || NamesStandardOutput(destination) || ResolveDestination(destination, d) != 0) return;
+    SweepOnce(d);
 }
 
 int OpenReplaceTarget(const PendingReplace& pending) {
-    if (!pending.direct) {
-        if (!pending.active) {
-            SetLastError(ERROR_INVALID_HANDLE);
-            return -1;
-        }
-        const int fd = ::fcntl(pending.fd, F_DUPFD_CLOEXEC, 0);
-        if (fd < 0 || ::ftruncate(fd, 0) != 0) {
-            SetLastErrorFromErrno(errno);
-            if (fd >= 0) ::close(fd);
-            return -1;
-        }
-        return fd;
-    }
-    // Opened without waiting, then checked: the device may have been replaced
-    // by a pipe since BeginReplace looked at it.
-    const int fd = ::open(pending.writePath.c_str(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        SetLastErrorFromErrno(errno, pending.writePath.c_str());
+    if (!pending.direct && !pending.active) {
+        SetLastError(ERROR_INVALID_HANDLE);
         return -1;
     }
-    struct stat st {};
-    const int status = ::fcntl(fd, F_GETFL);
-    if (::fstat(fd, &st) != 0 || !(S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISREG(st.st_mode)) ||
-        status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
-        SetLastErrorRefusal(ERROR_ACCESS_DENIED, Text::NotRegularFile);
-        ::close(fd);
-        return -1;
-    }
+    const int fd = ::fcntl(pending.file.get(), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) SetLastErrorFromErrno(errno);
     return fd;
 }
 
 void StartWriteBack(int fd) { (void)::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE); }
 
 bool CommitReplace(PendingReplace& pending) {
-    if (pending.direct) return true;
+    if (pending.direct) {
+        pending.file.Reset();
+        return true;
+    }
     if (!pending.active) {
         SetLastError(ERROR_INVALID_HANDLE);
         return false;
@@ -272,13 +222,23 @@ bool CommitReplace(PendingReplace& pending) {
     // The data reaches the disk before the name does. A file system that
     // cannot flush (EINVAL) has nothing to wait for.
     Record("fdatasync", pending.tempPath);
-    if (::fdatasync(pending.fd) != 0 && errno != EINVAL) {
+    if (::fdatasync(pending.file.get()) != 0 && errno != EINVAL) {
         SetLastErrorFromErrno(errno);
         AbandonReplace(pending);
         return false;
     }
+    // Whoever may write in the folder could have put another file under the
+    // temporary name: that one must not take the destination's place.
+    struct stat written {}, named {};
+    if (::fstat(pending.file.get(), &written) != 0 ||
+        ::fstatat(pending.folder.get(), pending.tempName.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !SameFile(written, named)) {
+        SetLastErrorRefusal(ERROR_ACCESS_DENIED, Text::TemporaryReplaced);
+        AbandonReplace(pending);
+        return false;
+    }
     Record("rename", pending.tempPath, pending.finalPath);
-    if (::renameat(pending.dirFd, pending.tempName.c_str(), pending.dirFd, pending.finalName.c_str()) != 0) {
+    if (::renameat(pending.folder.get(), pending.tempName.c_str(), pending.folder.get(), pending.finalName.c_str()) != 0) {
         SetLastErrorFromErrno(errno, pending.finalPath.c_str());
         AbandonReplace(pending);
         return false;
@@ -286,16 +246,19 @@ bool CommitReplace(PendingReplace& pending) {
     pending.active = false;
     // The rename is done: a folder that cannot be flushed (opened without
     // read permission, or a file system without it) does not undo it.
-    Record("fsync", DirectoryOf(pending.finalPath));
-    (void)::fsync(pending.dirFd);
-    CloseDescriptors(pending);
+    const auto slash = pending.finalPath.find_last_of('/');
+    Record("fsync", slash == 0 ? "/" : pending.finalPath.substr(0, slash));
+    if (pending.folderReadable) (void)::fsync(pending.folder.get());
+    pending.file.Reset();
+    pending.folder.Reset();
     return true;
 }
 
 void AbandonReplace(PendingReplace& pending) {
-    if (pending.active) ::unlinkat(pending.dirFd, pending.tempName.c_str(), 0);
+    if (pending.active) ::unlinkat(pending.folder.get(), pending.tempName.c_str(), 0);
     pending.active = false;
-    CloseDescriptors(pending);
+    pending.file.Reset();
+    pending.folder.Reset();
 }
 
 int OpenCopySource(const char* path, struct stat* st) {

@@ -1,58 +1,68 @@
 // Replacing a file only when its new content is complete.
 //
-// A writer asks BeginReplace for the file to write, writes and closes it, then
-// calls CommitReplace; on any failure it calls AbandonReplace. The new content
-// goes to a temporary file beside the destination, renamed over it on commit, so
-// an existing destination is untouched by a failed write and a file written onto
-// itself is never destroyed. A destination that is a symbolic link is resolved
-// first (the file it points to is replaced, not the link); a replaced file keeps
-// its permission bits, and its owner and group where the process may set them.
-// The commit flushes the new file's data before the rename and the folder after
+// A writer asks BeginReplace for the file to write and writes it through the
+// descriptor OpenReplaceTarget hands over, then calls CommitReplace; on any
+// failure it calls AbandonReplace. The new content goes to a temporary file
+// beside the destination, renamed over it on commit, so an existing
+// destination is untouched by a failed write and a file written onto itself
+// is never destroyed. The temporary file is created and written through one
+// descriptor, never opened again by its name, and locked for its writer's
+// whole life (platform/kernel/temporary.h says how a stale one is told).
+//
+// A destination that is a symbolic link is followed by the kernel's own rules
+// (a link another user planted in a sticky folder is refused when
+// fs.protected_symlinks says so), and the file it leads to is replaced, not
+// the link. A replaced file keeps its owner and group (where the process may
+// give them), its permission bits, its ACL and its extended attributes. The
+// commit flushes the new file's data before the rename and the folder after
 // it, so a power cut leaves the old file or the new one, never an empty one.
 //
 // An existing destination that is a device is written directly (and not
-// flushed); a pipe or a socket is refused, since opening it could wait for ever.
-//
-// Temporary files are named ".NAME.wavtrn-PID.XXXX" (PID: the writer's process
-// id, XXXX: four hexadecimal digits), or ".wavtrn-PID.XXXX" when NAME is too
-// long for that. BeginReplace removes such files of this user in the folder
-// whose writer no longer runs (killed part-way), and nothing else.
+// flushed); a pipe or a socket is refused, since opening it could wait for
+// ever. "/dev/stdout", "/dev/fd/1" and "/proc/self/fd/1" name the standard
+// output itself, whatever it is: it is written directly, never reopened.
 #pragma once
+
+#include "platform/kernel/unique_fd.h"
 
 #include <string>
 #include <sys/types.h>
 
 struct PendingReplace {
-    std::string finalPath;  // the destination with symbolic links resolved
-    std::string tempPath;   // the temporary file's full path (for messages; may pass PATH_MAX)
-    std::string writePath;  // the path to open for writing: tempPath, a short equivalent
-                            // when tempPath passes PATH_MAX, or finalPath when direct
-    bool direct = false;    // written in place (a device)
+    std::string finalPath;  // the destination with symbolic links followed (for messages)
+    std::string tempPath;   // the temporary file's path (for messages and for removing it when
+                            // its writer is killed; may pass PATH_MAX)
+    bool direct = false;    // written in place (a device, the standard output)
     bool active = false;    // a temporary file exists and is neither committed nor abandoned
-    int fd = -1;            // the temporary file, open until commit or abandon
-    int dirFd = -1;         // the destination's folder
+    UniqueFd file;          // the temporary file from its creation, or what is written in place
+    UniqueFd folder;        // the destination's folder
+    bool folderReadable = false;
     std::string tempName;   // the temporary file's and the destination's names in the folder
     std::string finalName;
 
     PendingReplace() = default;
     PendingReplace(const PendingReplace&) = delete;
     PendingReplace& operator=(const PendingReplace&) = delete;
-    ~PendingReplace();  // closes what is still open; the file is removed by AbandonReplace
 };
 
 // Prepares the replacement of destination. Creates the temporary file (empty,
-// mode 0666 less the umask, or the existing destination's mode, owner and
-// group). Returns false with the last error set when the destination cannot be
-// written (missing directory, a directory, a pipe, no permission).
+// mode 0666 less the umask, or the existing destination's mode, owner, group,
+// ACL and extended attributes), after removing the stale temporary files in
+// its folder the first time this process writes there. Returns false with
+// the last error set when the destination cannot be written (missing
+// directory, a directory, a pipe, no permission, a link the kernel refuses).
 bool BeginReplace(const char* destination, PendingReplace& pending);
 
-// Opens the file a pending replacement writes, empty, for writing: a new
-// descriptor of the temporary file, or the device. -1 with the last error set.
+// The file a pending replacement writes, for writing: a duplicate of the one
+// descriptor BeginReplace opened (the temporary file, empty, or the device or
+// standard output written in place), for the caller to own. -1 with the last
+// error set.
 int OpenReplaceTarget(const PendingReplace& pending);
 
 // Flushes the finished temporary file, moves it over the destination and
 // flushes the folder. Returns false with the last error set when the flush or
-// the rename fails; the temporary file is then removed.
+// the rename fails, or when the temporary file's name no longer holds the file
+// written (someone put another file there); the temporary file is then removed.
 bool CommitReplace(PendingReplace& pending);
 
 // Asks the disk to start writing what has reached fd so far, without waiting
@@ -69,6 +79,12 @@ void AbandonReplace(PendingReplace& pending);
 // a folder, a pipe or a socket is refused with ERROR_ACCESS_DENIED. The
 // descriptor with *st filled, or -1 with the last error set.
 int OpenCopySource(const char* path, struct stat* st);
+
+// Removes the stale temporary files in the folder destination would be
+// written in, unless this process did so already. BeginReplace does it; a
+// program that hands its writes to child processes calls it first for each
+// destination, so that the children find it done and each folder is read once.
+void SweepStaleTemporaryFiles(const char* destination);
 
 // True when both paths name one existing file (same device and inode).
 bool IsSameFile(const char* first, const char* second);

@@ -16,6 +16,8 @@ using namespace mmio_layout;
 namespace {
 
 constexpr DWORD kSizeInDs64 = 0xFFFFFFFFu;
+// The size a stream's form and "data" chunk carry: readers take it as "to the end".
+constexpr DWORD kStreamedSize = 0xFFFFFFFFu;
 // The "ds64" chunk as written: form size, data size, sample count (all
 // 64-bit) and an empty table of further sizes.
 constexpr DWORD kDs64Size = 28;
@@ -215,6 +217,34 @@ MMRESULT LeaveWrittenChunk(MMIO* hmmio, MMCKINFO* pmmcki) {
     return kOk;
 }
 
+// Leaves a chunk written to a stream, after the pad byte odd data needs. A
+// chunk that was held (its size not known when it was created) gets its size
+// and is sent once the outermost held chunk is left; the form and the "data"
+// chunk went out at once with the placeholder size.
+MMRESULT LeaveStreamedChunk(MMIO* hmmio, MMCKINFO* pmmcki) {
+    const std::uint64_t size = hmmio->streamPosition - pmmcki->dwDataOffset;
+    bool failed = false;
+    const BYTE pad = 0;
+    if ((size & 1) != 0 && Put(*hmmio, &pad, 1, &failed) != 1) return MMIOERR_CANNOTWRITE;
+    hmmio->streamPosition += size & 1;
+    const std::uint64_t header = pmmcki->dwDataOffset - 8;
+    if (!hmmio->held.empty() && header >= hmmio->heldFrom) {
+        if (size > 0xFFFFFFFFu) {
+            SetLastError(ERROR_FILE_TOO_LARGE);
+            return MMIOERR_CANNOTEXPAND;
+        }
+        for (int i = 0; i < 4; ++i) hmmio->held[header - hmmio->heldFrom + 4 + i] = static_cast<BYTE>(size >> (8 * i));
+        if (header == hmmio->heldFrom) {
+            const std::size_t length = hmmio->held.size();
+            if (WriteFully(hmmio->fd, hmmio->held.data(), length, &failed) != length) return MMIOERR_CANNOTWRITE;
+            hmmio->held.clear();
+        }
+    }
+    pmmcki->cksize64 = size;
+    pmmcki->dwFlags &= ~MMIO_DIRTY;
+    return kOk;
+}
+
 }  // namespace
 
 MMRESULT mmioDescend(HMMIO hmmio, MMCKINFO* pmmcki, const MMCKINFO* pmmckiParent, UINT fuDescend) {
@@ -239,11 +269,7 @@ MMRESULT mmioAscend(HMMIO hmmio, MMCKINFO* pmmcki, UINT /*fuAscend*/) {
     if (!Valid(hmmio) || pmmcki == nullptr) return MMIOERR_CANNOTSEEK;
     const std::uint64_t dataOffset = pmmcki->dwDataOffset;
 
-    if ((pmmcki->dwFlags & MMIO_DIRTY) != 0 && hmmio->characterDevice) {
-        // What went to a character device is gone: nothing to patch or pad.
-        pmmcki->dwFlags &= ~MMIO_DIRTY;
-        return kOk;
-    }
+    if ((pmmcki->dwFlags & MMIO_DIRTY) != 0 && hmmio->stream) return LeaveStreamedChunk(hmmio, pmmcki);
     if ((pmmcki->dwFlags & MMIO_DIRTY) != 0) return LeaveWrittenChunk(hmmio, pmmcki);
 
     // A size that no file can hold leaves the position where it is.
@@ -261,12 +287,14 @@ MMRESULT mmioAscend(HMMIO hmmio, MMCKINFO* pmmcki, UINT /*fuAscend*/) {
 
 MMRESULT mmioCreateChunk(HMMIO hmmio, MMCKINFO* pmmcki, UINT fuCreate) {
     if (!Valid(hmmio) || pmmcki == nullptr) return MMIOERR_CANNOTWRITE;
-    const off_t start = CurrentPosition(hmmio->fd);
+    const off_t start = WritePosition(*hmmio);
     if (start < 0) return MMIOERR_CANNOTSEEK;
 
-    const bool wide = (fuCreate & MMIO_CREATERF64) != 0;
-    const bool form = wide || (fuCreate & MMIO_CREATERIFF) != 0;
+    // No size can go into a stream's "ds64" later: a stream's form is RIFF.
+    const bool wide = (fuCreate & MMIO_CREATERF64) != 0 && !hmmio->stream;
+    const bool form = (fuCreate & (MMIO_CREATERF64 | MMIO_CREATERIFF)) != 0;
     if (form) pmmcki->ckid = wide ? kRf64 : kRiff;
+    const bool streamed = hmmio->stream && (form || pmmcki->ckid == kData);
 
     // A 64-bit form starts with its "ds64" chunk, whose sizes are written when
     // the form and its data chunk are left.
@@ -275,7 +303,7 @@ MMRESULT mmioCreateChunk(HMMIO hmmio, MMCKINFO* pmmcki, UINT fuCreate) {
         for (int i = 0; i < 4; ++i) header[at + i] = static_cast<BYTE>(v >> (8 * i));
     };
     put32(0, pmmcki->ckid);
-    put32(4, wide ? kSizeInDs64 : 0);
+    put32(4, wide ? kSizeInDs64 : streamed ? kStreamedSize : 0);
     put32(8, pmmcki->fccType);
     put32(12, kDs64);
     put32(16, kDs64Size);
@@ -286,7 +314,15 @@ MMRESULT mmioCreateChunk(HMMIO hmmio, MMCKINFO* pmmcki, UINT fuCreate) {
         return MMIOERR_CANNOTEXPAND;
     }
     bool failed = false;
-    if (WriteFully(hmmio->fd, header, length, &failed) != length) return MMIOERR_CANNOTWRITE;
+    if (hmmio->stream && !streamed && hmmio->held.empty()) {
+        // A stream's chunk other than the form and "data" is held, from its
+        // header on, until it is left and its size known.
+        hmmio->heldFrom = static_cast<std::uint64_t>(start);
+        hmmio->held.assign(header, header + length);
+    } else if (Put(*hmmio, header, length, &failed) != length) {
+        return MMIOERR_CANNOTWRITE;
+    }
+    if (hmmio->stream) hmmio->streamPosition += length;
 
     if (wide) hmmio->ds64Offset = static_cast<std::uint64_t>(start) + 20;
     pmmcki->cksize = 0;

@@ -59,6 +59,14 @@ std::size_t WriteFully(int fd, const void* buffer, std::size_t count, bool* fail
     return done;
 }
 
+std::size_t Put(MMIO& file, const void* buffer, std::size_t count, bool* failed) {
+    if (file.held.empty()) return WriteFully(file.fd, buffer, count, failed);
+    const auto* p = static_cast<const BYTE*>(buffer);
+    file.held.insert(file.held.end(), p, p + count);
+    *failed = false;
+    return count;
+}
+
 bool WriteAllAt(int fd, const void* buffer, std::size_t count, off_t offset) {
     const auto* p = static_cast<const char*>(buffer);
     std::size_t done = 0;
@@ -122,6 +130,10 @@ off_t CurrentPosition(int fd) {
     const off_t pos = ::lseek(fd, 0, SEEK_CUR);
     if (pos < 0) SetLastErrorFromErrno(errno);
     return pos;
+}
+
+off_t WritePosition(const MMIO& file) {
+    return file.stream ? static_cast<off_t>(file.streamPosition) : CurrentPosition(file.fd);
 }
 
 
@@ -193,7 +205,7 @@ HMMIO mmioOpenA(const char* path, MMIOINFO* info, DWORD dwOpenFlags) {
         SetLastErrorRefusal(ERROR_ACCESS_DENIED, Text::NotRegularFile);
         return nullptr;
     }
-    file->characterDevice = S_ISCHR(st.st_mode);
+    file->stream = S_ISCHR(st.st_mode);
     file->regularWrite = S_ISREG(st.st_mode) && (flags & O_WRONLY) != 0;
     const int status = ::fcntl(file->fd, F_GETFL);
     if (status < 0 || ::fcntl(file->fd, F_SETFL, status & ~O_NONBLOCK) < 0) {
@@ -249,6 +261,7 @@ namespace {
 constexpr std::uint64_t kWriteBackEvery = 8 << 20;
 
 void CountWritten(MMIO& file, std::size_t written) {
+    if (file.stream) file.streamPosition += written;
     if (!file.regularWrite) return;
     file.unstarted += written;
     if (file.unstarted < kWriteBackEvery) return;
@@ -264,7 +277,7 @@ LONG mmioWrite(HMMIO hmmio, const char* pch, LONG cch) {
         return -1;
     }
     bool failed = false;
-    const std::size_t n = WriteFully(hmmio->fd, pch, static_cast<std::size_t>(cch), &failed);
+    const std::size_t n = Put(*hmmio, pch, static_cast<std::size_t>(cch), &failed);
     if (failed && n == 0 && cch > 0) return -1;
     CountWritten(*hmmio, n);
     return static_cast<LONG>(n);
@@ -281,3 +294,27 @@ std::int64_t mmioSeek(HMMIO hmmio, std::int64_t lOffset, int iOrigin) {
     return pos;
 }
 
+HMMIO mmioOpenFd(int fd, DWORD dwOpenFlags) {
+    auto file = std::make_unique<MMIO>();
+    file->fd = fd;
+    if (fd < 0) return nullptr;
+    if (dwOpenFlags != MMIO_WRITE) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    struct stat st {};
+    const int status = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || status < 0) {
+        SetLastErrorFromErrno(errno);
+        return nullptr;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        SetLastErrorFromErrno(EISDIR);
+        return nullptr;
+    }
+    // Appending moves every write to the end, a size patch included.
+    const bool seekable = (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)) && (status & O_APPEND) == 0;
+    file->stream = !seekable || ::lseek(fd, 0, SEEK_CUR) < 0;
+    file->regularWrite = S_ISREG(st.st_mode);
+    return file.release();
+}

@@ -49,9 +49,16 @@ struct MMIO {
     std::vector<std::pair<FOURCC, std::uint64_t>> sizeTable;
     // Where the "ds64" chunk's data begins in a form being written as "RF64"; 0 when none.
     std::uint64_t ds64Offset = 0;
-    // A character device (/dev/null, a terminal) has no position to go back
-    // to: the sizes of the chunks written to it are never patched.
-    bool characterDevice = false;
+    // An output with no position to go back to (a character device such as
+    // /dev/null or a terminal, a pipe, a socket, a file opened for appending):
+    // the sizes of the chunks written to it are never patched, and its
+    // position is the count of bytes written to it.
+    bool stream = false;
+    std::uint64_t streamPosition = 0;
+    // A stream's chunk whose size is not known yet (any but the form and
+    // "data") is held here from its header on, and sent once it is left.
+    std::vector<BYTE> held;
+    std::uint64_t heldFrom = 0;  // the stream position of held's first byte
     // A regular file being written: its pages are handed to the disk every
     // few megabytes (see mmioWrite), counted here since the last hand-over.
     bool regularWrite = false;
@@ -74,6 +81,9 @@ long long ReadFully(int fd, void* buffer, std::size_t count);
 // Writes all count bytes unless the file refuses. Returns the count written;
 // when it is short the last error says why.
 std::size_t WriteFully(int fd, const void* buffer, std::size_t count, bool* failed);
+// The same for a file being written: a stream holding a chunk keeps the
+// bytes in memory instead.
+std::size_t Put(MMIO& file, const void* buffer, std::size_t count, bool* failed);
 bool WriteAllAt(int fd, const void* buffer, std::size_t count, off_t offset);
 // Reads up to count bytes at offset; returns the count read, short at the
 // file's end or on an error.
@@ -87,6 +97,8 @@ std::uint32_t Be32(const BYTE* p);
 std::uint64_t FileEnd(int fd);
 // The file position, or -1 with the last error set.
 off_t CurrentPosition(int fd);
+// Where the next byte written goes: the file position, or a stream's count.
+off_t WritePosition(const MMIO& file);
 
 // RIFX: turns the bytes just read at offset into what a RIFF file would hold
 // there (format and "fact" fields, samples little-endian).

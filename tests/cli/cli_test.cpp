@@ -41,11 +41,13 @@ struct CliRun {
     std::string err;
 };
 
-// How a run is set up: a file for standard input, and shell words before the
-// program (a limit: "ulimit -n 12;").
+// How a run is set up: a file for standard input, shell words before the
+// program (a limit: "ulimit -n 12;") and a command that starts it
+// ("env --ignore-signal=CHLD").
 struct Setup {
     std::string input = "/dev/null";
     std::string prefix;
+    std::string wrapper;
 };
 
 std::string CommandLine(const std::vector<std::string>& args) {
@@ -60,8 +62,9 @@ CliRun RunCli(const TempDir& dir, const std::vector<std::string>& args, const Se
     const std::string errFile = dir.file("stderr.txt");
     CliRun run;
     // The redirections stand outside the limits, which the shell would feel too.
-    run.status = testsupport::RunCommand("(" + setup.prefix + " exec timeout 60 " + CommandLine(args) + ") <" +
-                                             ShellQuote(setup.input) + " 2>" + ShellQuote(errFile),
+    run.status = testsupport::RunCommand("(" + setup.prefix + " exec timeout 60 " + setup.wrapper + " " +
+                                             CommandLine(args) + ") <" + ShellQuote(setup.input) + " 2>" +
+                                             ShellQuote(errFile),
                                          &run.out);
     std::ifstream in(errFile);
     std::stringstream text;
@@ -236,12 +239,16 @@ TEST(CliConvert, FailedConversionKeepsTheExistingDestination) {
     const std::string dst = dir.file("dst.wav");
     testsupport::WriteText(dst, "precious");
 
-    const CliRun run = RunCli(dir, {"convert", "--to=alaw/8000/1", broken, "-o", dst});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, broken + ": no \"data\" chunk\n");
-    EXPECT_TRUE(Contains(run.out, "0 converted, 1 failed\n")) << run.out;
-    EXPECT_EQ(testsupport::ReadBytes(dst), std::vector<std::uint8_t>({'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
-    EXPECT_EQ(Listing(dir.path()), (std::set<std::string>{"broken.wav", "dst.wav", "src.wav"}));
+    // Also when started with SIGCHLD ignored, where the kernel would reap the
+    // worker before its failure could be learnt.
+    for (const char* wrapper : {"", "env --ignore-signal=CHLD"}) {
+        const CliRun run = RunCli(dir, {"convert", "--to=alaw/8000/1", broken, "-o", dst}, {.wrapper = wrapper});
+        EXPECT_EQ(run.status, 1) << wrapper;
+        EXPECT_EQ(run.err, broken + ": no \"data\" chunk\n");
+        EXPECT_TRUE(Contains(run.out, "0 converted, 1 failed\n")) << run.out;
+        EXPECT_EQ(testsupport::ReadBytes(dst), std::vector<std::uint8_t>({'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
+        EXPECT_EQ(Listing(dir.path()), (std::set<std::string>{"broken.wav", "dst.wav", "src.wav"}));
+    }
 }
 
 // A word of the format names finds them in either language.
@@ -355,14 +362,23 @@ std::vector<std::string> TemporaryFiles(const fs::path& folder) {
     return Lines(out);
 }
 
-// Starts wavtrn-cli in a process group of its own, its output thrown away.
-pid_t StartCli(const std::vector<std::string>& args) {
+// Starts wavtrn-cli in a process group of its own, its output thrown away;
+// inherited: with SIGCHLD ignored and the interrupts blocked, as a careless
+// parent may leave them.
+pid_t StartCli(const std::vector<std::string>& args, bool inherited = false) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::setpgid(0, 0);
         const int devNull = ::open("/dev/null", O_RDWR);
         ::dup2(devNull, STDOUT_FILENO);
         ::dup2(devNull, STDERR_FILENO);
+        if (inherited) {
+            ::signal(SIGCHLD, SIG_IGN);
+            sigset_t blocked;
+            sigemptyset(&blocked);
+            for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&blocked, signal);
+            ::sigprocmask(SIG_BLOCK, &blocked, nullptr);
+        }
         std::vector<std::string> words = {Cli()};
         words.insert(words.end(), args.begin(), args.end());
         std::vector<char*> argv;
@@ -417,9 +433,11 @@ TEST(CliConvert, StoppingRemovesTheUnfinishedFileWhereverItIs) {
         Where where;
         Stop stop;
         int status;  // the exit status; -1: killed
+        bool inherited = false;  // started with SIGCHLD ignored and the interrupts blocked
     };
     const Row rows[] = {
         {"Ctrl-C, --out-dir", Where::OutDir, Stop::CtrlC, 130},
+        {"Ctrl-C, started with SIGCHLD ignored and the interrupts blocked", Where::OutDir, Stop::CtrlC, 130, true},
         {"Ctrl-C, destination a dangling link", Where::DanglingLink, Stop::CtrlC, 130},
         {"Ctrl-C, working folder longer than PATH_MAX", Where::DeepFolder, Stop::CtrlC, 130},
         {"worker killed, destination a dangling link", Where::DanglingLink, Stop::KillWorker, 1},
@@ -444,7 +462,7 @@ TEST(CliConvert, StoppingRemovesTheUnfinishedFileWhereverItIs) {
             args = {"convert", "--to", "mp3/44100/128/2", src, "-o", "x.wav"};
             watched = ".";
         }
-        const pid_t pid = StartCli(args);
+        const pid_t pid = StartCli(args, row.inherited);
         const bool writing = WaitForTemporaryData(watched);
         if (row.stop == Stop::CtrlC) ::kill(-pid, SIGINT);
         if (row.stop == Stop::KillWorker) ::kill(FirstChild(pid), SIGKILL);
@@ -478,13 +496,32 @@ TEST(CliMessages, EachFailureIsTheFileAndItsReasonInPlainWords) {
     auto convert = [](const std::string& from, const std::string& to) {
         return std::vector<std::string>{"convert", "--to", "alaw/8000/1", from, "-o", to};
     };
+    // Names with what a terminal would act on, and lists that hold no paths.
+    const std::string odd = dir.file("bell\a\x1b[31mred\nline.wav");
+    const std::string oddShown = dir.file("bell\\x07\\x1B[31mred\\nline.wav");
+    const std::string nulList = dir.file("nul.txt"), longList = dir.file("long.txt");
+    testsupport::WriteText(nulList, good + std::string("\0", 1) + good + "\n");
+    testsupport::WriteText(longList, good + "\n" + std::string(5000, 'x') + "\n");
+    auto listFault = [](const std::string& list, const std::string& where) {
+        return "'" + list + "', " + where;
+    };
+    const char* const kNulInName = "a NUL byte in a name (NUL-separated names need -0)";
     struct Row {
         std::vector<std::string> args;
         std::string file;
         std::string reason;
         bool condition;  // a failed condition stands behind it, for --verbose to show
+        std::string input = "/dev/null";
     };
     const Row rows[] = {
+        {{"info", "-"}, "-", "not a RIFF WAVE file", false, "/dev/zero"},
+        {{"info", "/proc/self/mem"}, "/proc/self/mem", "reading the source: Input/output error", false},
+        {{"info", odd}, oddShown, "cannot open '" + oddShown + "': No such file or directory", false},
+        {{"info", "--files-from", nulList}, "wavtrn-cli", listFault(nulList, "line 1: ") + kNulInName, false},
+        {{"info", "--files-from", "/dev/zero"}, "wavtrn-cli", listFault("/dev/zero", "line 1: ") + kNulInName, false},
+        {{"info", "-0", "--files-from", "/dev/zero"}, "wavtrn-cli", listFault("/dev/zero", "name 1: an empty name"), false},
+        {{"info", "--files-from", longList}, "wavtrn-cli",
+         listFault(longList, "line 2: longer than the longest path (4095 bytes)"), false},
         {{"info", text}, text, "not a RIFF WAVE file", true},
         {{"info", noFmt}, noFmt, "no \"fmt \" chunk", true},
         {{"info", missing}, missing, "cannot open '" + missing + "': No such file or directory", false},
@@ -499,8 +536,9 @@ TEST(CliMessages, EachFailureIsTheFileAndItsReasonInPlainWords) {
         for (const bool verbose : {false, true}) {
             std::vector<std::string> args = row.args;
             if (verbose) args.push_back("--verbose");
-            const CliRun run = RunCli(dir, args);
+            const CliRun run = RunCli(dir, args, {.input = row.input});
             EXPECT_EQ(run.status, 1) << row.reason;
+            EXPECT_TRUE(row.args.front() != "info" || run.out.empty()) << run.out;
             const std::vector<std::string> lines = Lines(run.err);
             ASSERT_FALSE(lines.empty()) << row.reason;
             EXPECT_EQ(lines[0], row.file + ": " + row.reason);
@@ -655,19 +693,32 @@ TEST(CliConvert, FilesFromAListOrStandardInputWithAJsonLineEach) {
     TempDir dir;
     const fs::path in = dir.path() / "in";
     fs::create_directories(in);
-    std::string list;
-    for (const char* name : {"a.wav", "say \"hi\" \\ \xC3\xA9\x01.wav", "b.wav"}) {
-        list += testsupport::WriteTestWave((in / name).string(), testsupport::PcmFormat(8000, 16, 1), 800) + "\n\n";
-    }
+    std::vector<std::string> names;
+    for (const char* name : {"a.wav", "say \"hi\" \\ \xC3\xA9\x01.wav", "b.wav"})
+        names.push_back(testsupport::WriteTestWave((in / name).string(), testsupport::PcmFormat(8000, 16, 1), 800));
     const std::string missing = (in / "missing.wav").string();
-    testsupport::WriteText(dir.file("list.txt"), list + missing + "\n");
-    for (const bool fromStdin : {false, true}) {
-        const fs::path out = dir.path() / (fromStdin ? "out-stdin" : "out-file");
+    names.push_back(missing);
+    // Lines with empty ones between, lines ended by CR LF, and names ended by NUL bytes.
+    for (const auto& [file, end] : {std::pair<const char*, std::string>{"list.txt", "\n\n"}, {"crlf.txt", "\r\n\r\n"},
+                                    {"nul.txt", std::string("\0", 1)}}) {
+        std::string list;
+        for (const std::string& name : names) list += name + end;
+        testsupport::WriteText(dir.file(file), list);
+    }
+    struct Variant {
+        const char* list;
+        bool fromStdin;
+        bool null;
+    };
+    for (const Variant& v : {Variant{"list.txt", false, false}, Variant{"list.txt", true, false},
+                             Variant{"crlf.txt", false, false}, Variant{"nul.txt", true, true}}) {
+        const bool fromStdin = v.fromStdin;
+        const fs::path out = dir.path() / (std::string("out-") + v.list + (fromStdin ? "-stdin" : ""));
         fs::create_directories(out);
-        const CliRun run = RunCli(dir,
-                                  {"convert", "--json", "--to", "mulaw/8000/1", "--out-dir", out.string(), "--files-from",
-                                   fromStdin ? "-" : dir.file("list.txt")},
-                                  {.input = fromStdin ? dir.file("list.txt") : "/dev/null"});
+        std::vector<std::string> args = {"convert", "--json", "--to", "mulaw/8000/1", "--out-dir", out.string(),
+                                         "--files-from", fromStdin ? "-" : dir.file(v.list)};
+        if (v.null) args.push_back("-0");
+        const CliRun run = RunCli(dir, args, {.input = fromStdin ? dir.file(v.list) : "/dev/null"});
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.err, "") << "with --json every word is in the objects";
         std::set<std::string> sources;
@@ -688,18 +739,145 @@ TEST(CliConvert, FilesFromAListOrStandardInputWithAJsonLineEach) {
     }
 }
 
+// True when the process holds a file that has no name under folder.
+bool HoldsUnnamedFileIn(pid_t pid, const std::string& folder) {
+    std::error_code ec;
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+        const std::string target = fs::read_symlink(fd.path(), ec).string();
+        if (target.rfind(folder + "/", 0) == 0 && Contains(target, "(deleted)")) return true;
+    }
+    return false;
+}
+
 TEST(CliConvert, DashReadsStandardInputThroughATemporaryFileThatIsRemoved) {
     TempDir dir;
     const std::string src = testsupport::WriteTestWave(dir.file("src.wav"), testsupport::PcmFormat(8000, 16, 1), 8000);
-    fs::create_directories(dir.path() / "tmp");
-    ASSERT_EQ(::setenv("TMPDIR", dir.file("tmp").c_str(), 1), 0);
-    const CliRun info = RunCli(dir, {"info", "-"}, {.input = src});
+    const std::string tmp = dir.file("tmp");
+    fs::create_directories(tmp);
+    const std::string inTmp = "export TMPDIR=" + ShellQuote(tmp) + ";";
+    const CliRun info = RunCli(dir, {"info", "-"}, {.input = src, .prefix = inTmp});
     EXPECT_EQ(info.out, "-: " + DialogLabel(src) + "\n");
-    const CliRun run = RunCli(dir, {"convert", "--to", "alaw/8000/1", "-", "-o", dir.file("out.wav")}, {.input = src});
+    const CliRun run =
+        RunCli(dir, {"convert", "--to", "alaw/8000/1", "-", "-o", dir.file("out.wav")}, {.input = src, .prefix = inTmp});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(testsupport::Probe(dir.file("out.wav")).codec, "pcm_alaw");
     EXPECT_NEAR(testsupport::Probe(dir.file("out.wav")).duration, 1.0, 0.01);
-    EXPECT_TRUE(fs::is_empty(dir.path() / "tmp"));
+    EXPECT_TRUE(fs::is_empty(tmp));
+
+    // Killed while it copies: the copy never had a name to leave behind.
+    int feed[2];
+    ASSERT_EQ(::pipe(feed), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(feed[0], STDIN_FILENO);
+        ::close(feed[1]);
+        ::setenv("TMPDIR", tmp.c_str(), 1);
+        ::execl(Cli().c_str(), "wavtrn-cli", "info", "-", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(feed[0]);
+    const auto head = testsupport::ReadBytes(src);
+    EXPECT_EQ(::write(feed[1], head.data(), 4096), 4096);
+    bool spooling = false;
+    for (int i = 0; i < 500 && !spooling; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+        spooling = HoldsUnnamedFileIn(pid, tmp);
+    EXPECT_TRUE(spooling);
+    EXPECT_TRUE(fs::is_empty(tmp));
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    ::close(feed[1]);
+    EXPECT_TRUE(fs::is_empty(tmp));
+}
+
+std::uint32_t Le32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+    return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+}
+
+std::string ReadText(const std::string& path) {
+    const auto bytes = testsupport::ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// "-o -" writes standard output, the words going to standard error. Through a
+// pipe the sizes are the streaming placeholders and ffmpeg reads every
+// sample; into a file they are patched, and /dev/stdout, /dev/fd/1 and
+// /proc/self/fd/1 write the same. A reader gone mid-file is said in the
+// system's words.
+TEST(CliConvert, DashAsDestinationWritesStandardOutput) {
+    TempDir dir;
+    constexpr std::uint32_t kFrames = 80000;  // 160 kB, more than a pipe holds
+    const std::string src = testsupport::WriteTestWave(dir.file("src.wav"), testsupport::PcmFormat(8000, 16, 1), kFrames);
+    const std::string err = dir.file("err.txt"), streamed = dir.file("streamed.wav");
+    const std::string toPcm = CommandLine({"convert", "--to", "pcm/8000/16/1", "-", "-o", "-"});
+    std::string decoded;
+    ASSERT_EQ(testsupport::RunCommand(toPcm + " <" + ShellQuote(src) + " 2>" + ShellQuote(err) + " | tee " +
+                                          ShellQuote(streamed) + " | ffmpeg -v error -i - -f s16le - | wc -c",
+                                      &decoded),
+              0);
+    EXPECT_EQ(std::stoul(decoded), kFrames * 2);
+    EXPECT_EQ(ReadText(err), "- -> -\n1 converted, 0 failed\n");
+    const auto bytes = testsupport::ReadBytes(streamed);
+    ASSERT_EQ(bytes.size(), 46u + kFrames * 2);
+    EXPECT_EQ(Le32(bytes, 4), 0xFFFFFFFFu);   // the form's size
+    EXPECT_EQ(Le32(bytes, 42), 0xFFFFFFFFu);  // the data chunk's, after an 18-byte "fmt "
+    EXPECT_EQ(RunCli(dir, {"convert", "--to", "alaw/8000/1", streamed, "-o", dir.file("back.wav")}).status, 0);
+    EXPECT_NEAR(testsupport::Probe(dir.file("back.wav")).duration, 10.0, 0.01);
+
+    for (const char* name : {"-", "/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+        const std::string file = dir.file("file.wav");
+        ASSERT_EQ(testsupport::RunCommand(CommandLine({"convert", "--to", "pcm/8000/16/1", src, "-o", name}) + " >" +
+                                          ShellQuote(file) + " 2>/dev/null"),
+                  0)
+            << name;
+        const auto written = testsupport::ReadBytes(file);
+        ASSERT_EQ(written.size(), bytes.size()) << name;
+        EXPECT_EQ(Le32(written, 4), written.size() - 8) << name;
+        EXPECT_EQ(Le32(written, 42), kFrames * 2) << name;
+        EXPECT_TRUE(std::equal(written.begin() + 46, written.end(), bytes.begin() + 46)) << name;
+    }
+
+    const std::string status = dir.file("status.txt");
+    testsupport::RunCommand("(" + CommandLine({"convert", "--to", "pcm/8000/16/1", src, "-o", "-"}) + " 2>" +
+                            ShellQuote(err) + "; echo $? >" + ShellQuote(status) + ") | head -c 1000 >/dev/null");
+    EXPECT_EQ(ReadText(status), "1\n");
+    EXPECT_EQ(ReadText(err), src + ": writing the destination: Broken pipe\n0 converted, 1 failed\n");
+}
+
+// A batch into one folder: each temporary file is opened once, by its
+// creation, and the folder is read for stale temporary files once, not once
+// a file.
+TEST(CliConvert, EachTemporaryIsOpenedOnceAndTheFolderReadOnce) {
+    if (testsupport::RunCommand("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "strace is not installed";
+    TempDir dir;
+    const fs::path out = dir.path() / "out";
+    fs::create_directories(out);
+    std::vector<std::string> args = {"convert", "--to", "gsm/8000/1", "--out-dir", out.string(), "-j", "2"};
+    for (const char* name : {"a.wav", "b.wav", "c.wav", "d.wav"})
+        args.push_back(testsupport::WriteTestWave(dir.file(name), testsupport::PcmFormat(8000, 16, 1), 8000));
+    // A trace file a process, so that no call is split over two lines.
+    // LeakSanitizer, in a sanitizer build, cannot work under strace.
+    const std::string trace = dir.file("trace");
+    std::string calls;
+    ASSERT_EQ(testsupport::RunCommand("ASAN_OPTIONS=detect_leaks=0 strace -ff -y -qq -e trace=open,openat,creat,getdents64 -o " +
+                                      ShellQuote(trace) + " " + CommandLine(args) + " >/dev/null 2>&1 && cat " +
+                                      ShellQuote(trace) + ".*",
+                                      &calls),
+              0);
+    std::map<std::string, int> opens;  // temporary name: times opened
+    int folderReadsToTheEnd = 0;
+    for (const std::string& line : Lines(calls)) {
+        if (Contains(line, "getdents64(") && Contains(line, "<" + out.string() + ">") && Contains(line, ") = 0")) {
+            ++folderReadsToTheEnd;
+        }
+        const auto marker = line.find(".wavtrn-");
+        if (!Contains(line, "open") || marker == std::string::npos) continue;
+        const auto start = line.rfind('/', marker) + 1, end = line.find('"', marker);
+        ++opens[line.substr(start, end - start)];
+        EXPECT_TRUE(Contains(line, "O_CREAT|O_EXCL")) << line;
+    }
+    EXPECT_EQ(opens.size(), 4u);
+    for (const auto& [name, count] : opens) EXPECT_EQ(count, 1) << name;
+    EXPECT_EQ(folderReadsToTheEnd, 1);
 }
 
 // Runs wavtrn-cli with a standard output whose reader is gone before it starts.

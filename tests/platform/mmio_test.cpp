@@ -454,6 +454,42 @@ TEST(MmioWrite, CreatedChunksGetTheirSizesAndPadBytes) {
     EXPECT_EQ(c2.cksize, 5u);
 }
 
+// A pipe has no position to go back to: the form and "data" go out at once
+// with the streaming placeholder, an RF64 request gives a RIFF form, and a
+// chunk after "data" is held until it is left, then sent with its size.
+TEST(MmioWrite, StreamGetsPlaceholdersAndChunksSentWithTheirSizes) {
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    HMMIO h = mmioOpenFd(ends[1], MMIO_WRITE);
+    ASSERT_NE(h, nullptr);
+    MMCKINFO riff{}, data{}, fact{};
+    riff.fccType = mmioStringToFOURCC("WAVE", 0);
+    data.ckid = mmioStringToFOURCC("data", 0);
+    fact.ckid = mmioStringToFOURCC("fact", 0);
+    ASSERT_EQ(mmioCreateChunk(h, &riff, MMIO_CREATERF64), 0u);
+    ASSERT_EQ(mmioCreateChunk(h, &data, 0), 0u);
+    ASSERT_EQ(mmioWrite(h, "xyz", 3), 3);
+    ASSERT_EQ(mmioAscend(h, &data, 0), 0u);
+    ASSERT_EQ(mmioCreateChunk(h, &fact, 0), 0u);
+    ASSERT_EQ(mmioWrite(h, "12345", 5), 5);
+    ASSERT_EQ(mmioAscend(h, &fact, 0), 0u);
+    ASSERT_EQ(mmioAscend(h, &riff, 0), 0u);
+    ASSERT_EQ(mmioClose(h, 0), 0u);
+    Bytes out(64);
+    out.resize(static_cast<std::size_t>(std::max<ssize_t>(0, ::read(ends[0], out.data(), out.size()))));
+    ::close(ends[0]);
+
+    Bytes want;
+    Append(want, "RIFF");
+    AppendU32(want, 0xFFFFFFFFu);
+    Append(want, "WAVEdata");
+    AppendU32(want, 0xFFFFFFFFu);
+    Append(want, std::string("xyz\0fact", 8));
+    AppendU32(want, 5);
+    Append(want, std::string("12345\0", 6));
+    EXPECT_EQ(out, want);
+}
+
 // Creates path with a form of type "WAVE" in it, plain or 64-bit.
 HMMIO CreateForm(const std::string& path, UINT flags, MMCKINFO& form) {
     HMMIO h = mmioOpenA(path.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE);

@@ -41,6 +41,8 @@ TEST(RiffLimit, OnlyOutputsNearFourGibibytesAreWrittenAsRf64) {
     const WAVEFORMATEX float48 = wfx(WAVE_FORMAT_IEEE_FLOAT, 48000, 8, 384000);
     const WAVEFORMATEX mulaw = wfx(WAVE_FORMAT_MULAW, 8000, 1, 8000);
     const WAVEFORMATEX mp3NoRate = wfx(WAVE_FORMAT_MPEGLAYER3, 44100, 1, 0);
+    // 8-bit stereo whose block claims 4 bytes: read as 2 bytes a frame, as the reader reads it.
+    const WAVEFORMATEX pcm8 = {WAVE_FORMAT_PCM, 2, 44100, 0, 4, 8, 0};
     const struct {
         const WAVEFORMATEX& src;
         const WAVEFORMATEX& dst;
@@ -55,6 +57,7 @@ TEST(RiffLimit, OnlyOutputsNearFourGibibytesAreWrittenAsRf64) {
         {mulaw, cd, 200'000'000ull, true},
         {mp3NoRate, cd, 3'000'000'000ull, false},  // unknown rate: as long as the source
         {mp3NoRate, cd, 4'290'000'000ull, true},
+        {pcm8, cd, 2'200'000'000ull, true},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(OutputMayPassRiffLimit(row.src, row.dst, row.cbData), row.rf64)

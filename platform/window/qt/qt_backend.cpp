@@ -20,14 +20,28 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
+#include <QSocketNotifier>
 #include <QSvgRenderer>
 #include <QTreeView>
 
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 #include <memory>
 #include <optional>
+#include <unistd.h>
 
 namespace {
+
+// Where a signal handler tells the event loop that a close signal arrived.
+int gSignalPipe[2] = {-1, -1};
+
+void OnCloseSignal(int) {
+    const int saved = errno;
+    const char byte = 1;
+    (void)!::write(gSignalPipe[1], &byte, 1);
+    errno = saved;
+}
 
 QString Utf8(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
@@ -169,7 +183,40 @@ void ShowBelow(QWidget& window) {
 }
 
 QtBackend::QtBackend() = default;
-QtBackend::~QtBackend() = default;
+
+QtBackend::~QtBackend() {
+    for (const auto& [signal, handler] : previousHandlers_) ::sigaction(signal, &handler, nullptr);
+}
+
+void QtBackend::CloseAll() {
+    if (dialogs_.empty()) return;
+    closing_ = true;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        const bool dialog = std::find(dialogs_.begin(), dialogs_.end(), window) != dialogs_.end();
+        if (!dialog && window->isVisible()) window->close();
+    }
+    // A dialog takes its close command up when the command it runs returns.
+    for (TemplateDialog* dialog : dialogs_) dialog->close();
+}
+
+void QtBackend::CloseOnSignals(std::initializer_list<int> numbers) {
+    if (gSignalPipe[0] < 0 && ::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    signalNotifier_ = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
+    QObject::connect(signalNotifier_.get(), &QSocketNotifier::activated, [this] {
+        char bytes[64];
+        while (::read(gSignalPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        CloseAll();
+    });
+    struct sigaction action {};
+    action.sa_handler = OnCloseSignal;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : numbers) {
+        struct sigaction previous {};
+        if (::sigaction(signal, &action, &previous) == 0) previousHandlers_.emplace_back(signal, previous);
+    }
+}
 
 TemplateDialog* QtBackend::DialogOf(HWND handle) const {
     for (TemplateDialog* d : dialogs_)
@@ -199,8 +246,12 @@ INT_PTR QtBackend::RunDialog(const DialogTemplate& tmpl, DLGPROC proc, LPARAM pa
     struct Unregister {
         std::vector<TemplateDialog*>& list;
         TemplateDialog* dialog;
-        ~Unregister() { list.erase(std::remove(list.begin(), list.end(), dialog), list.end()); }
-    } unregister{dialogs_, dialog.get()};
+        bool& closing;
+        ~Unregister() {
+            list.erase(std::remove(list.begin(), list.end(), dialog), list.end());
+            if (list.empty()) closing = false;
+        }
+    } unregister{dialogs_, dialog.get(), closing_};
     return dialog->Run(param);
 }
 
@@ -246,6 +297,7 @@ void QtBackend::EndDialog(HWND dialog, INT_PTR result) {
 }
 
 void QtBackend::MessageBox(HWND owner, std::string_view text, std::string_view caption, UINT type) {
+    if (closing_) return;
     const RestoreActiveWindow restore(OwnerWindow(owner));
     QMessageBox box(OwnerWindow(owner));
     box.setWindowTitle(Utf8(caption));
@@ -300,6 +352,7 @@ void SizeToColumns(QFileDialog& dialog) {
 }  // namespace
 
 std::optional<std::string> QtBackend::PickFile(const FilePickerRequest& request) {
+    if (closing_) return std::nullopt;
     const RestoreActiveWindow restore(OwnerWindow(request.owner));
     QFileDialog dialog(OwnerWindow(request.owner), Utf8(request.title));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -334,6 +387,7 @@ std::optional<std::string> QtBackend::PickFile(const FilePickerRequest& request)
 }
 
 std::optional<FormatChoice> QtBackend::ChooseFormat(HWND owner, const FormatChooserModel& model) {
+    if (closing_) return std::nullopt;
     const RestoreActiveWindow restore(OwnerWindow(owner));
     return RunFormatChooser(OwnerWindow(owner), model);
 }
@@ -379,6 +433,7 @@ void QtBackend::BeginProgress(HWND owner, std::string_view text) {
 }
 
 bool QtBackend::UpdateProgress(std::uint64_t done, std::uint64_t total) {
+    if (closing_) return false;
     if (!progress_) return true;
     Progress& p = *progress_;
     if (!p.window && p.clock.elapsed() >= progressDelayMs_) {
@@ -392,7 +447,7 @@ bool QtBackend::UpdateProgress(std::uint64_t done, std::uint64_t total) {
     // Until the window holds the dialog, clicks and keys wait: no second
     // command starts while this one runs.
     QCoreApplication::processEvents(p.window ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
-    return !(p.window && p.window->Cancelled());
+    return !closing_ && !(p.window && p.window->Cancelled());
 }
 
 void QtBackend::EndProgress() { progress_.reset(); }

@@ -5,10 +5,14 @@
 
 #include "platform/window/window.h"
 
+#include <csignal>
+#include <initializer_list>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class QIcon;
+class QSocketNotifier;
 class QWidget;
 class TemplateDialog;
 
@@ -64,6 +68,15 @@ public:
     // The widget behind a dialog or control handle of a running dialog, or null.
     QWidget* Widget(HWND handle) const;
 
+    // Ends the windows as the end of a session asks: boxes, pickers and the
+    // chooser close, a running conversion stops as its cancel button stops
+    // it, no new window opens, and each dialog gets the close command once
+    // the command it runs has returned. Ends with the last dialog.
+    void CloseAll();
+    // Calls CloseAll from the event loop when one of the signals numbered arrives;
+    // their former handling comes back with the backend's end.
+    void CloseOnSignals(std::initializer_list<int> numbers);
+
 private:
     TemplateDialog* DialogOf(HWND handle) const;
     // The window a box, picker, chooser or progress window is centred over.
@@ -73,4 +86,7 @@ private:
     struct Progress;
     std::unique_ptr<Progress> progress_;
     int progressDelayMs_ = 500;
+    bool closing_ = false;
+    std::unique_ptr<QSocketNotifier> signalNotifier_;
+    std::vector<std::pair<int, struct sigaction>> previousHandlers_;
 };
