@@ -177,6 +177,9 @@ std::uint64_t RescaleSamples(std::uint64_t n, DWORD nFrom, DWORD nTo) {
 
 std::string FourccText(FOURCC fcc) {
     std::string text(4, ' ');
-    for (int i = 0; i < 4; ++i) text[i] = static_cast<char>((fcc >> (8 * i)) & 0xFFu);
+    for (int i = 0; i < 4; ++i) {
+        const auto c = static_cast<char>((fcc >> (8 * i)) & 0xFFu);
+        text[i] = c >= 0x20 && c <= 0x7E ? c : '?';
+    }
     return text;
 }

@@ -70,7 +70,7 @@ bool WriteMetadata(HMMIO hDstWaveFile, const SourceMetadata& metadata);
 // n samples at nFrom per second counted at nTo per second, to the nearest.
 std::uint64_t RescaleSamples(std::uint64_t n, DWORD nFrom, DWORD nTo);
 
-// A chunk identifier as its four characters.
+// A chunk identifier as its four characters, '?' for a byte that is not printable ASCII.
 std::string FourccText(FOURCC fcc);
 
 // A field of a LIST/INFO or bext chunk, for a listing.
