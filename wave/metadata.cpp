@@ -131,7 +131,9 @@ void ReadSourceMetadata(HMMIO hSrcWaveFile, const MMCKINFO& SrcWaveFile, SourceM
         at = mmioSeek(hSrcWaveFile, 0, SEEK_CUR);
     }
     // A pad byte or a few stray bytes at the end are no chunk anyone could lose.
-    if (at >= 0 && static_cast<std::uint64_t>(at) + 8 <= limit) metadata.cbUnread = limit - static_cast<std::uint64_t>(at);
+    if (at >= 0 && static_cast<std::uint64_t>(at) + 8 <= limit) {
+        metadata.cbUnread = limit - static_cast<std::uint64_t>(at);
+    }
 }
 
 bool ReadMetadataOf(const char* path, SourceMetadata& metadata) {
