@@ -291,12 +291,18 @@ bool FinishDestination(MmioFile& hSrcWaveFile, MmioFile& hDstWaveFile, Destinati
 
 // The source's metadata chunks made ready for the destination: kept byte for
 // byte when the destination has the source's very format, made to fit it
-// otherwise; none with CONVERTF_NOMETADATA.
-void PrepareMetadata(HMMIO hSrcWaveFile, const MMCKINFO& SrcWaveFile, const WAVEFORMATEX& wfxSrc,
-                     const WAVEFORMATEX& wfxDst, DWORD fdwConvert, SourceMetadata& metadata, Reporter& reporter) {
-    if ((fdwConvert & CONVERTF_NOMETADATA) != 0) return;
-    ReadSourceMetadata(hSrcWaveFile, SrcWaveFile, metadata);
-    if (!SameFormatBlock(wfxSrc, wfxDst)) AdaptMetadata(metadata, wfxSrc.nSamplesPerSec, wfxDst, reporter);
+// otherwise; none with CONVERTF_NOMETADATA. False, reported, when the source
+// cannot be read.
+bool PrepareMetadata(HMMIO hSrcWaveFile, const MMCKINFO& SrcWaveFile, FormatBlock& pwfxSrc, FormatBlock& wfxDst,
+                     DWORD fdwConvert, SourceMetadata& metadata, Reporter& reporter) {
+    if ((fdwConvert & CONVERTF_NOMETADATA) != 0) return true;
+    if (!ReadSourceMetadata(hSrcWaveFile, SrcWaveFile, metadata)) {
+        reporter.Message(Text::ReadError);
+        return false;
+    }
+    const WAVEFORMATEX& wfxSrc = *pwfxSrc.get();
+    if (!SameFormatBlock(wfxSrc, *wfxDst.get())) AdaptMetadata(metadata, wfxSrc.nSamplesPerSec, *wfxDst.get(), reporter);
+    return true;
 }
 
 // Tells what the conversion did besides converting (source blocks skipped as
@@ -357,7 +363,7 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
     const bool fSourceFact = ReadSourceFact(hSrcWaveFile.get(), SrcWaveFile, cSourceFrames);
     FormatBlock wfxDst = DestinationFormat(*pwfxSrc.get(), pwfxDst);
     DestinationChunks dst;
-    PrepareMetadata(hSrcWaveFile.get(), SrcWaveFile, *pwfxSrc.get(), *wfxDst.get(), fdwConvert, dst.metadata, reporter);
+    if (!PrepareMetadata(hSrcWaveFile.get(), SrcWaveFile, pwfxSrc, wfxDst, fdwConvert, dst.metadata, reporter)) return -1;
     const std::uint64_t cbData = SourceDataPresent(hSrcWaveFile.get(), SrcWaveData);
 
     // The file written is a temporary one beside the destination, put in its

@@ -60,14 +60,18 @@ bool SizeNeverFilledIn(const MMCKINFO& data, const MMCKINFO& form, std::uint64_t
     return IsPlaceholder(form) || FormEnd(form, cbFile) < cbFile;
 }
 
-// Whether a RIFX (big-endian) form is what the file holds.
-bool IsBigEndianForm(HMMIO h) {
+// Whether a RIFX (big-endian) form is what the file holds; false when the
+// file cannot be read.
+bool ReadFormByteOrder(HMMIO h, bool& fBigEndian) {
     char id[4] = {};
-    return mmioSeek(h, 0, SEEK_SET) == 0 && mmioRead(h, id, 4) == 4 && std::memcmp(id, "RIFX", 4) == 0;
+    if (mmioSeek(h, 0, SEEK_SET) != 0 || mmioRead(h, id, 4) != 4) return false;
+    fBigEndian = std::memcmp(id, "RIFX", 4) == 0;
+    return true;
 }
 
 // Lists the chunk entered as ck and reads its data when it may be carried;
-// false when its data cannot be read. The position is then anywhere in it.
+// false when its data, which the file holds, cannot be read. The position is
+// then anywhere in it.
 bool TakeChunk(HMMIO h, const MMCKINFO& ck, SourceMetadata& metadata) {
     MetadataChunk chunk;
     chunk.ckid = ck.ckid;
@@ -98,12 +102,10 @@ bool TakeChunk(HMMIO h, const MMCKINFO& ck, SourceMetadata& metadata) {
 
 }  // namespace
 
-void ReadSourceMetadata(HMMIO hSrcWaveFile, const MMCKINFO& SrcWaveFile, SourceMetadata& metadata) {
+bool ReadSourceMetadata(HMMIO hSrcWaveFile, const MMCKINFO& SrcWaveFile, SourceMetadata& metadata) {
     metadata = SourceMetadata{};
-    if (IsBigEndianForm(hSrcWaveFile)) {
-        metadata.fBigEndian = true;
-        return;
-    }
+    if (!ReadFormByteOrder(hSrcWaveFile, metadata.fBigEndian)) return false;
+    if (metadata.fBigEndian) return true;
     const std::uint64_t cbFile = FileEnd(hSrcWaveFile);
     std::uint64_t limit = FormEnd(SrcWaveFile, cbFile);
     std::int64_t at = mmioSeek(hSrcWaveFile, static_cast<std::int64_t>(SrcWaveFile.dwDataOffset) + 4, SEEK_SET);
@@ -123,9 +125,9 @@ void ReadSourceMetadata(HMMIO hSrcWaveFile, const MMCKINFO& SrcWaveFile, SourceM
         if (!DescribesAudio(ck.ckid)) {
             if (metadata.chunks.size() >= kMaxMetadataChunks) {
                 metadata.fTooMany = true;
-                return;
+                return true;
             }
-            if (!TakeChunk(hSrcWaveFile, ck, metadata)) break;
+            if (!TakeChunk(hSrcWaveFile, ck, metadata)) return false;
         }
         if (mmioAscend(hSrcWaveFile, &ck, 0) != 0) break;
         at = mmioSeek(hSrcWaveFile, 0, SEEK_CUR);
@@ -134,6 +136,7 @@ void ReadSourceMetadata(HMMIO hSrcWaveFile, const MMCKINFO& SrcWaveFile, SourceM
     if (at >= 0 && static_cast<std::uint64_t>(at) + 8 <= limit) {
         metadata.cbUnread = limit - static_cast<std::uint64_t>(at);
     }
+    return true;
 }
 
 bool ReadMetadataOf(const char* path, SourceMetadata& metadata) {
@@ -144,8 +147,7 @@ bool ReadMetadataOf(const char* path, SourceMetadata& metadata) {
         SrcWaveFile.ckid != mmioFOURCC('R', 'I', 'F', 'F') || SrcWaveFile.fccType != mmioFOURCC('W', 'A', 'V', 'E')) {
         return false;
     }
-    ReadSourceMetadata(hSrcWaveFile.get(), SrcWaveFile, metadata);
-    return true;
+    return ReadSourceMetadata(hSrcWaveFile.get(), SrcWaveFile, metadata);
 }
 
 void ReportLeftOutMetadata(const SourceMetadata& metadata, Reporter& reporter) {
