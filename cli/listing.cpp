@@ -26,7 +26,10 @@ void PrintText(const std::string& source, const std::string& description, const 
     PrintLine(source + ": " + description);
     for (const MetadataChunk& chunk : metadata.chunks) {
         std::string line = "  " + Printable(ChunkName(chunk)) + ", " + std::to_string(chunk.cbSource) + " bytes";
-        if (!chunk.fCarried) line += std::string(", ") + PlainText(Text::MetadataNotCarried);
+        if (!chunk.fCarried) {
+            const bool tooLarge = chunk.cbSource > kMaxMetadataChunkBytes;
+            line += std::string(", ") + PlainText(tooLarge ? Text::MetadataNotCarried : Text::MetadataNotCarriedTotal);
+        }
         PrintLine(line);
         for (const MetadataField& field : MetadataFields(chunk)) {
             PrintLine("    " + Printable(FieldName(field)) + ": " + Printable(field.value));

@@ -63,6 +63,7 @@ constexpr Row kRows[] = {
     {Text::MetadataBigEndian, nullptr, "the metadata of a big-endian (RIFX) file is not carried over"},
     {Text::MetadataLayoutBroken, nullptr, "\"%s\" chunk's layout is broken: copied unchanged, its positions not rescaled"},
     {Text::MetadataNotCarried, nullptr, "not carried over: larger than 64 MiB"},
+    {Text::MetadataNotCarriedTotal, nullptr, "not carried over: past 64 MiB of metadata in all"},
     {Text::FieldTitle, nullptr, "title"},
     {Text::FieldArtist, nullptr, "artist"},
     {Text::FieldAlbum, nullptr, "album"},

@@ -63,6 +63,7 @@ enum class Text {
     MetadataLayoutBroken,  // %s: the chunk's identifier
     // wavtrn-cli info: what a source's metadata chunks say
     MetadataNotCarried,
+    MetadataNotCarriedTotal,
     FieldTitle,
     FieldArtist,
     FieldAlbum,

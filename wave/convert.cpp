@@ -51,7 +51,6 @@ struct DestinationChunks {
     MMCKINFO DstWaveFile{};
     MMCKINFO DstWaveFmt{};
     MMCKINFO DstWaveData{};
-    MMCKINFO DstWaveFact{};
     bool fFact = false;
     SourceMetadata metadata;
 };
@@ -253,13 +252,13 @@ bool CloseDestinationChunks(HMMIO hDstWaveFile, DestinationChunks& dst, std::uin
     if (mmioAscend(hDstWaveFile, &dst.DstWaveData, 0) != 0) return false;
     if (dst.fFact) {
         // A count past 32 bits says "unknown" as 64-bit forms do; the data size tells the rest.
+        // Written whole, as its size is known: a chunk record could not hold
+        // its offset past 4 GiB in an RF64 form.
         const DWORD dwFrames = static_cast<DWORD>(std::min<std::uint64_t>(cFrames, 0xFFFFFFFFu));
-        dst.DstWaveFact.ckid = mmioFOURCC('f', 'a', 'c', 't');
-        if (mmioCreateChunk(hDstWaveFile, &dst.DstWaveFact, 0) != 0 ||
-            mmioWrite(hDstWaveFile, reinterpret_cast<const char*>(&dwFrames), sizeof dwFrames) != sizeof dwFrames ||
-            mmioAscend(hDstWaveFile, &dst.DstWaveFact, 0) != 0) {
-            return false;
-        }
+        const char fact[kFactChunkBytes] = {'f', 'a', 'c', 't', 4, 0, 0, 0,
+                                            static_cast<char>(dwFrames), static_cast<char>(dwFrames >> 8),
+                                            static_cast<char>(dwFrames >> 16), static_cast<char>(dwFrames >> 24)};
+        if (mmioWrite(hDstWaveFile, fact, sizeof fact) != static_cast<LONG>(sizeof fact)) return false;
     }
     return WriteMetadata(hDstWaveFile, dst.metadata) && mmioAscend(hDstWaveFile, &dst.DstWaveFile, 0) == 0;
 }
@@ -291,12 +290,18 @@ bool FinishDestination(MmioFile& hSrcWaveFile, MmioFile& hDstWaveFile, Destinati
 
 // The source's metadata chunks made ready for the destination: kept byte for
 // byte when the destination has the source's very format, made to fit it
-// otherwise; none with CONVERTF_NOMETADATA.
-void PrepareMetadata(HMMIO hSrcWaveFile, const MMCKINFO& SrcWaveFile, const WAVEFORMATEX& wfxSrc,
-                     const WAVEFORMATEX& wfxDst, DWORD fdwConvert, SourceMetadata& metadata, Reporter& reporter) {
-    if ((fdwConvert & CONVERTF_NOMETADATA) != 0) return;
-    ReadSourceMetadata(hSrcWaveFile, SrcWaveFile, metadata);
-    if (!SameFormatBlock(wfxSrc, wfxDst)) AdaptMetadata(metadata, wfxSrc.nSamplesPerSec, wfxDst, reporter);
+// otherwise; none with CONVERTF_NOMETADATA. False, reported, when the source
+// cannot be read.
+bool PrepareMetadata(HMMIO hSrcWaveFile, const MMCKINFO& SrcWaveFile, FormatBlock& pwfxSrc, FormatBlock& wfxDst,
+                     DWORD fdwConvert, SourceMetadata& metadata, Reporter& reporter) {
+    if ((fdwConvert & CONVERTF_NOMETADATA) != 0) return true;
+    if (!ReadSourceMetadata(hSrcWaveFile, SrcWaveFile, metadata)) {
+        reporter.Message(Text::ReadError);
+        return false;
+    }
+    const WAVEFORMATEX& wfxSrc = *pwfxSrc.get();
+    if (!SameFormatBlock(wfxSrc, *wfxDst.get())) AdaptMetadata(metadata, wfxSrc.nSamplesPerSec, *wfxDst.get(), reporter);
+    return true;
 }
 
 // Tells what the conversion did besides converting (source blocks skipped as
@@ -358,7 +363,7 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
     const bool fSourceFact = ReadSourceFact(hSrcWaveFile.get(), SrcWaveFile, afterFormat, cSourceFrames);
     FormatBlock wfxDst = DestinationFormat(*pwfxSrc.get(), pwfxDst);
     DestinationChunks dst;
-    PrepareMetadata(hSrcWaveFile.get(), SrcWaveFile, *pwfxSrc.get(), *wfxDst.get(), fdwConvert, dst.metadata, reporter);
+    if (!PrepareMetadata(hSrcWaveFile.get(), SrcWaveFile, pwfxSrc, wfxDst, fdwConvert, dst.metadata, reporter)) return -1;
     const std::uint64_t cbData = SourceDataPresent(hSrcWaveFile.get(), SrcWaveData);
 
     // The file written is a temporary one beside the destination, put in its

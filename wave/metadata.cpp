@@ -40,27 +40,43 @@ std::uint64_t FileEnd(HMMIO h) {
     return cb < 0 ? 0 : static_cast<std::uint64_t>(cb);
 }
 
+// A form size a writer left as a placeholder: 0, 0xFFFFFFFF, less than its type.
+bool IsPlaceholder(const MMCKINFO& form) {
+    return form.cksize64 < 4 || (form.cksize == 0xFFFFFFFFu && (form.dwFlags & MMIO_WIDEFORM) == 0);
+}
+
 // Where the form's chunks end: the form's end within the file, or the file's
-// end when the form's size is a placeholder (0, 0xFFFFFFFF, less than its type).
+// end when the form's size is a placeholder.
 std::uint64_t FormEnd(const MMCKINFO& form, std::uint64_t cbFile) {
-    const bool placeholder =
-        form.cksize64 < 4 || (form.cksize == 0xFFFFFFFFu && (form.dwFlags & MMIO_WIDEFORM) == 0);
-    if (placeholder) return cbFile;
+    if (IsPlaceholder(form)) return cbFile;
     return std::min(cbFile, static_cast<std::uint64_t>(form.dwDataOffset) + form.cksize64);
 }
 
-// Whether a RIFX (big-endian) form is what the file holds.
-bool IsBigEndianForm(HMMIO h) {
+// A data chunk's size of 0 or 0xFFFFFFFF where the form's size is a
+// placeholder or does not reach the end of the file: a writer stopped before
+// it filled them in, and the audio runs to the end of the file.
+bool SizeNeverFilledIn(const MMCKINFO& data, const MMCKINFO& form, std::uint64_t cbFile) {
+    if (data.cksize64 != 0 && data.cksize64 != 0xFFFFFFFFu) return false;
+    return IsPlaceholder(form) || FormEnd(form, cbFile) < cbFile;
+}
+
+// Whether a RIFX (big-endian) form is what the file holds; false when the
+// file cannot be read.
+bool ReadFormByteOrder(HMMIO h, bool& fBigEndian) {
     char id[4] = {};
-    return mmioSeek(h, 0, SEEK_SET) == 0 && mmioRead(h, id, 4) == 4 && std::memcmp(id, "RIFX", 4) == 0;
+    if (mmioSeek(h, 0, SEEK_SET) != 0 || mmioRead(h, id, 4) != 4) return false;
+    fBigEndian = std::memcmp(id, "RIFX", 4) == 0;
+    return true;
 }
 
 // Lists the chunk entered as ck and reads its data when it may be carried;
-// false when its data cannot be read. The position is then anywhere in it.
+// false when its data, which the file holds, cannot be read. The position is
+// then anywhere in it.
 bool TakeChunk(HMMIO h, const MMCKINFO& ck, SourceMetadata& metadata) {
     MetadataChunk chunk;
     chunk.ckid = ck.ckid;
-    chunk.fccType = ck.ckid == mmioFOURCC('L', 'I', 'S', 'T') ? ck.fccType : 0;
+    // A list type is only what a LIST chunk holds; the reader takes four bytes past a shorter one.
+    chunk.fccType = ck.ckid == mmioFOURCC('L', 'I', 'S', 'T') && ck.cksize64 >= 4 ? ck.fccType : 0;
     chunk.cbSource = ck.cksize64;
     const std::uint64_t cbWritten = PaddedChunkBytes(ck.cksize64);
     if (ck.cksize64 > kMaxMetadataChunkBytes) {
@@ -86,12 +102,10 @@ bool TakeChunk(HMMIO h, const MMCKINFO& ck, SourceMetadata& metadata) {
 
 }  // namespace
 
-void ReadSourceMetadata(HMMIO hSrcWaveFile, const MMCKINFO& SrcWaveFile, SourceMetadata& metadata) {
+bool ReadSourceMetadata(HMMIO hSrcWaveFile, const MMCKINFO& SrcWaveFile, SourceMetadata& metadata) {
     metadata = SourceMetadata{};
-    if (IsBigEndianForm(hSrcWaveFile)) {
-        metadata.fBigEndian = true;
-        return;
-    }
+    if (!ReadFormByteOrder(hSrcWaveFile, metadata.fBigEndian)) return false;
+    if (metadata.fBigEndian) return true;
     const std::uint64_t cbFile = FileEnd(hSrcWaveFile);
     std::uint64_t limit = FormEnd(SrcWaveFile, cbFile);
     // The form entered again from the file's start leaves the position at its
@@ -106,8 +120,10 @@ void ReadSourceMetadata(HMMIO hSrcWaveFile, const MMCKINFO& SrcWaveFile, SourceM
         const std::uint64_t end = static_cast<std::uint64_t>(ck.dwDataOffset) + ck.cksize64;
         // A form too small for its own data chunk is read to the end of the file.
         if (ck.ckid == kData && end > limit && end <= cbFile) limit = cbFile;
-        if (end > limit) {
-            // Audio that runs to the end (a streaming writer's sizes) is no loss.
+        // Audio that runs to the end (past it, or a data size never filled in)
+        // leaves no chunk after it, and nothing unread.
+        const bool toTheEnd = ck.ckid == kData && SizeNeverFilledIn(ck, SrcWaveFile, cbFile);
+        if (end > limit || toTheEnd) {
             if (DescribesAudio(ck.ckid)) at = static_cast<std::int64_t>(limit);
             break;
         }
@@ -115,15 +131,18 @@ void ReadSourceMetadata(HMMIO hSrcWaveFile, const MMCKINFO& SrcWaveFile, SourceM
         if (!DescribesAudio(ck.ckid) && ck.ckid != mmioFOURCC('?', '?', '?', '?')) {
             if (metadata.chunks.size() >= kMaxMetadataChunks) {
                 metadata.fTooMany = true;
-                return;
+                return true;
             }
-            if (!TakeChunk(hSrcWaveFile, ck, metadata)) break;
+            if (!TakeChunk(hSrcWaveFile, ck, metadata)) return false;
         }
         if (mmioAscend(hSrcWaveFile, &ck, 0) != 0) break;
         at = mmioSeek(hSrcWaveFile, 0, SEEK_CUR);
     }
     // A pad byte or a few stray bytes at the end are no chunk anyone could lose.
-    if (at >= 0 && static_cast<std::uint64_t>(at) + 8 <= limit) metadata.cbUnread = limit - static_cast<std::uint64_t>(at);
+    if (at >= 0 && static_cast<std::uint64_t>(at) + 8 <= limit) {
+        metadata.cbUnread = limit - static_cast<std::uint64_t>(at);
+    }
+    return true;
 }
 
 bool ReadMetadataOf(const char* path, SourceMetadata& metadata) {
@@ -134,8 +153,7 @@ bool ReadMetadataOf(const char* path, SourceMetadata& metadata) {
         SrcWaveFile.ckid != mmioFOURCC('R', 'I', 'F', 'F') || SrcWaveFile.fccType != mmioFOURCC('W', 'A', 'V', 'E')) {
         return false;
     }
-    ReadSourceMetadata(hSrcWaveFile.get(), SrcWaveFile, metadata);
-    return true;
+    return ReadSourceMetadata(hSrcWaveFile.get(), SrcWaveFile, metadata);
 }
 
 void ReportLeftOutMetadata(const SourceMetadata& metadata, Reporter& reporter) {
@@ -150,26 +168,33 @@ void ReportLeftOutMetadata(const SourceMetadata& metadata, Reporter& reporter) {
 
 bool WriteMetadata(HMMIO hDstWaveFile, const SourceMetadata& metadata) {
     // The chunks are laid out here, header, data and pad byte, and written a
-    // batch at a time: a file may hold tens of thousands of small ones. They
-    // may start past 4 GiB in an RF64 form, which chunk records cannot address.
+    // batch at a time: a file may hold tens of thousands of small ones; a large
+    // one's data goes out as it is. They may start past 4 GiB in an RF64 form,
+    // which chunk records cannot address.
     constexpr std::size_t kBatch = 1 << 20;
     std::vector<BYTE> batch;
-    auto flush = [&] {
-        const LONG cb = static_cast<LONG>(batch.size());
-        const bool ok = cb == 0 || mmioWrite(hDstWaveFile, reinterpret_cast<const char*>(batch.data()), cb) == cb;
-        batch.clear();
-        return ok;
+    auto write = [hDstWaveFile](const BYTE* pb, std::size_t cb) {
+        const auto cch = static_cast<LONG>(cb);
+        return cch == 0 || mmioWrite(hDstWaveFile, reinterpret_cast<const char*>(pb), cch) == cch;
     };
     for (const MetadataChunk& chunk : metadata.chunks) {
         if (!chunk.fCarried) continue;
         const DWORD header[2] = {chunk.ckid, static_cast<DWORD>(chunk.bytes.size())};
         const auto* pbHeader = reinterpret_cast<const BYTE*>(header);
         batch.insert(batch.end(), pbHeader, pbHeader + sizeof header);
-        batch.insert(batch.end(), chunk.bytes.begin(), chunk.bytes.end());
+        if (chunk.bytes.size() >= kBatch) {
+            if (!write(batch.data(), batch.size()) || !write(chunk.bytes.data(), chunk.bytes.size())) return false;
+            batch.clear();
+        } else {
+            batch.insert(batch.end(), chunk.bytes.begin(), chunk.bytes.end());
+        }
         if ((chunk.bytes.size() & 1) != 0) batch.push_back(0);
-        if (batch.size() >= kBatch && !flush()) return false;
+        if (batch.size() >= kBatch) {
+            if (!write(batch.data(), batch.size())) return false;
+            batch.clear();
+        }
     }
-    return flush();
+    return write(batch.data(), batch.size());
 }
 
 std::uint64_t RescaleSamples(std::uint64_t n, DWORD nFrom, DWORD nTo) {
@@ -183,6 +208,9 @@ std::uint64_t RescaleSamples(std::uint64_t n, DWORD nFrom, DWORD nTo) {
 
 std::string FourccText(FOURCC fcc) {
     std::string text(4, ' ');
-    for (int i = 0; i < 4; ++i) text[i] = static_cast<char>((fcc >> (8 * i)) & 0xFFu);
+    for (int i = 0; i < 4; ++i) {
+        const auto c = static_cast<char>((fcc >> (8 * i)) & 0xFFu);
+        text[i] = c >= 0x20 && c <= 0x7E ? c : '?';
+    }
     return text;
 }

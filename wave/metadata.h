@@ -42,14 +42,15 @@ constexpr std::size_t kMaxMetadataChunks = 1u << 17;
 // Reads every chunk of the form except "fmt ", "data", "fact", "ds64", "PEAK",
 // "JUNK", "PAD " and "FLLR", before and after "data", in the form's order.
 // Never reads past the form or the file; a chunk larger than its limit is
-// listed but not read. Leaves the file position anywhere.
+// listed but not read. Returns false when the file cannot be read (the last
+// error says why). Leaves the file position anywhere.
 //   [in]  hSrcWaveFile  the source, its form entered
 //   [in]  SrcWaveFile   the form's record
 //   [out] metadata      the chunks
-void ReadSourceMetadata(HMMIO hSrcWaveFile, const MMCKINFO& SrcWaveFile, SourceMetadata& metadata);
+bool ReadSourceMetadata(HMMIO hSrcWaveFile, const MMCKINFO& SrcWaveFile, SourceMetadata& metadata);
 
 // The same for a file by its path, for a listing; false when the file cannot
-// be opened or is no RIFF WAVE file.
+// be opened or read, or is no RIFF WAVE file.
 bool ReadMetadataOf(const char* path, SourceMetadata& metadata);
 
 // Tells the reporter, as warnings, what ReadSourceMetadata left out.
@@ -70,7 +71,7 @@ bool WriteMetadata(HMMIO hDstWaveFile, const SourceMetadata& metadata);
 // n samples at nFrom per second counted at nTo per second, to the nearest.
 std::uint64_t RescaleSamples(std::uint64_t n, DWORD nFrom, DWORD nTo);
 
-// A chunk identifier as its four characters.
+// A chunk identifier as its four characters, '?' for a byte that is not printable ASCII.
 std::string FourccText(FOURCC fcc);
 
 // A field of a LIST/INFO or bext chunk, for a listing.

@@ -56,8 +56,9 @@ std::vector<MetadataField> BextFields(const std::vector<BYTE>& b) {
         Text word;
         std::size_t at, cb;
     } texts[] = {
-        {Text::FieldDescription, 0, 256},  {Text::FieldOriginator, 256, 32},     {Text::FieldOriginatorReference, 288, 32},
-        {Text::FieldOriginationDate, 320, 10}, {Text::FieldOriginationTime, 330, 8},
+        {Text::FieldDescription, 0, 256},     {Text::FieldOriginator, 256, 32},
+        {Text::FieldOriginatorReference, 288, 32}, {Text::FieldOriginationDate, 320, 10},
+        {Text::FieldOriginationTime, 330, 8},
     };
     for (const auto& t : texts) {
         std::string value = TextAt(b, t.at, t.cb);
