@@ -41,9 +41,10 @@ std::string BaseFormatKey(const std::vector<BYTE>& block) {
 
     const std::string head = name + "/" + Number(wfx.nSamplesPerSec) + "/";
     const std::string channels = Number(wfx.nChannels);
-    // The bit rate in kbit/s for MPEG audio, as encoders are asked for it; nothing
-    // between rate and channels for the named codecs, whose depth is fixed.
-    if (named && facts->family == acm::BlockFamily::Mpeg)
+    // The bit rate in kbit/s for a tag offered at several, as encoders are asked
+    // for it; nothing between rate and channels for the other named codecs, whose
+    // depth is fixed.
+    if (named && facts->KeyHasBitRate())
         return head + Number((wfx.nAvgBytesPerSec * 8UL + 500) / 1000) + "/" + channels;
     if (named && !facts->IsLinear()) return head + channels;
     return head + Number(wfx.wBitsPerSample) + "/" + channels;
