@@ -166,15 +166,18 @@ const CliFormat* BuildWithSource(const std::vector<std::string>& fields, const W
     if (fields.size() != 4) return nullptr;
     const acm::TagFacts* facts = LinearTagNamed(fields[0]);
     if (facts == nullptr) return nullptr;
-    const unsigned long fromSource[] = {pwfxSrc != nullptr ? pwfxSrc->nSamplesPerSec : 44100,
-                                        NearestDepth(*facts, pwfxSrc != nullptr ? pwfxSrc->wBitsPerSample : 16),
-                                        pwfxSrc != nullptr ? pwfxSrc->nChannels : 2u};
+    // A source beyond the ranges gets the nearest they hold: a key that fitted
+    // without a source fits every source.
+    const unsigned long fromSource[] = {
+        std::clamp<unsigned long>(pwfxSrc != nullptr ? pwfxSrc->nSamplesPerSec : 44100, kLowestRate, kHighestRate),
+        NearestDepth(*facts, pwfxSrc != nullptr ? pwfxSrc->wBitsPerSample : 16),
+        std::clamp<unsigned long>(pwfxSrc != nullptr ? pwfxSrc->nChannels : 2, 1, kMostChannels)};
     unsigned long values[3];
     for (std::size_t i = 0; i < 3; ++i) {
         if (fields[i + 1] == kSourceWord) values[i] = fromSource[i];
         else if (!ReadNumber(fields[i + 1], &values[i])) return nullptr;
     }
-    return BuildLinear(fields[0], values[0], values[1], std::min(values[2], kMostChannels));
+    return BuildLinear(fields[0], values[0], values[1], values[2]);
 }
 
 bool NamesSource(const std::vector<std::string>& fields) {
