@@ -5,8 +5,11 @@
 #include "platform/acm/tags.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <deque>
 #include <map>
+#include <mutex>
 #include <numeric>
 #include <tuple>
 #include <utility>
@@ -41,9 +44,10 @@ std::string BaseFormatKey(const std::vector<BYTE>& block) {
 
     const std::string head = name + "/" + Number(wfx.nSamplesPerSec) + "/";
     const std::string channels = Number(wfx.nChannels);
-    // The bit rate in kbit/s for MPEG audio, as encoders are asked for it; nothing
-    // between rate and channels for the named codecs, whose depth is fixed.
-    if (named && facts->family == acm::BlockFamily::Mpeg)
+    // The bit rate in kbit/s for a tag offered at several, as encoders are asked
+    // for it; nothing between rate and channels for the other named codecs, whose
+    // depth is fixed.
+    if (named && facts->KeyHasBitRate())
         return head + Number((wfx.nAvgBytesPerSec * 8UL + 500) / 1000) + "/" + channels;
     if (named && !facts->IsLinear()) return head + channels;
     return head + Number(wfx.wBitsPerSample) + "/" + channels;
@@ -92,6 +96,109 @@ std::tuple<bool, bool, long, long, long, long> Distance(const WAVEFORMATEX& wfx,
             gap(wfx.wBitsPerSample, src.wBitsPerSample), gap(wfx.nAvgBytesPerSec, src.nAvgBytesPerSec)};
 }
 
+// PCM and float keys take any rate in this range, not only the listed ones.
+constexpr unsigned long kLowestRate = 1, kHighestRate = 768000;
+constexpr unsigned long kMostChannels = 8;
+constexpr std::string_view kSourceWord = "source";
+
+// A field of digits only, as a number; false for anything else.
+bool ReadNumber(const std::string& field, unsigned long* value) {
+    if (field.empty() || field.size() > 9 || !std::all_of(field.begin(), field.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    *value = std::stoul(field);
+    return true;
+}
+
+// The linear tag a key's name stands for ("pcm", "float", "pcm-ext"), or null.
+const acm::TagFacts* LinearTagNamed(const std::string& name) {
+    for (const acm::TagFacts& facts : acm::AllTags()) {
+        if (!facts.IsLinear() || facts.offers.rates.empty()) continue;
+        const acm::TagFacts* coding = facts.subTag != 0 ? acm::FindTagFacts(facts.subTag) : &facts;
+        if (coding == nullptr || coding->key == nullptr) continue;
+        if (name == std::string(coding->key) + (facts.subTag != 0 ? "-ext" : "")) return &facts;
+    }
+    return nullptr;
+}
+
+// Formats built for keys the list does not hold, kept for the life of the
+// program so that pointers to them stay valid like pointers into the list.
+const CliFormat* Keep(CliFormat format) {
+    static std::mutex lock;
+    static std::deque<CliFormat> kept;
+    const std::lock_guard<std::mutex> hold(lock);
+    kept.push_back(std::move(format));
+    return &kept.back();
+}
+
+// A linear format at any rate from 1 Hz to 768 kHz, a depth its tag offers and
+// 1 to 8 channels; null when the key's fields give none.
+const CliFormat* BuildLinear(const std::string& name, unsigned long rate, unsigned long bits, unsigned long channels) {
+    const acm::TagFacts* facts = LinearTagNamed(name);
+    const auto& depths = facts != nullptr ? facts->offers.bits : std::span<const unsigned>();
+    if (facts == nullptr || rate < kLowestRate || rate > kHighestRate || channels < 1 || channels > kMostChannels ||
+        std::find(depths.begin(), depths.end(), bits) == depths.end())
+        return nullptr;
+    CliFormat entry;
+    const acm::Block block = facts->Rules().make(*facts, static_cast<DWORD>(rate), static_cast<unsigned>(bits),
+                                                 static_cast<unsigned>(channels), 0);
+    acm::FormatInfo info;
+    if (acm::ParseFormat(block.data(), block.size(), &info) != 0) return nullptr;
+    entry.block.assign(block.begin(), block.end());
+    entry.key = BaseFormatKey(entry.block);
+    entry.tagName = facts->name;
+    entry.formatName = acm::FormatName(info);
+    return Keep(std::move(entry));
+}
+
+// The offered depth nearest the source's, the deeper on a tie.
+unsigned long NearestDepth(const acm::TagFacts& facts, unsigned long bits) {
+    unsigned long best = facts.offers.bits.front();
+    for (unsigned offered : facts.offers.bits) {
+        const auto gap = [bits](unsigned long d) { return d > bits ? d - bits : bits - d; };
+        if (gap(offered) <= gap(best)) best = offered;
+    }
+    return best;
+}
+
+// A linear key whose rate, bits or channels may be the word "source": the
+// source's own, or 44,100 Hz, 16 bits and 2 channels when no source is read.
+const CliFormat* BuildWithSource(const std::vector<std::string>& fields, const WAVEFORMATEX* pwfxSrc) {
+    if (fields.size() != 4) return nullptr;
+    const acm::TagFacts* facts = LinearTagNamed(fields[0]);
+    if (facts == nullptr) return nullptr;
+    // A source beyond the ranges gets the nearest they hold: a key that fitted
+    // without a source fits every source.
+    const unsigned long fromSource[] = {
+        std::clamp<unsigned long>(pwfxSrc != nullptr ? pwfxSrc->nSamplesPerSec : 44100, kLowestRate, kHighestRate),
+        NearestDepth(*facts, pwfxSrc != nullptr ? pwfxSrc->wBitsPerSample : 16),
+        std::clamp<unsigned long>(pwfxSrc != nullptr ? pwfxSrc->nChannels : 2, 1, kMostChannels)};
+    unsigned long values[3];
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (fields[i + 1] == kSourceWord) values[i] = fromSource[i];
+        else if (!ReadNumber(fields[i + 1], &values[i])) return nullptr;
+    }
+    return BuildLinear(fields[0], values[0], values[1], values[2]);
+}
+
+bool NamesSource(const std::vector<std::string>& fields) {
+    return std::find(fields.begin() + 1, fields.end(), kSourceWord) != fields.end();
+}
+
+// How far a key's numbers are from a wanted key's, field by field: the rate
+// first, then bits or bit rate, then channels. Null when the names differ or a
+// field is no number.
+bool NumberGaps(const std::vector<std::string>& wanted, const std::vector<std::string>& key,
+                std::vector<double>* gaps) {
+    if (wanted.size() != key.size() || wanted[0] != key[0]) return false;
+    gaps->clear();
+    for (std::size_t i = 1; i < key.size(); ++i) {
+        unsigned long a = 0, b = 0;
+        if (!ReadNumber(wanted[i], &a) || !ReadNumber(key[i], &b)) return false;
+        gaps->push_back(std::abs(std::log2((a + 1.0) / (b + 1.0))));
+    }
+    return true;
+}
+
 }  // namespace
 
 std::vector<CliFormat> ListFormats() {
@@ -132,6 +239,7 @@ std::vector<CliFormat> FilterFormats(const std::vector<CliFormat>& formats, std:
 const CliFormat* NearestToSource(const std::vector<CliFormat>& formats, std::string_view key,
                                  const WAVEFORMATEX* pwfxSrc) {
     const std::vector<std::string> partial = KeyFields(Lower(key));
+    if (NamesSource(partial)) return BuildWithSource(partial, pwfxSrc);
     const CliFormat* nearest = nullptr;
     for (const CliFormat& format : formats) {
         if (!FitsPartialKey(KeyFields(format.key), partial)) continue;
@@ -164,14 +272,29 @@ const CliFormat* FindFormat(const std::vector<CliFormat>& formats, std::string_v
     for (const CliFormat& format : formats) {
         if (format.key == wanted) return &format;
     }
+    // PCM and float at a rate, depth or channel count the list does not hold.
+    const std::vector<std::string> fields = KeyFields(wanted);
+    unsigned long rate = 0, bits = 0, channels = 0;
+    if (fields.size() == 4 && ReadNumber(fields[1], &rate) && ReadNumber(fields[2], &bits) &&
+        ReadNumber(fields[3], &channels))
+        return BuildLinear(fields[0], rate, bits, channels);
     return nullptr;
 }
 
 std::vector<std::string> NearestKeys(const std::vector<CliFormat>& formats, std::string_view key,
                                      std::size_t count) {
     const std::string wanted = Lower(key);
-    std::vector<std::pair<std::size_t, std::string>> ranked;
-    for (const CliFormat& format : formats) ranked.emplace_back(EditDistance(wanted, format.key), format.key);
+    const std::vector<std::string> wantedFields = KeyFields(wanted);
+    // Keys of the same codec come first, ranked by how far their numbers are
+    // (rate, then depth or bit rate, then channels, as ratios); the others
+    // after them by edit distance.
+    std::vector<std::pair<std::vector<double>, std::string>> ranked;
+    std::vector<double> gaps;
+    for (const CliFormat& format : formats) {
+        if (NumberGaps(wantedFields, KeyFields(format.key), &gaps)) gaps.insert(gaps.begin(), 0.0);
+        else gaps = {1.0, static_cast<double>(EditDistance(wanted, format.key))};
+        ranked.emplace_back(gaps, format.key);
+    }
     // Stable: among keys as near as each other, the chooser's order decides.
     std::stable_sort(ranked.begin(), ranked.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });

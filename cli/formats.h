@@ -31,17 +31,22 @@ std::vector<CliFormat> FilterFormats(const std::vector<CliFormat>& formats, std:
 // whose key has the same name and holds the given numbers in order, nearest to
 // the source: its rate and channels where offered, then the nearest rate,
 // channels, depth and data rate. Null when no key fits; the first that fits
-// when pwfxSrc is null.
+// when pwfxSrc is null. In a PCM or float key the word "source" in place of the
+// rate, bits or channels keeps the source's ("pcm/source/16/source"; the
+// offered depth nearest the source's).
 const CliFormat* NearestToSource(const std::vector<CliFormat>& formats, std::string_view key,
                                  const WAVEFORMATEX* pwfxSrc);
 
 // Levenshtein distance between two words, letter case aside.
 std::size_t EditDistance(std::string_view a, std::string_view b);
 
-// The format with this key, letter case aside; null when there is none.
+// The format with this key, letter case aside; null when there is none. PCM and
+// float keys ("pcm/11127/16/1", "pcm-ext/384000/24/6") take any rate from 1 Hz
+// to 768 kHz, 1 to 8 channels and any depth their tag offers.
 const CliFormat* FindFormat(const std::vector<CliFormat>& formats, std::string_view key);
 
-// The keys nearest to key by edit distance (letter case aside), nearest first,
-// at most count of them.
+// The keys nearest to key, nearest first, at most count of them: among keys of
+// the same codec by rate, then depth or bit rate, then channels; otherwise by
+// edit distance (letter case aside).
 std::vector<std::string> NearestKeys(const std::vector<CliFormat>& formats, std::string_view key,
                                      std::size_t count);

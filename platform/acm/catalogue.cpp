@@ -10,24 +10,6 @@ namespace acm {
 
 namespace {
 
-constexpr DWORD kPcmRates[] = {8000,  11025, 12000, 16000, 22050,  24000, 32000,
-                               44100, 48000, 88200, 96000, 176400, 192000};
-constexpr DWORD kSpeechRates[] = {8000, 11025, 16000, 22050, 32000, 44100, 48000};
-constexpr DWORD kExtensibleRates[] = {44100, 48000, 96000};
-constexpr std::uint32_t kQuadMask = 0x33, kSurround51Mask = 0x3F, kSurround71Mask = 0x63F;
-
-struct Mp3Rates {
-    DWORD rates[3];
-    unsigned mono[4];    // kbit/s, 0 ends the list
-    unsigned stereo[6];  // kbit/s, 0 ends the list
-};
-// Bit rates valid at each MPEG version's rates, kept to the common ones.
-constexpr Mp3Rates kMp3[] = {
-    {{32000, 44100, 48000}, {64, 96, 128, 0}, {96, 128, 160, 192, 256, 320}},
-    {{16000, 22050, 24000}, {32, 48, 64, 0}, {48, 64, 96, 128, 0, 0}},
-    {{8000, 11025, 12000}, {8, 16, 24, 32}, {16, 24, 32, 48, 0, 0}},
-};
-
 void Offer(CatalogueTag& tag, Block block) {
     FormatInfo info;
     // Every block built here is well formed; a failure is a fault in the builders.
@@ -38,53 +20,20 @@ void Offer(CatalogueTag& tag, Block block) {
     tag.formats.push_back(std::move(format));
 }
 
-void AddFormats(CatalogueTag& tag) {
-    switch (tag.tag) {
-    case WAVE_FORMAT_PCM:
-        for (DWORD rate : kPcmRates)
-            for (unsigned bits : {8u, 16u, 24u, 32u})
-                for (unsigned ch : {1u, 2u}) Offer(tag, MakePcmBlock(WAVE_FORMAT_PCM, rate, bits, ch));
-        break;
-    case WAVE_FORMAT_IEEE_FLOAT:
-        for (DWORD rate : kPcmRates)
-            for (unsigned bits : {32u, 64u})
-                for (unsigned ch : {1u, 2u}) Offer(tag, MakePcmBlock(WAVE_FORMAT_IEEE_FLOAT, rate, bits, ch));
-        break;
-    case WAVE_FORMAT_EXTENSIBLE:
-        for (DWORD rate : kExtensibleRates)
-            for (unsigned bits : {16u, 24u})
-                for (std::uint32_t mask : {kQuadMask, kSurround51Mask, kSurround71Mask})
-                    Offer(tag, MakeExtensibleBlock(WAVE_FORMAT_PCM, rate, bits,
-                                                   static_cast<unsigned>(__builtin_popcount(mask)), mask));
-        break;
-    case WAVE_FORMAT_ALAW:
-    case WAVE_FORMAT_MULAW:
-        for (DWORD rate : kSpeechRates)
-            for (unsigned ch : {1u, 2u}) Offer(tag, MakeG711Block(tag.tag, rate, ch));
-        break;
-    case WAVE_FORMAT_IMA_ADPCM:
-        for (DWORD rate : kSpeechRates)
-            for (unsigned ch : {1u, 2u}) Offer(tag, MakeImaAdpcmBlock(rate, ch, ClassicAdpcmBlockAlign(rate, ch)));
-        break;
-    case WAVE_FORMAT_ADPCM:
-        for (DWORD rate : kSpeechRates)
-            for (unsigned ch : {1u, 2u}) Offer(tag, MakeMsAdpcmBlock(rate, ch, ClassicAdpcmBlockAlign(rate, ch)));
-        break;
-    case WAVE_FORMAT_GSM610:
-        Offer(tag, MakeGsmBlock());
-        break;
-    case WAVE_FORMAT_MPEGLAYER3:
-        for (const Mp3Rates& version : kMp3)
-            for (DWORD rate : version.rates) {
-                for (unsigned kbps : version.mono)
-                    if (kbps != 0) Offer(tag, MakeMp3Block(rate, 1, kbps));
-                for (unsigned kbps : version.stereo)
-                    if (kbps != 0) Offer(tag, MakeMp3Block(rate, 2, kbps));
-            }
-        break;
-    default:
-        break;
-    }
+// Every combination the tag's row offers that its family builds a block for.
+void AddFormats(CatalogueTag& tag, const TagFacts& facts) {
+    constexpr unsigned kUnchosen[] = {0};
+    const Offers& offers = facts.offers;
+    const auto or_unchosen = [&](std::span<const unsigned> list) {
+        return list.empty() ? std::span<const unsigned>(kUnchosen) : list;
+    };
+    for (DWORD rate : offers.rates)
+        for (unsigned bits : or_unchosen(offers.bits))
+            for (unsigned ch : offers.channels)
+                for (unsigned kbps : or_unchosen(offers.kbps)) {
+                    Block block = facts.Rules().make(facts, rate, bits, ch, kbps);
+                    if (!block.empty()) Offer(tag, std::move(block));
+                }
 }
 
 std::vector<CatalogueTag> BuildCatalogue() {
@@ -95,7 +44,7 @@ std::vector<CatalogueTag> BuildCatalogue() {
         tag.name = facts.name;
         tag.decode = CanDecode(facts);
         tag.encode = CanEncode(facts);
-        if (tag.encode) AddFormats(tag);
+        if (tag.encode) AddFormats(tag, facts);
         tag.cbFormatSize = facts.cbFormatSize;
         for (const CatalogueFormat& f : tag.formats)
             tag.cbFormatSize = std::max<DWORD>(tag.cbFormatSize, static_cast<DWORD>(f.block.size()));

@@ -245,4 +245,9 @@ Block MakeMp3Block(DWORD rate, unsigned channels, unsigned kbps) {
     return b;
 }
 
+Block MakeCodeBlock(WORD tag, DWORD rate, unsigned channels, unsigned bitsPerCode, unsigned blockAlign) {
+    const DWORD avg = static_cast<DWORD>(static_cast<std::uint64_t>(rate) * channels * bitsPerCode / 8);
+    return MakeHeader(tag, channels, rate, avg, blockAlign, bitsPerCode, 0);
+}
+
 }  // namespace acm

@@ -58,6 +58,8 @@ Block MakeImaAdpcmBlock(DWORD rate, unsigned channels, unsigned blockAlign);
 Block MakeMsAdpcmBlock(DWORD rate, unsigned channels, unsigned blockAlign);
 Block MakeGsmBlock();
 Block MakeMp3Block(DWORD rate, unsigned channels, unsigned kbps);
+// Codes of bitsPerCode bits with no headers, blockAlign bytes to a block.
+Block MakeCodeBlock(WORD tag, DWORD rate, unsigned channels, unsigned bitsPerCode, unsigned blockAlign);
 
 // Classic ADPCM block size: 256 bytes per channel, doubled per 11,025 Hz step.
 unsigned ClassicAdpcmBlockAlign(DWORD rate, unsigned channels);

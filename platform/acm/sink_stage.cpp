@@ -9,42 +9,6 @@
 
 namespace acm {
 
-namespace {
-
-bool IsPowerOfTwo(unsigned v) { return v != 0 && (v & (v - 1)) == 0; }
-
-// ADPCM blocks FFmpeg's encoders write: 4 bits, a power of two from 32 to 8192
-// bytes, larger than the headers, and the samples-per-block field that size gives.
-bool AdpcmBlockFits(const FormatInfo& d, unsigned headerBytes, unsigned samplesPerBlock) {
-    return d.bitsPerSample == 4 && IsPowerOfTwo(d.blockAlign) && d.blockAlign >= 32 && d.blockAlign <= 8192 &&
-           d.blockAlign > headerBytes && SamplesPerBlockField(d) == samplesPerBlock;
-}
-
-// Whether the encoder writes blocks exactly as the destination block describes them.
-bool EncoderWritesBlock(const FormatInfo& d, BlockFamily family) {
-    switch (family) {
-    case BlockFamily::G711:
-        return d.bitsPerSample == 8 && d.blockAlign == d.channels;
-    case BlockFamily::ImaAdpcm:
-        return AdpcmBlockFits(d, BlockHeaderBytes(family, d.channels), ImaSamplesPerBlock(d.blockAlign, d.channels));
-    case BlockFamily::MsAdpcm: {
-        if (d.extra.size() < 32 ||
-            !AdpcmBlockFits(d, BlockHeaderBytes(family, d.channels), MsSamplesPerBlock(d.blockAlign, d.channels)))
-            return false;
-        const Block expected = MakeMsAdpcmBlock(d.rate, d.channels, d.blockAlign);
-        return std::equal(d.extra.begin() + 2, d.extra.begin() + 32, expected.begin() + 20);
-    }
-    case BlockFamily::Gsm:
-        return d.channels == 1 && d.rate == 8000 && d.blockAlign == 65;
-    case BlockFamily::Mpeg:
-        return d.channels <= 2 && d.avgBytesPerSec != 0;
-    default:
-        return false;
-    }
-}
-
-}  // namespace
-
 void PassOutput::Begin(std::span<std::uint8_t> destination) {
     out_ = destination.data();
     capacity_ = destination.size();
@@ -97,7 +61,7 @@ MMRESULT SinkStage::Open(const FormatInfo& destination) {
     const TagFacts* facts = dst_.tag == dst_.codingTag ? FindTagFacts(dst_.codingTag) : nullptr;
     const AVCodec* codec =
         facts != nullptr && facts->encoder != nullptr ? avcodec_find_encoder_by_name(facts->encoder) : nullptr;
-    if (codec == nullptr || !EncoderWritesBlock(dst_, family_)) return ACMERR_NOTPOSSIBLE;
+    if (codec == nullptr || !RulesOf(family_).writes(dst_)) return ACMERR_NOTPOSSIBLE;
     return OpenEncoder(codec);
 }
 
@@ -114,12 +78,12 @@ MMRESULT SinkStage::OpenEncoder(const AVCodec* codec) {
     // Float input spares the MP3 encoder a requantisation.
     for (const AVSampleFormat* f = codec->sample_fmts; f != nullptr && *f != AV_SAMPLE_FMT_NONE; ++f)
         if (*f == AV_SAMPLE_FMT_FLTP) enc->sample_fmt = *f;
-    if (family_ == BlockFamily::Mpeg) enc->bit_rate = static_cast<std::int64_t>(dst_.avgBytesPerSec) * 8;
-    if (family_ == BlockFamily::ImaAdpcm || family_ == BlockFamily::MsAdpcm) {
-        if (av_opt_set_int(enc->priv_data, "block_size", dst_.blockAlign, 0) < 0) return ACMERR_NOTPOSSIBLE;
-    }
+    const FamilyRules& rules = RulesOf(family_);
+    if (rules.bitRateOption) enc->bit_rate = static_cast<std::int64_t>(dst_.avgBytesPerSec) * 8;
+    if (rules.blockSizeOption && av_opt_set_int(enc->priv_data, "block_size", dst_.blockAlign, 0) < 0)
+        return ACMERR_NOTPOSSIBLE;
     if (int err = avcodec_open2(enc, codec, nullptr); err < 0) return FromAv(err);
-    if (family_ != BlockFamily::Mpeg && enc->block_align != 0 && static_cast<unsigned>(enc->block_align) != dst_.blockAlign)
+    if (!rules.bytesByRate && enc->block_align != 0 && static_cast<unsigned>(enc->block_align) != dst_.blockAlign)
         return ACMERR_NOTPOSSIBLE;
 
     const bool variable = enc->frame_size == 0;
@@ -235,10 +199,10 @@ std::uint64_t SinkStage::BytesFor(double frames) const {
     const AVCodecContext* enc = encoder_.get();
     if (enc->frame_size == 0) return static_cast<std::uint64_t>(frames) * dst_.blockAlign;
     const double encoderFrames = std::ceil(frames / enc->frame_size);
-    if (family_ == BlockFamily::Mpeg) {
+    if (RulesOf(family_).bytesByRate) {
         // Frames the encoder held back may come out with this pass's own.
         const double frameBytes =
-            std::ceil(static_cast<double>(enc->bit_rate) / 8 * enc->frame_size / enc->sample_rate) + 1;
+            std::ceil(static_cast<double>(dst_.avgBytesPerSec) * enc->frame_size / enc->sample_rate) + 1;
         return static_cast<std::uint64_t>((encoderFrames + 2) * frameBytes);
     }
     return static_cast<std::uint64_t>(encoderFrames) * dst_.blockAlign;

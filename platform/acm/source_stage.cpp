@@ -23,22 +23,6 @@ unsigned DecodedDepth(const AVCodecContext& dec, AVSampleFormat format) {
     return dec.bits_per_raw_sample > 0 ? static_cast<unsigned>(dec.bits_per_raw_sample) : FormatDepth(format);
 }
 
-// The sample frames every whole block of the source decodes to, as FFmpeg's
-// decoders give them; 0 where there is no such rule (integer PCM, whose length
-// is its data's; MPEG, whose decoded length includes the encoder's delay).
-unsigned FramesPerBlock(const FormatInfo& f, BlockFamily family) {
-    const unsigned ch = f.channels, align = f.blockAlign;
-    switch (family) {
-    case BlockFamily::Linear: return f.coding == Coding::Float ? 1 : 0;
-    case BlockFamily::G711: return align % ch == 0 ? align / ch : 0;
-    // 4-bit ADPCM: IMA's decoder reads whole 4-byte words per channel after the headers.
-    case BlockFamily::ImaAdpcm: return f.bitsPerSample == 4 ? 1 + (align - 4 * ch) / (4 * ch) * 8 : 0;
-    case BlockFamily::MsAdpcm: return f.bitsPerSample == 4 ? MsSamplesPerBlock(align, ch) : 0;
-    case BlockFamily::Gsm: return align == 65 ? 320 : 0;
-    default: return 0;
-    }
-}
-
 }  // namespace
 
 MMRESULT SourceStage::Open(const FormatInfo& source, bool passthrough, SampleStage& samples, SinkStage& sink) {
@@ -265,7 +249,7 @@ MMRESULT SourceStage::Drain() {
 }
 
 MMRESULT SourceStage::Limit(std::uint64_t frames, std::uint64_t sourceBytes) {
-    const unsigned perBlock = FramesPerBlock(src_, family_);
+    const unsigned perBlock = src_.blockAlign != 0 ? RulesOf(family_).framesPerBlock(src_) : 0;
     if (perBlock == 0 || src_.blockAlign == 0) return ACMERR_NOTPOSSIBLE;
     // Plausible: the count ends within the last block the bytes hold, (blocks -
     // 1) * perBlock < frames <= blocks * perBlock; within the last group where
@@ -286,35 +270,8 @@ std::size_t SourceStage::TakeUpTo(std::size_t frames) {
 }
 
 double SourceStage::FramesFor(std::uint64_t bytes) const {
-    const FormatInfo& s = src_;
-    if (s.IsLinear()) return static_cast<double>(bytes / s.blockAlign);
-    const double blocks = s.blockAlign != 0 ? std::ceil(static_cast<double>(bytes) / s.blockAlign) : 0;
-    switch (family_) {
-    case BlockFamily::ImaAdpcm:
-    case BlockFamily::MsAdpcm: {
-        // The larger of the stated samples per block and what the block size gives.
-        const unsigned align = std::max(s.blockAlign, BlockHeaderBytes(family_, s.channels));
-        const unsigned given = family_ == BlockFamily::MsAdpcm ? MsSamplesPerBlock(align, s.channels)
-                                                                : ImaSamplesPerBlock(align, s.channels);
-        return blocks * std::max(SamplesPerBlockField(s), given);
-    }
-    case BlockFamily::Gsm:
-        return blocks * 320;
-    case BlockFamily::G711:
-        return static_cast<double>(bytes / s.channels);
-    case BlockFamily::Mpeg: {
-        // MPEG frames may be smaller than the stated rate says (variable bit rate):
-        // count with the lowest bit rate of the MPEG version, 32 kbit/s or 8 kbit/s.
-        const double lowestBitRate = s.rate >= 32000 ? 32000 : 8000;
-        return static_cast<double>(bytes) * 8 * s.rate / lowestBitRate;
-    }
-    default:
-        break;
-    }
-    // Other codecs: from the stated byte rate, with a margin for a rate stated low.
-    if (s.avgBytesPerSec != 0) return static_cast<double>(bytes) * s.rate / s.avgBytesPerSec * 1.25;
-    if (s.bitsPerSample != 0) return static_cast<double>(bytes) * 8 / (s.bitsPerSample * s.channels);
-    return static_cast<double>(bytes) * 16;
+    if (src_.IsLinear()) return static_cast<double>(bytes / src_.blockAlign);
+    return RulesOf(family_).framesFor(src_, bytes);
 }
 
 }  // namespace acm

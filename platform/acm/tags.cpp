@@ -15,27 +15,54 @@ constexpr bool kAlign = true, kNoAlign = false, kParsed = true, kBlocks = false;
 // need no alignment; G.723.1 is parsed too, but its blocks are fixed by the file.
 // The AAC and Vorbis tags have no parser for what WAVE files carry, so their
 // blocks must be given.
+constexpr DWORD kPcmRates[] = {8000,  11025, 12000, 16000, 22050,  24000, 32000,
+                               44100, 48000, 88200, 96000, 176400, 192000};
+constexpr DWORD kSpeechRates[] = {8000, 11025, 16000, 22050, 32000, 44100, 48000};
+constexpr DWORD kExtensibleRates[] = {44100, 48000, 96000};
+// The MPEG versions' rates, highest version first, and every bit rate any of them
+// takes: the family record keeps the combinations each version allows.
+constexpr DWORD kMp3Rates[] = {32000, 44100, 48000, 16000, 22050, 24000, 8000, 11025, 12000};
+constexpr unsigned kMp3BitRates[] = {8, 16, 24, 32, 48, 64, 96, 128, 160, 192, 256, 320};
+constexpr DWORD kRate8k[] = {8000}, kRate16k[] = {16000};
+// 64-bit integer samples only in extensible blocks: sox reads a plain block of
+// 64 bits as floating point.
+constexpr unsigned kPcmBits[] = {8, 16, 24, 32}, kFloatBits[] = {32, 64}, kExtensibleBits[] = {16, 24, 32, 64};
+constexpr unsigned kMono[] = {1}, kMonoStereo[] = {1, 2}, kOneToEight[] = {1, 2, 3, 4, 5, 6, 7, 8};
+constexpr unsigned kG726BitRates[] = {16, 24, 32, 40}, kFourBits[] = {4};
+constexpr std::span<const unsigned> kNone;
+
 constexpr TagFacts kTags[] = {
-    {WAVE_FORMAT_PCM, "PCM", AV_CODEC_ID_PCM_S16LE, nullptr, kAlign, kBlocks, F::Linear, "pcm", 18},
-    {WAVE_FORMAT_IEEE_FLOAT, "IEEE Float", AV_CODEC_ID_PCM_F32LE, nullptr, kAlign, kBlocks, F::Linear, "float", 18},
-    {WAVE_FORMAT_EXTENSIBLE, "Extensible PCM", AV_CODEC_ID_PCM_S16LE, nullptr, kAlign, kBlocks, F::Linear, nullptr, 40},
-    {WAVE_FORMAT_ALAW, "A-law (G.711)", AV_CODEC_ID_PCM_ALAW, "pcm_alaw", kAlign, kBlocks, F::G711, "alaw", 18},
-    {WAVE_FORMAT_MULAW, "mu-law (G.711)", AV_CODEC_ID_PCM_MULAW, "pcm_mulaw", kAlign, kBlocks, F::G711, "mulaw", 18},
+    {WAVE_FORMAT_PCM, "PCM", AV_CODEC_ID_PCM_S16LE, nullptr, kAlign, kBlocks, F::Linear, "pcm", 18, 0,
+     {kPcmRates, kPcmBits, kMonoStereo, kNone}},
+    {WAVE_FORMAT_IEEE_FLOAT, "IEEE Float", AV_CODEC_ID_PCM_F32LE, nullptr, kAlign, kBlocks, F::Linear, "float", 18, 0,
+     {kPcmRates, kFloatBits, kMonoStereo, kNone}},
+    {WAVE_FORMAT_EXTENSIBLE, "Extensible PCM", AV_CODEC_ID_PCM_S16LE, nullptr, kAlign, kBlocks, F::Linear, nullptr, 40,
+     WAVE_FORMAT_PCM, {kExtensibleRates, kExtensibleBits, kOneToEight, kNone}},
+    {WAVE_FORMAT_ALAW, "A-law (G.711)", AV_CODEC_ID_PCM_ALAW, "pcm_alaw", kAlign, kBlocks, F::G711, "alaw", 18, 0,
+     {kSpeechRates, kNone, kMonoStereo, kNone}},
+    {WAVE_FORMAT_MULAW, "mu-law (G.711)", AV_CODEC_ID_PCM_MULAW, "pcm_mulaw", kAlign, kBlocks, F::G711, "mulaw", 18, 0,
+     {kSpeechRates, kNone, kMonoStereo, kNone}},
     {WAVE_FORMAT_IMA_ADPCM, "IMA ADPCM", AV_CODEC_ID_ADPCM_IMA_WAV, "adpcm_ima_wav", kAlign, kBlocks, F::ImaAdpcm,
-     "ima-adpcm", 20},
-    {WAVE_FORMAT_ADPCM, "MS ADPCM", AV_CODEC_ID_ADPCM_MS, "adpcm_ms", kAlign, kBlocks, F::MsAdpcm, "ms-adpcm", 50},
-    {WAVE_FORMAT_GSM610, "GSM 6.10", AV_CODEC_ID_GSM_MS, "libgsm_ms", kAlign, kBlocks, F::Gsm, "gsm", 20},
-    {WAVE_FORMAT_MPEGLAYER3, "MPEG Layer-3", AV_CODEC_ID_MP3, "libmp3lame", kNoAlign, kParsed, F::Mpeg, "mp3", 30},
+     "ima-adpcm", 20, 0, {kSpeechRates, kNone, kMonoStereo, kNone}},
+    {WAVE_FORMAT_ADPCM, "MS ADPCM", AV_CODEC_ID_ADPCM_MS, "adpcm_ms", kAlign, kBlocks, F::MsAdpcm, "ms-adpcm", 50, 0,
+     {kSpeechRates, kNone, kMonoStereo, kNone}},
+    {WAVE_FORMAT_GSM610, "GSM 6.10", AV_CODEC_ID_GSM_MS, "libgsm_ms", kAlign, kBlocks, F::Gsm, "gsm", 20, 0,
+     {kRate8k, kNone, kMono, kNone}},
+    {WAVE_FORMAT_MPEGLAYER3, "MPEG Layer-3", AV_CODEC_ID_MP3, "libmp3lame", kNoAlign, kParsed, F::Mpeg, "mp3", 30, 0,
+     {kMp3Rates, kNone, kMonoStereo, kMp3BitRates}},
+    {0x0045, "G.726 ADPCM", AV_CODEC_ID_ADPCM_G726, "g726", kAlign, kBlocks, F::Codes, "g726", 18, 0,
+     {kRate8k, kNone, kMono, kG726BitRates}},
+    {0x028F, "G.722 ADPCM", AV_CODEC_ID_ADPCM_G722, "g722", kAlign, kBlocks, F::Codes, "g722", 18, 0,
+     {kRate16k, kFourBits, kMono, kNone}},
+    {0x0020, "Yamaha ADPCM", AV_CODEC_ID_ADPCM_YAMAHA, "adpcm_yamaha", kAlign, kBlocks, F::CodeBlocks, "yamaha-adpcm",
+     18, 0, {kSpeechRates, kNone, kMonoStereo, kNone}},
     // Read only.
     {0x000A, "WMA Voice", AV_CODEC_ID_WMAVOICE, nullptr, kAlign, kBlocks, F::Other, nullptr, 64},
     {0x0010, "OKI ADPCM", AV_CODEC_ID_ADPCM_IMA_OKI, nullptr, kAlign, kBlocks, F::Other, nullptr, 18},
     {0x0017, "Dialogic OKI ADPCM", AV_CODEC_ID_ADPCM_IMA_OKI, nullptr, kAlign, kBlocks, F::Other, nullptr, 18},
-    {0x0020, "Yamaha ADPCM", AV_CODEC_ID_ADPCM_YAMAHA, nullptr, kAlign, kBlocks, F::Other, nullptr, 18},
     {0x0022, "TrueSpeech", AV_CODEC_ID_TRUESPEECH, nullptr, kAlign, kBlocks, F::Other, nullptr, 50},
-    {0x028F, "G.722 ADPCM", AV_CODEC_ID_ADPCM_G722, nullptr, kAlign, kBlocks, F::Other, nullptr, 18},
     {0x0038, "AMR Narrowband", AV_CODEC_ID_AMR_NB, nullptr, kAlign, kBlocks, F::Other, nullptr, 18},
     {0x0042, "G.723.1", AV_CODEC_ID_G723_1, nullptr, kAlign, kParsed, F::Other, nullptr, 28},
-    {0x0045, "G.726 ADPCM", AV_CODEC_ID_ADPCM_G726, nullptr, kAlign, kBlocks, F::Other, nullptr, 18},
     {0x0050, "MPEG Layer-2", AV_CODEC_ID_MP2, nullptr, kNoAlign, kParsed, F::Mpeg, nullptr, 40},
     {0x0057, "AMR Narrowband", AV_CODEC_ID_AMR_NB, nullptr, kAlign, kBlocks, F::Other, nullptr, 18},
     {0x0058, "AMR Wideband", AV_CODEC_ID_AMR_WB, nullptr, kAlign, kBlocks, F::Other, nullptr, 18},
@@ -101,15 +128,5 @@ bool CanDecode(const TagFacts& facts) {
 bool CanEncode(const TagFacts& facts) {
     return facts.IsLinear() || (facts.encoder != nullptr && avcodec_find_encoder_by_name(facts.encoder) != nullptr);
 }
-
-unsigned BlockHeaderBytes(BlockFamily family, unsigned channels) {
-    switch (family) {
-    case BlockFamily::ImaAdpcm: return 4 * channels;
-    case BlockFamily::MsAdpcm: return 7 * channels;
-    default: return 0;
-    }
-}
-
-unsigned BlocksPerGroup(BlockFamily family) { return family == BlockFamily::Gsm ? 2 : 1; }
 
 }  // namespace acm

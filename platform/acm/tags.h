@@ -6,7 +6,9 @@
 #pragma once
 
 #include "platform/acm/acm.h"
+#include "platform/acm/format.h"
 
+#include <cstdint>
 #include <span>
 
 namespace acm {
@@ -20,6 +22,41 @@ enum class BlockFamily {
     MsAdpcm,   // a 7-byte header per channel, then 2 samples per byte per channel
     Gsm,       // 320 samples in every block
     Mpeg,      // self-framing MPEG audio, counted at its version's lowest bit rate
+    Codes,       // fixed-size codes packed with no block headers (G.726, G.722)
+    CodeBlocks,  // 4-bit codes with no headers in blocks of the encoder's size (Yamaha ADPCM)
+};
+
+struct TagFacts;
+
+// What a family's blocks are made of, one record per family: how the chooser's
+// blocks are built, which blocks the encoder writes as described, the options
+// the encoder is given, and how samples and bytes are counted.
+struct FamilyRules {
+    // The block offered for one choice of rate, bits (depth or bits per code),
+    // channels and bit rate in kbit/s; empty where the family has no such block.
+    Block (*make)(const TagFacts& facts, DWORD rate, unsigned bits, unsigned channels, unsigned kbps);
+    // Whether the encoder writes blocks exactly as the destination block describes them.
+    bool (*writes)(const FormatInfo& d);
+    // The sample frames every whole block decodes to, 0 where there is no such rule.
+    unsigned (*framesPerBlock)(const FormatInfo& f);
+    // How many sample frames a number of data bytes holds, at most.
+    double (*framesFor)(const FormatInfo& f, std::uint64_t bytes);
+    bool blockSizeOption;  // the encoder is given nBlockAlign as its block size
+    bool bitRateOption;    // the encoder is given nAvgBytesPerSec as its bit rate
+    bool bytesByRate;      // encoded bytes follow the data rate, not whole blocks per frame
+    unsigned headerBytesPerChannel;  // the header each block opens with, per channel
+    unsigned blocksPerGroup;         // blocks are written in whole groups of this many
+};
+
+const FamilyRules& RulesOf(BlockFamily family);
+
+// What the chooser offers of a tag: every combination of these that its family
+// builds a block for. An empty bits or kbps list means the field is not chosen.
+struct Offers {
+    std::span<const DWORD> rates;
+    std::span<const unsigned> bits;
+    std::span<const unsigned> channels;
+    std::span<const unsigned> kbps;
 };
 
 struct TagFacts {
@@ -32,8 +69,13 @@ struct TagFacts {
     BlockFamily family;
     const char* key;         // the command line's name for it, null where it names the tag by number
     DWORD cbFormatSize;      // the block size files carry where the chooser offers none
+    WORD subTag = 0;         // an extensible block's sub-format, 0 for a plain block
+    Offers offers = {};      // what the chooser offers, when the tag is written
 
     bool IsLinear() const { return family == BlockFamily::Linear; }
+    const FamilyRules& Rules() const { return RulesOf(family); }
+    // Whether the command line's key names the bit rate (several offered).
+    bool KeyHasBitRate() const { return !offers.kbps.empty(); }
 };
 
 // Every known tag, in the chooser's order first, then the tags that are only read.
@@ -47,11 +89,13 @@ bool CanEncode(const TagFacts& facts);
 
 // The bytes of the per-channel headers that open every block of the family (0
 // where blocks have none): a block shorter than its headers holds no sample.
-unsigned BlockHeaderBytes(BlockFamily family, unsigned channels);
+inline unsigned BlockHeaderBytes(BlockFamily family, unsigned channels) {
+    return RulesOf(family).headerBytesPerChannel * channels;
+}
 
 // How many blocks the family's data is written in whole groups of: GSM 6.10's
 // 65-byte blocks in pairs (readers that take two at a time misread an odd
 // count), 1 for the others.
-unsigned BlocksPerGroup(BlockFamily family);
+inline unsigned BlocksPerGroup(BlockFamily family) { return RulesOf(family).blocksPerGroup; }
 
 }  // namespace acm

@@ -2,6 +2,7 @@
 // every sample and stays above the noise floor of its codec family.
 #include "acm/acmtest.h"
 #include "platform/acm/catalogue.h"
+#include "platform/acm/tags.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -36,6 +37,9 @@ std::string CaseName(const testing::TestParamInfo<FormatCase>& info) {
 }
 
 constexpr std::uint32_t kRate = 44100;
+constexpr WORD kG722 = 0x028F, kG726 = 0x0045, kYamahaAdpcm = 0x0020;
+// The delay of G.722's band-splitting filters, in samples.
+constexpr double kG722Delay = 22;
 constexpr std::uint32_t kFrames = kRate * 2;
 
 // Samples a codec may add at the end (its last frame padded) plus its delay, in
@@ -105,6 +109,8 @@ double BestGain(const std::vector<std::int16_t>& ref, const std::vector<std::int
 //   above 44,100 Hz 46.6 dB. PCM 8-bit 30.8 dB (8 kHz mono).
 //   A-law / mu-law 32.5 dB (8 kHz). IMA ADPCM 22.1 dB, MS ADPCM 21.8 dB (8 kHz).
 //   GSM 6.10 10.6 dB. MPEG Layer-3 20.2 dB (12 kHz 8 kbit/s mono).
+//   G.726 at 16, 24, 32, 40 kbit/s 14.9, 21.1, 25.8, 28.2 dB. Yamaha ADPCM 21.9 dB (8 kHz).
+//   G.722 26.2 dB.
 double SnrFloor(const FormatCase& c) {
     const WAVEFORMATEX& h = c.format->Header();
     switch (h.wFormatTag) {
@@ -125,9 +131,48 @@ double SnrFloor(const FormatCase& c) {
         return 7.5;
     case WAVE_FORMAT_MPEGLAYER3:
         return 17;
+    case kG726: {
+        constexpr double kByCodeBits[] = {0, 0, 11.9, 18.1, 22.7, 25.1};
+        return kByCodeBits[std::min<unsigned>(h.wBitsPerSample, 5)];
+    }
+    case kYamahaAdpcm:
+        return 18.8;
+    case kG722:
+        return 23;
     default:
         return 0;
     }
+}
+
+// The best SNR of test against ref over codec delays up to 64 frames.
+double SnrOverDelays(const std::vector<std::int16_t>& ref, const std::vector<std::int16_t>& test, unsigned channels) {
+    double best = -1e9;
+    for (std::size_t lag = 0; lag <= 64 && lag * channels < test.size(); ++lag)
+        best = std::max(best, testsupport::SnrDb(ref, {test.begin() + static_cast<std::ptrdiff_t>(lag * channels), test.end()}));
+    return best;
+}
+
+// Our file of the format, decoded by ffmpeg, against ffmpeg's own encoder of the
+// codec given the same samples and the same options: no more than 1 dB worse.
+void ExpectAsGoodAsFfmpeg(const acm::TagFacts& facts, const acm::CatalogueFormat& format) {
+    const WAVEFORMATEX& h = format.Header();
+    testsupport::TempDir dir;
+    const WAVEFORMATEX pcm = testsupport::PcmFormat(h.nSamplesPerSec, 16, h.nChannels);
+    const std::string in = testsupport::WriteTestWave(dir.file("in.wav"), pcm, h.nSamplesPerSec / 2);
+    const auto ours = acmtest::ConvertLikeProgram(acmtest::BlockOf(pcm), format.block,
+                                                  testsupport::TestSignalBytes(pcm, h.nSamplesPerSec / 2));
+    ASSERT_EQ(ours.result, 0u);
+    testsupport::WriteBytes(dir.file("ours.wav"), acmtest::WaveFile(format.block, ours.output));
+    std::string command = "ffmpeg -v error -i " + testsupport::ShellQuote(in) + " -c:a " + facts.encoder;
+    if (facts.Rules().bitRateOption) command += " -b:a " + std::to_string(h.nAvgBytesPerSec * 8);
+    if (facts.Rules().blockSizeOption) command += " -block_size " + std::to_string(h.nBlockAlign);
+    ASSERT_EQ(testsupport::RunCommand(command + " " + testsupport::ShellQuote(dir.file("theirs.wav")) + " 2>&1"), 0);
+    const std::vector<std::int16_t> ref = testsupport::DecodeWithFfmpeg(in);
+    const double snrOurs = SnrOverDelays(ref, testsupport::DecodeWithFfmpeg(dir.file("ours.wav")), h.nChannels);
+    const double snrTheirs = SnrOverDelays(ref, testsupport::DecodeWithFfmpeg(dir.file("theirs.wav")), h.nChannels);
+    std::printf("[measure] %-16s %-40s decoded by ffmpeg: ours %.2f dB, ffmpeg's encoder %.2f dB\n", facts.name,
+                format.name.c_str(), snrOurs, snrTheirs);
+    EXPECT_GE(snrOurs, snrTheirs - 1.0);
 }
 
 class RoundTrip : public testing::TestWithParam<FormatCase> {};
@@ -167,9 +212,11 @@ TEST_P(RoundTrip, KeepsEverySampleAndTheSignal) {
 
     const std::vector<std::int16_t> ref = Reference(signal, h.nChannels);
     std::size_t lag = 0;
-    if (h.wFormatTag == WAVE_FORMAT_MPEGLAYER3) {
-        // Decoded MP3 starts after the encoder's delay; find where the signal begins.
-        const std::size_t expected = static_cast<std::size_t>(std::lround(acm::kMp3CodecDelay * double(kRate) / h.nSamplesPerSec));
+    if (h.wFormatTag == WAVE_FORMAT_MPEGLAYER3 || h.wFormatTag == kG722) {
+        // Decoded MP3 starts after the encoder's delay, G.722 after its filters';
+        // find where the signal begins.
+        const double delay = h.wFormatTag == kG722 ? kG722Delay : acm::kMp3CodecDelay;
+        const std::size_t expected = static_cast<std::size_t>(std::lround(delay * double(kRate) / h.nSamplesPerSec));
         double best = -1e9;
         for (std::size_t l = expected > 200 ? expected - 200 : 0; l <= expected + 200; ++l) {
             const double s = SnrAtLag(ref, out, l, 8192);
@@ -194,6 +241,10 @@ TEST_P(RoundTrip, KeepsEverySampleAndTheSignal) {
     } else {
         EXPECT_GE(snr, SnrFloor(c));
     }
+    // Codes written without block headers: checked against ffmpeg's own encoder.
+    const acm::TagFacts& facts = *acm::FindTagFacts(h.wFormatTag);
+    if (facts.family == acm::BlockFamily::Codes || facts.family == acm::BlockFamily::CodeBlocks)
+        ExpectAsGoodAsFfmpeg(facts, *c.format);
 }
 
 INSTANTIATE_TEST_SUITE_P(Offered, RoundTrip, testing::ValuesIn(AllOffered()), CaseName);

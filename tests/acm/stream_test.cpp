@@ -296,11 +296,12 @@ TEST(Stream, BadHandlesHeadersAndFlags) {
               MMSYSERR_INVALHANDLE);
     EXPECT_EQ(acmStreamOpen(nullptr, nullptr, acmtest::Wfx(pcm), acmtest::Wfx(pcm), nullptr, 0, 0, ACM_STREAMOPENF_QUERY),
               0u);
-    const Bytes g726 = {0x45, 0, 1, 0, 0x40, 0x1f, 0, 0, 0xa0, 0x0f, 0, 0, 1, 0, 4, 0, 0, 0};
+    // 32 kbit/s G.726 in 2-byte blocks: read, but not laid out as the encoder writes it.
+    const Bytes g726 = {0x45, 0, 1, 0, 0x40, 0x1f, 0, 0, 0xa0, 0x0f, 0, 0, 2, 0, 4, 0, 0, 0};
     EXPECT_EQ(acmStreamOpen(nullptr, nullptr, acmtest::Wfx(pcm), acmtest::Wfx(g726), nullptr, 0, 0,
                             ACM_STREAMOPENF_QUERY),
               ACMERR_NOTPOSSIBLE)
-        << "G.726 is read, not written";
+        << "G.726 in blocks its encoder does not write";
     EXPECT_EQ(acmStreamOpen(nullptr, nullptr, acmtest::Wfx(g726), acmtest::Wfx(pcm), nullptr, 0, 0,
                             ACM_STREAMOPENF_QUERY),
               0u);

@@ -278,6 +278,8 @@ TEST(CliConvert, ShortKeysFitEachSourceAndNoClobberSkips) {
         {"mp3", "mp3/22050/64/1", 22050, 1},
         {"MP3/32", "mp3/22050/32/1", 22050, 1},
         {"pcm/8", "pcm/22050/8/1", 22050, 1},
+        {"pcm/source/24/source", "pcm/22050/24/1", 22050, 1},
+        {"float/source/source/source", "float/22050/32/1", 22050, 1},
     };
     for (const Row& row : rows) {
         const std::string dst = dir.file("out-" + row.chosen.substr(0, 3) + ".wav");
@@ -678,7 +680,12 @@ TEST(CliFormats, AWordFiltersLetterCaseAsideAndKeysAreTakenLikewise) {
         {"GSM/8000/1", 0, ""},
         {"Pcm/8000/8/1", 0, ""},
         {"gsm/8000/2", 2, "unknown format key 'gsm/8000/2'; nearest: gsm/8000/1, "},
-        {"pcm/8000/17/1", 2, "; nearest: pcm/8000/16/1, pcm/8000/8/1, pcm/8000/16/2 ("},  // ties: chooser order
+        {"pcm/8000/17/1", 2, "; nearest: pcm/8000/16/1, pcm/8000/16/2, pcm/8000/24/1 ("},  // rate, bits, channels
+        {"pcm/11127/16/1", 0, ""},  // any rate, for PCM and float
+        {"pcm-ext/384000/64/7", 0, ""},
+        {"pcm/800000/24/1", 2, "; nearest: pcm/192000/24/1, pcm/192000/24/2, "},  // above 768 kHz
+        {"float/44100/32/9", 2, "; nearest: float/44100/32/2, "},
+        {"g726/8000/40/1", 0, ""},
     };
     for (const Row& row : rows) {
         const CliRun run = RunCli(dir, {"convert", "--to", row.key, src, "-o", dir.file("out.wav")});
