@@ -52,14 +52,6 @@ std::uint64_t FormEnd(const MMCKINFO& form, std::uint64_t cbFile) {
     return std::min(cbFile, static_cast<std::uint64_t>(form.dwDataOffset) + form.cksize64);
 }
 
-// A data chunk's size of 0 or 0xFFFFFFFF where the form's size is a
-// placeholder or does not reach the end of the file: a writer stopped before
-// it filled them in, and the audio runs to the end of the file.
-bool SizeNeverFilledIn(const MMCKINFO& data, const MMCKINFO& form, std::uint64_t cbFile) {
-    if (data.cksize64 != 0 && data.cksize64 != 0xFFFFFFFFu) return false;
-    return IsPlaceholder(form) || FormEnd(form, cbFile) < cbFile;
-}
-
 // Whether a RIFX (big-endian) form is what the file holds; false when the
 // file cannot be read.
 bool ReadFormByteOrder(HMMIO h, bool& fBigEndian) {
@@ -120,9 +112,9 @@ bool ReadSourceMetadata(HMMIO hSrcWaveFile, const MMCKINFO& SrcWaveFile, SourceM
         const std::uint64_t end = static_cast<std::uint64_t>(ck.dwDataOffset) + ck.cksize64;
         // A form too small for its own data chunk is read to the end of the file.
         if (ck.ckid == kData && end > limit && end <= cbFile) limit = cbFile;
-        // Audio that runs to the end (past it, or a data size never filled in)
-        // leaves no chunk after it, and nothing unread.
-        const bool toTheEnd = ck.ckid == kData && SizeNeverFilledIn(ck, SrcWaveFile, cbFile);
+        // Audio that runs to the end (the reader takes a data size never filled
+        // in as that) leaves no chunk after it, and nothing unread.
+        const bool toTheEnd = ck.ckid == kData && end >= cbFile;
         if (end > limit || toTheEnd) {
             if (DescribesAudio(ck.ckid)) at = static_cast<std::int64_t>(limit);
             break;
