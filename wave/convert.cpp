@@ -304,6 +304,20 @@ bool PrepareMetadata(HMMIO hSrcWaveFile, const MMCKINFO& SrcWaveFile, FormatBloc
     return true;
 }
 
+// Opens the stream from the source's format to the destination's. A length
+// the source states (pcSourceFrames, when it has one) is kept when it fits its
+// data: the decoder's padding of the last block is cut off. An implausible one
+// is ignored.
+bool OpenStream(const WAVEFORMATEX* pwfxSrc, const WAVEFORMATEX* pwfxDst, const std::uint64_t* pcSourceFrames,
+                std::uint64_t cbData, ConversionStream& stream, Reporter& reporter) {
+    HACMSTREAM has = nullptr;
+    const MMRESULT mmr = acmStreamOpen(&has, nullptr, pwfxSrc, pwfxDst, nullptr, 0, 0, ACM_STREAMOPENF_NONREALTIME);
+    if (CodecFailed(mmr, Text::StreamOpenFailed, reporter)) return false;
+    stream.reset(has);
+    if (pcSourceFrames != nullptr) acmStreamLimitFrames(has, *pcSourceFrames, cbData);
+    return true;
+}
+
 // Tells what the conversion did besides converting (source blocks skipped as
 // damaged, samples clipped into an integer destination, metadata left out)
 // and returns the frames the stream wrote.
@@ -381,14 +395,11 @@ int ConvertWave(const char* sourcePath, const char* destinationPath, const WAVEF
     const bool fRf64 = OutputMayPassRiffLimit(*pwfxSrc.get(), *wfxDst.get(), cbData, dst.metadata.cbCarried);
     if (!WriteDestinationHead(hDstWaveFile.get(), wfxDst.get(), fRf64, dst, reporter)) return -1;
 
-    HACMSTREAM has = nullptr;
-    MMRESULT mmr =
-        acmStreamOpen(&has, nullptr, pwfxSrc.get(), wfxDst.get(), nullptr, 0, 0, ACM_STREAMOPENF_NONREALTIME);
-    if (CodecFailed(mmr, Text::StreamOpenFailed, reporter)) return -1;
-    ConversionStream stream(has);
-    // A length the source states is kept when it fits its data: the decoder's
-    // padding of the last block is cut off. An implausible one is ignored.
-    if (fSourceFact) acmStreamLimitFrames(has, cSourceFrames, cbData);
+    ConversionStream stream;
+    if (!OpenStream(pwfxSrc.get(), wfxDst.get(), fSourceFact ? &cSourceFrames : nullptr, cbData, stream, reporter)) {
+        return -1;
+    }
+    HACMSTREAM has = stream.get();
 
     ConversionBuffers buffers;
     ACMSTREAMHEADER ash{};
