@@ -131,23 +131,14 @@ void SkipExisting(std::vector<Job>& jobs, Results& results) {
     jobs = std::move(kept);
 }
 
-// A reporter that keeps what it hears to itself: a source read only for its
-// format is described, or refused, by its conversion later.
-class SilentReporter final : public Reporter {
-public:
-    void Message(Text, unsigned long) override {}
-    void ShowText(const char*) override {}
-    void Box(const char*, Text) override {}
-    LONG SystemError(const char*) override { return 0; }
-    void FailedCheck(Text, const char*, const char*, int) override {}
-};
-
 // The source's format block; false when it cannot be read.
 bool ReadFormat(const std::string& path, FormatBlock& pwfxSrc) {
     MmioFile hSrcWaveFile(mmioOpenA(path.c_str(), nullptr, MMIO_READ));
     if (!hSrcWaveFile) return false;
     MMCKINFO SrcWaveFile{};
     MMCKINFO SrcWaveFmt{};
+    // A source read only for its format is described, or refused, by its
+    // conversion later.
     SilentReporter silent;
     return ReadSourceFormat(hSrcWaveFile.get(), SrcWaveFile, SrcWaveFmt, pwfxSrc, silent);
 }

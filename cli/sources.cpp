@@ -1,4 +1,5 @@
 #include "cli/sources.h"
+#include "cli/reporter.h"
 
 #include "platform/kernel/unique_fd.h"
 #include "wave/convert.h"
@@ -44,12 +45,8 @@ bool TakeName(std::string& name, bool nullSeparated, std::vector<std::string>& p
 
 // Reports a reader's words on the spooled head, keeping only whether the
 // first check, the RIFF form's, failed.
-class HeadCheck final : public Reporter {
+class HeadCheck final : public SilentReporter {
 public:
-    void Message(Text, unsigned long) override {}
-    void ShowText(const char*) override {}
-    void Box(const char*, Text) override {}
-    LONG SystemError(const char*) override { return 0; }
     void FailedCheck(Text reason, const char*, const char*, int) override { notWave_ = reason == Text::NotRiffWave; }
     bool NotWave() const { return notWave_; }
 

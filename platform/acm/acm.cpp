@@ -266,34 +266,32 @@ MMRESULT acmStreamClose(HACMSTREAM has, DWORD fdwClose) {
     });
 }
 
-MMRESULT acmStreamDamagedBlocks(HACMSTREAM has, DWORD* pcDamaged) {
+namespace {
+
+// Writes one of a stream's counts through pcCount.
+template <typename Count, typename Read>
+MMRESULT StreamCount(HACMSTREAM has, Count* pcCount, Read read) {
     return Guarded([&]() -> MMRESULT {
         const acm::Stream* stream = FindStream(has);
         if (stream == nullptr) return MMSYSERR_INVALHANDLE;
-        if (pcDamaged == nullptr) return MMSYSERR_INVALPARAM;
-        *pcDamaged = stream->DamagedBlocks();
+        if (pcCount == nullptr) return MMSYSERR_INVALPARAM;
+        *pcCount = read(*stream);
         return MMSYSERR_NOERROR;
     });
+}
+
+}  // namespace
+
+MMRESULT acmStreamDamagedBlocks(HACMSTREAM has, DWORD* pcDamaged) {
+    return StreamCount(has, pcDamaged, [](const acm::Stream& s) { return s.DamagedBlocks(); });
 }
 
 MMRESULT acmStreamFramesOut(HACMSTREAM has, std::uint64_t* pcFrames) {
-    return Guarded([&]() -> MMRESULT {
-        const acm::Stream* stream = FindStream(has);
-        if (stream == nullptr) return MMSYSERR_INVALHANDLE;
-        if (pcFrames == nullptr) return MMSYSERR_INVALPARAM;
-        *pcFrames = stream->FramesOut();
-        return MMSYSERR_NOERROR;
-    });
+    return StreamCount(has, pcFrames, [](const acm::Stream& s) { return s.FramesOut(); });
 }
 
 MMRESULT acmStreamClippedSamples(HACMSTREAM has, std::uint64_t* pcClipped) {
-    return Guarded([&]() -> MMRESULT {
-        const acm::Stream* stream = FindStream(has);
-        if (stream == nullptr) return MMSYSERR_INVALHANDLE;
-        if (pcClipped == nullptr) return MMSYSERR_INVALPARAM;
-        *pcClipped = stream->ClippedSamples();
-        return MMSYSERR_NOERROR;
-    });
+    return StreamCount(has, pcClipped, [](const acm::Stream& s) { return s.ClippedSamples(); });
 }
 
 MMRESULT acmStreamLimitFrames(HACMSTREAM has, std::uint64_t cFrames, std::uint64_t cbSourceData) {
