@@ -4,6 +4,7 @@
 #include "app/several.h"
 #include "diag/diag.h"
 #include "platform/acm/acm.h"
+#include "platform/acm/chooser.h"
 #include "platform/window/window.h"
 #include "res/resource.h"
 #include "wave/convert.h"

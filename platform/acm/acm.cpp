@@ -1,17 +1,19 @@
-// The codec service's calls: checks of their records and flags, the registry of
-// open streams, and the chooser's model and answer.
+// The codec service's calls: checks of their records and flags and the registry
+// of open streams. The chooser is in chooser.cpp, with the window services.
 #include "platform/acm/acm.h"
 
+#include "platform/acm/calls.h"
 #include "platform/acm/catalogue.h"
 #include "platform/acm/format.h"
 #include "platform/acm/stream.h"
-#include "platform/window/window.h"
 
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <new>
+
+using acm::CopyName;
+using acm::Guarded;
 
 namespace {
 
@@ -35,15 +37,6 @@ acm::Stream* FindStream(HACMSTREAM has) {
     return it == r.streams.end() ? nullptr : it->second.get();
 }
 
-// Copies text into a fixed buffer, cut at a character boundary, always terminated.
-template <std::size_t N>
-void CopyName(char (&buffer)[N], const std::string& text) {
-    std::size_t n = std::min(text.size(), N - 1);
-    while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
-    std::memcpy(buffer, text.data(), n);
-    buffer[n] = '\0';
-}
-
 // The bytes of a block whose cbSize the caller vouches for (18 + cbSize).
 std::span<const std::uint8_t> WholeBlock(const WAVEFORMATEX* pwfx) {
     return {reinterpret_cast<const std::uint8_t*>(pwfx), sizeof(WAVEFORMATEX) + pwfx->cbSize};
@@ -63,17 +56,6 @@ MMRESULT OpensToPcm(std::span<const std::uint8_t> block) {
 
 // Header fields the service keeps for itself in a prepared stream header.
 constexpr int kHeaderStream = 0, kHeaderSrcLength = 1, kHeaderDstLength = 2;
-
-template <typename F>
-MMRESULT Guarded(F&& body) {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return MMSYSERR_NOMEM;
-    } catch (...) {
-        return ACMERR_NOTPOSSIBLE;
-    }
-}
 
 }  // namespace
 
@@ -122,42 +104,6 @@ MMRESULT acmFormatDetailsA(HACMDRIVER had, ACMFORMATDETAILSA* pafd, DWORD fdwDet
         if (MMRESULT r = OpensToPcm(info.block); r != 0) return r;
         pafd->fdwSupport = tag->fdwSupport;
         CopyName(pafd->szFormat, acm::FormatName(info));
-        return MMSYSERR_NOERROR;
-    });
-}
-
-MMRESULT acmFormatChooseA(ACMFORMATCHOOSEA* pafmtc) {
-    return Guarded([&]() -> MMRESULT {
-        if (pafmtc == nullptr || pafmtc->cbStruct < sizeof(ACMFORMATCHOOSEA) || pafmtc->pwfx == nullptr)
-            return MMSYSERR_INVALPARAM;
-        const auto tags = acm::ChooserTags();
-        FormatChooserModel model;
-        for (const acm::CatalogueTag* tag : tags) {
-            FormatChooserModel::Tag t;
-            t.name = tag->name;
-            for (const acm::CatalogueFormat& f : tag->formats) {
-                const WAVEFORMATEX& wfx = f.Header();
-                t.formats.push_back({f.name, wfx.nAvgBytesPerSec, wfx.nSamplesPerSec, wfx.nChannels, wfx.wBitsPerSample});
-            }
-            model.tags.push_back(std::move(t));
-        }
-        acm::ChooserPosition start = acm::DefaultChoice();
-        // Opening on the block the caller already holds lets the user see the last choice.
-        if ((pafmtc->fdwStyle & ACMFORMATCHOOSE_STYLEF_INITTOWFXSTRUCT) != 0) acm::FindChoice(pafmtc->pwfx, pafmtc->cbwfx, &start);
-        model.defaultTag = start.tag;
-        model.defaultFormat = start.format;
-
-        const std::optional<FormatChoice> choice = GetWindowBackend().ChooseFormat(pafmtc->hwndOwner, model);
-        if (!choice) return ACMERR_CANCELED;
-        if (choice->tag < 0 || static_cast<std::size_t>(choice->tag) >= tags.size()) return ACMERR_NOTPOSSIBLE;
-        const acm::CatalogueTag& tag = *tags[static_cast<std::size_t>(choice->tag)];
-        if (choice->format < 0 || static_cast<std::size_t>(choice->format) >= tag.formats.size())
-            return ACMERR_NOTPOSSIBLE;
-        const acm::CatalogueFormat& format = tag.formats[static_cast<std::size_t>(choice->format)];
-        if (pafmtc->cbwfx < format.block.size()) return ACMERR_NOTPOSSIBLE;
-        std::memcpy(pafmtc->pwfx, format.block.data(), format.block.size());
-        CopyName(pafmtc->szFormatTag, tag.name);
-        CopyName(pafmtc->szFormat, format.name);
         return MMSYSERR_NOERROR;
     });
 }

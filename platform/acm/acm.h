@@ -1,5 +1,5 @@
-// The audio codec service: format catalogue and names, the format chooser and
-// conversion streams, built on FFmpeg.
+// The audio codec service: format catalogue and names and conversion streams,
+// built on FFmpeg. The format chooser, which needs a window, is in chooser.h.
 //
 // Every call returns 0 or one of MMSYSERR_INVALHANDLE, MMSYSERR_NOMEM,
 // MMSYSERR_INVALFLAG, MMSYSERR_INVALPARAM, ACMERR_NOTPOSSIBLE. Record sizes
@@ -55,34 +55,9 @@ constexpr UINT ACM_METRIC_MAX_SIZE_FORMAT = 50;
 // Writes a DWORD: the largest format block the chooser can return (at least 18).
 MMRESULT acmMetrics(HACMOBJ hao, UINT uMetric, void* pMetric);
 
-// acmFormatChooseA
+// Name lengths of the format records
 constexpr std::size_t ACMFORMATTAGDETAILS_FORMATTAG_CHARS = 48;
 constexpr std::size_t ACMFORMATDETAILS_FORMAT_CHARS = 128;
-// fdwStyle: the chooser opens on the format pwfx holds instead of its own default.
-constexpr DWORD ACMFORMATCHOOSE_STYLEF_INITTOWFXSTRUCT = 0x40;
-
-struct ACMFORMATCHOOSEA {
-    DWORD cbStruct;
-    DWORD fdwStyle;
-    HWND hwndOwner;
-    WAVEFORMATEX* pwfx;
-    DWORD cbwfx;
-    const char* pszTitle;
-    char szFormatTag[ACMFORMATTAGDETAILS_FORMATTAG_CHARS];
-    char szFormat[ACMFORMATDETAILS_FORMAT_CHARS];
-    char* pszName;
-    DWORD cchName;
-    DWORD fdwEnum;
-    WAVEFORMATEX* pwfxEnum;
-    HINSTANCE hInstance;
-    const char* pszTemplateName;
-    LPARAM lCustData;
-    void* pfnHook;
-};
-// Shows the chooser through the window backend. 0: pwfx holds the chosen block and
-// szFormatTag / szFormat its names. ACMERR_CANCELED: the user cancelled.
-// ACMERR_NOTPOSSIBLE: cbwfx is too small for the chosen block (nothing written).
-MMRESULT acmFormatChooseA(ACMFORMATCHOOSEA* pafmtc);
 
 // acmFormatTagDetailsA
 constexpr DWORD ACM_FORMATTAGDETAILSF_FORMATTAG = 1;

@@ -1,6 +1,7 @@
 // The codec service's catalogue, names, chooser and its refusal of broken blocks.
 #include "acm/acmtest.h"
 #include "platform/acm/catalogue.h"
+#include "platform/acm/chooser.h"
 #include "platform/acm/ffmpeg_ptr.h"
 #include "platform/acm/tags.h"
 #include "platform/window/window.h"

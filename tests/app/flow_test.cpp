@@ -1,11 +1,11 @@
 // The main dialog's command dispatch, driven through the scripted backend.
 #include "app/dialog.h"
 #include "platform/acm/acm.h"
-#include "platform/window/scripted.h"
 #include "platform/window/window.h"
 #include "res/resource.h"
 #include "res/strings.h"
 #include "support/flow.h"
+#include "support/scripted.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // required-condition macro's early return.
 #include "app/report.h"
 #include "platform/kernel/lasterror.h"
-#include "platform/window/scripted.h"
+#include "support/scripted.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 // conversions opened was released; the test itself checks that each
 // conversion completed and gave sound back.
 #include "platform/acm/catalogue.h"
-#include "platform/window/scripted.h"
 #include "reliability.h"
+#include "support/scripted.h"
 #include "wave/convert.h"
 
 #include <gtest/gtest.h>

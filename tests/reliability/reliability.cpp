@@ -1,7 +1,7 @@
 #include "reliability.h"
 
 #include "platform/acm/catalogue.h"
-#include "platform/window/scripted.h"
+#include "support/scripted.h"
 #include "wave/convert.h"
 
 #include <gtest/gtest.h>

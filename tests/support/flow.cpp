@@ -1,7 +1,7 @@
 #include "support/flow.h"
 
 #include "app/dialog.h"
-#include "platform/window/scripted.h"
+#include "support/scripted.h"
 
 #include <sstream>
 

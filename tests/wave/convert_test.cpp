@@ -1,6 +1,6 @@
 // Converting WAVE files: the file written, byte by byte, and the conversion's
 // failures, calling ConvertWave with the scripted backend recording its boxes.
-#include "platform/window/scripted.h"
+#include "support/scripted.h"
 #include "wave/convert.h"
 #include "wavetest.h"
 

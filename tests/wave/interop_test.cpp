@@ -4,7 +4,7 @@
 // for MP3) wrote it, with a length at least as exact; and the program's own
 // reader turns each back into exactly the source's frames.
 #include "platform/acm/catalogue.h"
-#include "platform/window/scripted.h"
+#include "support/scripted.h"
 #include "wave/convert.h"
 #include "wavetest.h"
 

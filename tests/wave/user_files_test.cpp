@@ -4,7 +4,7 @@
 // result decoded by ffmpeg sample for sample like the source; and files that
 // carry metadata, whose chunks come along at the destination's rate.
 #include "platform/acm/catalogue.h"
-#include "platform/window/scripted.h"
+#include "support/scripted.h"
 #include "wave/convert.h"
 #include "wavetest.h"
 

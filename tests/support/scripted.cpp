@@ -1,4 +1,4 @@
-#include "platform/window/scripted.h"
+#include "support/scripted.h"
 
 #include "res/dialog_template.h"
 
