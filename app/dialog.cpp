@@ -1,6 +1,6 @@
 #include "app/dialog.h"
 
-#include "app/report.h"
+#include "app/message_boxes.h"
 #include "app/several.h"
 #include "diag/diag.h"
 #include "platform/acm/acm.h"

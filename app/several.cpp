@@ -1,6 +1,6 @@
 #include "app/several.h"
 
-#include "app/report.h"
+#include "app/message_boxes.h"
 #include "platform/window/window.h"
 #include "res/strings.h"
 #include "wave/convert.h"

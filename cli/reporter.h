@@ -4,7 +4,7 @@
 // failed, as the dialog would show it, is a detail for --verbose.
 #pragma once
 
-#include "wave/report.h"
+#include "core/reporter.h"
 
 #include <string>
 

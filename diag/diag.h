@@ -2,8 +2,8 @@
 // on two paths, reporting through the caller's reporter.
 #pragma once
 
+#include "core/reporter.h"
 #include "platform/wintypes.h"
-#include "wave/report.h"
 
 // 0 same file, 1 first path not opened, 2 second path not opened, 3 different.
 LONG CompareFileInfo(const char* firstPath, const char* secondPath, Reporter& reporter);

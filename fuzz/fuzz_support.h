@@ -2,7 +2,7 @@
 // scratch file to hand arbitrary bytes to the file readers.
 #pragma once
 
-#include "wave/report.h"
+#include "core/reporter.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,9 +1,9 @@
 // Describing a source WAVE file and converting it into a new WAVE file.
 #pragma once
 
+#include "core/reporter.h"
 #include "platform/acm/acm.h"
 #include "platform/wintypes.h"
-#include "wave/report.h"
 
 #include <string>
 

@@ -5,10 +5,10 @@
 // and written after the destination's "data" and "fact" chunks.
 #pragma once
 
+#include "core/reporter.h"
 #include "platform/acm/acm.h"
 #include "platform/mmio/mmio.h"
 #include "platform/wintypes.h"
-#include "wave/report.h"
 
 #include <cstdint>
 #include <string>

@@ -2,10 +2,10 @@
 // tests check on their own.
 #pragma once
 
+#include "core/reporter.h"
 #include "platform/acm/acm.h"
 #include "platform/mmio/mmio.h"
 #include "platform/wintypes.h"
-#include "wave/report.h"
 
 #include <cstdint>
 #include <memory>

@@ -2,7 +2,7 @@
 #include "diag/diag.h"
 
 #include "app/dialog.h"
-#include "app/report.h"
+#include "app/message_boxes.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/kernel_testing.h"
 #include "platform/window/window.h"

@@ -1,6 +1,6 @@
 #include "support/testsupport.h"
 
-#include "app/report.h"
+#include "app/message_boxes.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // and running the independent readers (ffprobe, sox).
 #pragma once
 
+#include "core/reporter.h"
 #include "platform/acm/acm.h"
-#include "wave/report.h"
 
 #include <cstdint>
 #include <filesystem>

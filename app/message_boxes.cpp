@@ -1,4 +1,4 @@
-#include "app/report.h"
+#include "app/message_boxes.h"
 
 #include "platform/kernel/lasterror.h"
 #include "platform/window/window.h"

@@ -1,6 +1,8 @@
 // How the program's procedures tell their caller what happened: the caller
 // hands down a reporter (the dialog's shows message boxes, the command line's
-// prints "file: reason"), so the procedures never know who shows it.
+// prints "file: reason"), so the procedures never know who shows it. The
+// header belongs to neither wave/ nor diag/: both include it, and so do the
+// programs that implement it.
 #pragma once
 
 #include "platform/wintypes.h"

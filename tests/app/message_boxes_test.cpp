@@ -1,6 +1,6 @@
 // Message reporting: system-error texts by code, failed checks, and the
 // required-condition macro's early return.
-#include "app/report.h"
+#include "app/message_boxes.h"
 #include "platform/kernel/lasterror.h"
 #include "support/scripted.h"
 
@@ -65,7 +65,7 @@ TEST_F(ReportTest, FailedCheckShowsStopBoxAndReturns) {
     ASSERT_EQ(backend.Transcript().size(), 1u);
     const std::string& box = backend.Transcript()[0];
     EXPECT_EQ(box.rfind(std::string("box icon=stop caption=\"") + program_invocation_short_name + "\"", 0), 0u) << box;
-    EXPECT_NE(box.find("text=\"Assertion failed: condition, file report_test.cpp, line "), std::string::npos) << box;
+    EXPECT_NE(box.find("text=\"Assertion failed: condition, file message_boxes_test.cpp, line "), std::string::npos) << box;
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
-// Reporting results and failures to the user in message boxes: the plain
+// The dialog program's message boxes, reporting results and failures: the plain
 // message box, the system-error report, failed checks, and the reporters the
 // dialog hands to the procedures it runs.
 #pragma once
 
+#include "core/reporter.h"
 #include "platform/wintypes.h"
-#include "wave/report.h"
 
 #include <cstddef>
 #include <string>
