@@ -3,7 +3,6 @@
 // kernel's in-place copy and replaces the destination only when complete.
 #include "platform/kernel/kernel.h"
 
-#include "platform/kernel/kernel_testing.h"
 #include "platform/kernel/replace.h"
 #include "platform/kernel/unique_fd.h"
 
@@ -24,10 +23,6 @@ namespace {
 constexpr std::uint64_t kTicksPerSecond = 10'000'000;
 constexpr std::int64_t kSecondsFrom1601To1970 = 11'644'473'600;
 constexpr std::uint64_t kLargestFileTime = 0x7FFF'FFFF'FFFF'FFFFull;
-
-// The countdown set by SetFileInformationFailureForTesting; 0 means off.
-int gFileInformationFailureCountdown = 0;
-DWORD gFileInformationFailureError = ERROR_ACCESS_DENIED;
 
 HANDLE HandleFromFd(int fd) { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd)); }
 
@@ -155,11 +150,6 @@ mode_t NewFileMode() {
 
 }  // namespace
 
-void SetFileInformationFailureForTesting(int nthCall, DWORD error) {
-    gFileInformationFailureCountdown = nthCall > 0 ? nthCall : 0;
-    gFileInformationFailureError = error;
-}
-
 HANDLE CreateFileA(const char* lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode*/,
                    SECURITY_ATTRIBUTES* /*lpSecurityAttributes*/, DWORD dwCreationDisposition,
                    DWORD /*dwFlagsAndAttributes*/, HANDLE /*hTemplateFile*/) {
@@ -191,10 +181,6 @@ BOOL GetFileInformationByHandle(HANDLE hFile, BY_HANDLE_FILE_INFORMATION* lpFile
     const int fd = FdFromHandle(hFile);
     if (fd < 0 || lpFileInformation == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (gFileInformationFailureCountdown > 0 && --gFileInformationFailureCountdown == 0) {
-        SetLastError(gFileInformationFailureError);
         return FALSE;
     }
     struct statx stx {};

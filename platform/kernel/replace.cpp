@@ -2,7 +2,6 @@
 
 #include "platform/kernel/attributes.h"
 #include "platform/kernel/destination.h"
-#include "platform/kernel/kernel_testing.h"
 #include "platform/kernel/lasterror.h"
 #include "platform/kernel/temporary.h"
 
@@ -22,13 +21,6 @@
 namespace {
 
 constexpr std::size_t kRandomDigits = 4;
-
-// Where the flushes and renames are recorded, for tests; null when not.
-std::vector<std::string>* gSyncLog = nullptr;
-
-void Record(const char* what, const std::string& path, const std::string& to = {}) {
-    if (gSyncLog != nullptr) gSyncLog->push_back(std::string(what) + " " + path + (to.empty() ? "" : " " + to));
-}
 
 std::string Join(const std::string& folder, const std::string& name) {
     return (folder == "/" ? "" : folder) + "/" + name;
@@ -168,7 +160,6 @@ bool MayReplace(const Destination& d, const std::string& path) {
 
 }  // namespace
 
-void SetSyncLogForTesting(std::vector<std::string>* log) { gSyncLog = log; }
 
 bool BeginReplace(const char* destination, PendingReplace& pending) {
     Reset(pending);
@@ -221,7 +212,6 @@ bool CommitReplace(PendingReplace& pending) {
     }
     // The data reaches the disk before the name does. A file system that
     // cannot flush (EINVAL) has nothing to wait for.
-    Record("fdatasync", pending.tempPath);
     if (::fdatasync(pending.file.get()) != 0 && errno != EINVAL) {
         SetLastErrorFromErrno(errno);
         AbandonReplace(pending);
@@ -237,7 +227,6 @@ bool CommitReplace(PendingReplace& pending) {
         AbandonReplace(pending);
         return false;
     }
-    Record("rename", pending.tempPath, pending.finalPath);
     if (::renameat(pending.folder.get(), pending.tempName.c_str(), pending.folder.get(), pending.finalName.c_str()) != 0) {
         SetLastErrorFromErrno(errno, pending.finalPath.c_str());
         AbandonReplace(pending);
@@ -246,8 +235,6 @@ bool CommitReplace(PendingReplace& pending) {
     pending.active = false;
     // The rename is done: a folder that cannot be flushed (opened without
     // read permission, or a file system without it) does not undo it.
-    const auto slash = pending.finalPath.find_last_of('/');
-    Record("fsync", slash == 0 ? "/" : pending.finalPath.substr(0, slash));
     if (pending.folderReadable) (void)::fsync(pending.folder.get());
     pending.file.Reset();
     pending.folder.Reset();

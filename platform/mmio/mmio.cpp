@@ -3,7 +3,6 @@
 // file, and every failure reaches the caller as a result code.
 #include "platform/mmio/mmio.h"
 #include "platform/mmio/mmio_file.h"
-#include "platform/mmio/mmio_testing.h"
 
 #include "platform/kernel/lasterror.h"
 #include "platform/kernel/replace.h"
@@ -141,14 +140,6 @@ off_t WritePosition(const MMIO& file) {
 
 using namespace mmio_io;
 
-namespace {
-
-// The countdown set by SetReadFailureForTesting; 0 means off.
-int gReadFailureCountdown = 0;
-DWORD gReadFailureError = ERROR_READ_FAULT;
-
-}  // namespace
-
 FOURCC mmioStringToFOURCC(const char* sz, UINT uFlags) {
     char code[4] = {' ', ' ', ' ', ' '};
     for (int i = 0; sz != nullptr && i < 4 && sz[i] != '\0'; ++i) {
@@ -234,10 +225,6 @@ LONG mmioRead(HMMIO hmmio, char* pch, LONG cch) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return -1;
     }
-    if (gReadFailureCountdown > 0 && --gReadFailureCountdown == 0) {
-        SetLastError(gReadFailureError);
-        return -1;
-    }
     // A RIFX file's numbers are turned little-endian where they were read.
     const off_t at = hmmio->layout == Layout::Rifx ? CurrentPosition(hmmio->fd) : 0;
     if (at < 0) return -1;
@@ -247,11 +234,6 @@ LONG mmioRead(HMMIO hmmio, char* pch, LONG cch) {
                        std::span(reinterpret_cast<BYTE*>(pch), static_cast<std::size_t>(n)));
     }
     return static_cast<LONG>(n);
-}
-
-void SetReadFailureForTesting(int nthCall, DWORD error) {
-    gReadFailureCountdown = nthCall > 0 ? nthCall : 0;
-    gReadFailureError = error;
 }
 
 namespace {

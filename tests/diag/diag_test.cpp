@@ -4,14 +4,15 @@
 #include "app/dialog.h"
 #include "app/message_boxes.h"
 #include "platform/kernel/kernel.h"
-#include "platform/kernel/kernel_testing.h"
 #include "platform/window/window.h"
 #include "res/resource.h"
+#include "support/faults.h"
 #include "support/flow.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -79,7 +80,7 @@ protected:
     void SetUp() override { SetWindowBackend(&backend); }
     void TearDown() override {
         SetWindowBackend(nullptr);
-        SetFileInformationFailureForTesting(0);
+        faults::FailStatx(0, 0);
     }
     void Fields(const std::string& src, const std::string& dst) {
         backend.fields[IDC_SRCFILE] = src;
@@ -299,7 +300,7 @@ TEST_F(Diag, UnreadableRecordsKeepTheirFills) {
     const unsigned long ones = 4294967295ul;
 
     // First record unreadable: zeros, shown as the zero stamp and 0 values.
-    SetFileInformationFailureForTesting(1, ERROR_ACCESS_DENIED);
+    faults::FailStatx(1, EACCES);
     EXPECT_EQ(CompareFileInfo(file.c_str(), file.c_str(), testsupport::BoxReporter()), 3);
     auto texts = backend.Texts();
     ASSERT_EQ(texts.size(), 13u);
@@ -316,7 +317,7 @@ TEST_F(Diag, UnreadableRecordsKeepTheirFills) {
 
     // Second record unreadable: all 0xFF, refused by the conversion, 4294967295 values.
     backend.boxes.clear();
-    SetFileInformationFailureForTesting(2, ERROR_INVALID_HANDLE);
+    faults::FailStatx(2, EBADF);
     EXPECT_EQ(CompareFileInfo(file.c_str(), file.c_str(), testsupport::BoxReporter()), 3);
     texts = backend.Texts();
     ASSERT_EQ(texts.size(), 13u);
@@ -328,9 +329,9 @@ TEST_F(Diag, UnreadableRecordsKeepTheirFills) {
 
     // Both unreadable: the two fills never agree.
     backend.boxes.clear();
-    SetFileInformationFailureForTesting(1);
+    faults::FailStatx(1, EACCES);
     backend.onBox = [](const Box& b) {
-        if (b.text.rfind("hFile2=", 0) == 0) SetFileInformationFailureForTesting(1);
+        if (b.text.rfind("hFile2=", 0) == 0) faults::FailStatx(1, EACCES);
     };
     EXPECT_EQ(CompareFileInfo(file.c_str(), file.c_str(), testsupport::BoxReporter()), 3);
     texts = backend.Texts();

@@ -2,7 +2,7 @@
 // time-stamp conversion and the whole-file copy, checked against the C library
 // and coreutils as independent readers.
 #include "platform/kernel/kernel.h"
-#include "platform/kernel/kernel_testing.h"
+#include "support/faults.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -282,7 +282,7 @@ TEST(IdentityRecord, InjectedFailureLeavesTheRecordUntouched) {
     WriteText(path, "x");
     HANDLE h = OpenForAttributes(path);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    SetFileInformationFailureForTesting(2, ERROR_ACCESS_DENIED);
+    faults::FailStatx(2, EACCES);
     BY_HANDLE_FILE_INFORMATION info;
     std::memset(&info, 0xAB, sizeof info);
     EXPECT_TRUE(GetFileInformationByHandle(h, &info)) << "the first call still succeeds";

@@ -5,9 +5,8 @@
 //
 // The full and read-only file systems are small tmpfs mounts of the test's
 // own, which need root; without it those tests are skipped with a message.
-#include "platform/kernel/kernel_testing.h"
-#include "platform/mmio/mmio_testing.h"
 #include "reliability.h"
+#include "support/faults.h"
 
 #include <gtest/gtest.h>
 
@@ -335,9 +334,9 @@ TEST(ReadError, InsideTheLoopAbandonsTheConversion) {
     // the loop's first pass, 7 its fifth.
     for (int nth : {2, 3, 7}) {
         SCOPED_TRACE("read " + std::to_string(nth) + " fails");
-        SetReadFailureForTesting(nth);
+        faults::FailRead(nth, EIO);
         const flow::Result r = flow::RunScript(Execute(src, dst));
-        SetReadFailureForTesting(0);
+        faults::FailRead(0, 0);
         EXPECT_EQ(r.exitStatus, 0) << r.errors;
         EXPECT_EQ(BoxesOf(r.transcript), PlainBox(kReadError) + "end 2\n");
         EXPECT_EQ(ReadBytes(dst), kPrecious);
@@ -404,11 +403,11 @@ TEST_P(WriteEdges, EveryCommandGivesItsOutcome) {
         // The focus starts on the button, so the source is not described first.
         const std::string button = c == kCopy ? "109\n" : "110\n";
         std::vector<std::string> log;
-        SetSyncLogForTesting(&log);
+        faults::RecordSyncs(&log);
         const flow::Result r = flow::RunScript(c == kExecute ? Execute(src, dst)
                                                              : "focus " + button + "text 101 " + src + "\ntext 104 " + dst +
                                                                    "\nclick " + button);
-        SetSyncLogForTesting(nullptr);
+        faults::RecordSyncs(nullptr);
         const std::string& want = e.outcomes[c];
         if (want == "success" && fs::is_regular_file(dst)) {
             ASSERT_EQ(log.size(), 3u);
