@@ -2,6 +2,7 @@
 
 #include "cli/output.h"
 #include "platform/kernel/lasterror.h"
+#include "res/strings.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -21,8 +22,20 @@ std::string Formatted(const char* format, ...) {
 
 namespace {
 
-// The system's reason for the last error, or its code when none is known.
+// The platform's own reason for a refusal, in the table's words.
+const char* RefusalText(Refusal refusal) {
+    switch (refusal) {
+        case Refusal::NotRegularFile: return PlainText(Text::NotRegularFile);
+        case Refusal::TemporaryReplaced: return PlainText(Text::TemporaryReplaced);
+        case Refusal::None: break;
+    }
+    return "";
+}
+
+// Why the last error happened: the platform's reason for a refusal of its own,
+// else the system's reason, else the code.
 std::string LastReason() {
+    if (const Refusal refusal = LastErrorRefusal(); refusal != Refusal::None) return RefusalText(refusal);
     const std::string reason = LastErrorReason();
     return reason.empty() ? Formatted("error %lu", static_cast<unsigned long>(GetLastError())) : reason;
 }

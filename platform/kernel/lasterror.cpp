@@ -8,7 +8,7 @@
 namespace {
 thread_local DWORD tLastError = ERROR_SUCCESS;
 thread_local int tLastErrno = 0;
-thread_local Text tRefusal = Text::Count;  // Count: no refusal of the platform's own
+thread_local Refusal tRefusal = Refusal::None;
 
 bool ParentDirectoryExists(const char* path) {
     std::string p(path);
@@ -26,19 +26,18 @@ DWORD GetLastError() { return tLastError; }
 void SetLastError(DWORD code) {
     tLastError = code;
     tLastErrno = 0;
-    tRefusal = Text::Count;
+    tRefusal = Refusal::None;
 }
 
 
-void SetLastErrorRefusal(DWORD code, Text reason) {
+void SetLastErrorRefusal(DWORD code, Refusal reason) {
     SetLastError(code);
     tRefusal = reason;
 }
 
-const char* LastErrorReason() {
-    if (tRefusal != Text::Count) return PlainText(tRefusal);
-    return tLastErrno != 0 ? std::strerror(tLastErrno) : "";
-}
+Refusal LastErrorRefusal() { return tRefusal; }
+
+const char* LastErrorReason() { return tLastErrno != 0 ? std::strerror(tLastErrno) : ""; }
 
 DWORD ErrorFromErrno(int err, const char* path) {
     switch (err) {

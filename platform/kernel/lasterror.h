@@ -6,7 +6,6 @@
 #pragma once
 
 #include "platform/wintypes.h"
-#include "res/strings.h"
 
 constexpr DWORD ERROR_SUCCESS = 0;
 constexpr DWORD ERROR_INVALID_FUNCTION = 1;
@@ -35,13 +34,23 @@ DWORD GetLastError();
 // Sets the code alone: no errno value and no reason stand behind it.
 void SetLastError(DWORD code);
 
-// The platform refused a file on its own, no system call having failed (a pipe
-// where a file of chunks is needed): the code, and the reason in plain words.
-void SetLastErrorRefusal(DWORD code, Text reason);
+// Why the platform refused a file on its own, no system call having failed.
+// The program puts these in its own words.
+enum class Refusal {
+    None,               // no refusal of the platform's own stands behind the last error
+    NotRegularFile,     // a pipe or a socket where a file that can be sought is needed
+    TemporaryReplaced,  // the temporary file was replaced by another before it was renamed
+};
 
-// Why the last error happened, in plain words: the platform's reason for a
-// refusal of its own, else the system's text for the errno value behind the
-// code; "" when neither is known.
+// The platform refused a file on its own: the code, and the reason.
+void SetLastErrorRefusal(DWORD code, Refusal reason);
+
+// The platform's own reason behind the last error; Refusal::None when a system
+// call failed or the code was set alone.
+Refusal LastErrorRefusal();
+
+// The system's text for the errno value behind the last error; "" when none
+// stands behind it (a code set alone, or a refusal of the platform's own).
 const char* LastErrorReason();
 
 // Maps an errno value to the code above. For ENOENT the path decides between

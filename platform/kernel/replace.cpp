@@ -81,7 +81,7 @@ bool BeginOnDevice(const Destination& d, PendingReplace& pending) {
     const int status = ::fcntl(fd.get(), F_GETFL);
     if (::fstat(fd.get(), &st) != 0 || !(S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) || !SameFile(st, d.st) ||
         status < 0 || ::fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK) != 0) {
-        SetLastErrorRefusal(ERROR_ACCESS_DENIED, Text::NotRegularFile);
+        SetLastErrorRefusal(ERROR_ACCESS_DENIED, Refusal::NotRegularFile);
         return false;
     }
     pending.file = std::move(fd);
@@ -146,7 +146,7 @@ bool MayReplace(const Destination& d, const std::string& path) {
     }
     if (!S_ISREG(d.st.st_mode)) {
         // A pipe or a socket: opening it could wait for a reader for ever.
-        SetLastErrorRefusal(ERROR_ACCESS_DENIED, Text::NotRegularFile);
+        SetLastErrorRefusal(ERROR_ACCESS_DENIED, Refusal::NotRegularFile);
         return false;
     }
     // Ask for write permission on an existing file first: replacing it by
@@ -223,7 +223,7 @@ bool CommitReplace(PendingReplace& pending) {
     if (::fstat(pending.file.get(), &written) != 0 ||
         ::fstatat(pending.folder.get(), pending.tempName.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
         !SameFile(written, named)) {
-        SetLastErrorRefusal(ERROR_ACCESS_DENIED, Text::TemporaryReplaced);
+        SetLastErrorRefusal(ERROR_ACCESS_DENIED, Refusal::TemporaryReplaced);
         AbandonReplace(pending);
         return false;
     }
@@ -265,7 +265,7 @@ int OpenCopySource(const char* path, struct stat* st) {
     }
     if (!(S_ISREG(st->st_mode) || S_ISCHR(st->st_mode) || S_ISBLK(st->st_mode)) ||
         ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
-        SetLastErrorRefusal(ERROR_ACCESS_DENIED, Text::NotRegularFile);
+        SetLastErrorRefusal(ERROR_ACCESS_DENIED, Refusal::NotRegularFile);
         ::close(fd);
         return -1;
     }

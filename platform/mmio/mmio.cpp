@@ -193,7 +193,7 @@ HMMIO mmioOpenA(const char* path, MMIOINFO* info, DWORD dwOpenFlags) {
         return nullptr;
     }
     if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
-        SetLastErrorRefusal(ERROR_ACCESS_DENIED, Text::NotRegularFile);
+        SetLastErrorRefusal(ERROR_ACCESS_DENIED, Refusal::NotRegularFile);
         return nullptr;
     }
     file->stream = S_ISCHR(st.st_mode);
