@@ -1,56 +1,50 @@
 #include "cli/formats.h"
 
-#include "platform/acm/catalogue.h"
-#include "platform/acm/format.h"
-#include "platform/acm/tags.h"
+#include "platform/acm/offers.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <numeric>
+#include <optional>
 #include <tuple>
 #include <utility>
 
 namespace {
 
-// The tag that says how samples are coded: an extensible block's sub-format,
-// otherwise its own tag.
-WORD CodingTag(const std::vector<BYTE>& block) {
-    acm::FormatInfo info;
-    if (acm::ParseFormat(block.data(), block.size(), &info) == 0) return info.codingTag;
-    return reinterpret_cast<const WAVEFORMATEX*>(block.data())->wFormatTag;
+// What the codec service offers by key, read once.
+const acm::KeyOffers& Offered() {
+    static const acm::KeyOffers offers = acm::OfferedFormats();
+    return offers;
 }
 
 std::string Number(unsigned long value) { return std::to_string(value); }
 
-// The key of one format block, before collisions are settled.
-std::string BaseFormatKey(const std::vector<BYTE>& block) {
-    const auto& wfx = *reinterpret_cast<const WAVEFORMATEX*>(block.data());
-    // Tags the command line has a name for are keyed by it, any other by its number.
-    const acm::TagFacts* facts = acm::FindTagFacts(CodingTag(block));
-    const bool named = facts != nullptr && facts->key != nullptr;
-    std::string name;
-    if (named) {
-        name = facts->key;
-    } else {
-        char hex[16];
-        std::snprintf(hex, sizeof hex, "tag-%04x", static_cast<unsigned>(CodingTag(block)));
-        name = hex;
-    }
-    if (wfx.wFormatTag == WAVE_FORMAT_EXTENSIBLE) name += "-ext";
-
-    const std::string head = name + "/" + Number(wfx.nSamplesPerSec) + "/";
+// The key of one format, before collisions are settled.
+std::string BaseFormatKey(const acm::OfferedFormat& offered) {
+    const auto& wfx = *reinterpret_cast<const WAVEFORMATEX*>(offered.block.data());
+    const std::string head = offered.keyName + "/" + Number(wfx.nSamplesPerSec) + "/";
     const std::string channels = Number(wfx.nChannels);
     // The bit rate in kbit/s for a tag offered at several, as encoders are asked
     // for it; nothing between rate and channels for the other named codecs, whose
     // depth is fixed.
-    if (named && facts->KeyHasBitRate())
-        return head + Number((wfx.nAvgBytesPerSec * 8UL + 500) / 1000) + "/" + channels;
-    if (named && !facts->IsLinear()) return head + channels;
+    switch (offered.numbers) {
+        case acm::KeyNumbers::BitRate: return head + Number((wfx.nAvgBytesPerSec * 8UL + 500) / 1000) + "/" + channels;
+        case acm::KeyNumbers::None: return head + channels;
+        case acm::KeyNumbers::Bits: break;
+    }
     return head + Number(wfx.wBitsPerSample) + "/" + channels;
+}
+
+CliFormat FromOffered(acm::OfferedFormat offered) {
+    CliFormat entry;
+    entry.key = BaseFormatKey(offered);
+    entry.tagName = std::move(offered.tagName);
+    entry.formatName = std::move(offered.formatName);
+    entry.block = std::move(offered.block);
+    return entry;
 }
 
 std::string Lower(std::string_view text) {
@@ -110,12 +104,9 @@ bool ReadNumber(const std::string& field, unsigned long* value) {
 }
 
 // The linear tag a key's name stands for ("pcm", "float", "pcm-ext"), or null.
-const acm::TagFacts* LinearTagNamed(const std::string& name) {
-    for (const acm::TagFacts& facts : acm::AllTags()) {
-        if (!facts.IsLinear() || facts.offers.rates.empty()) continue;
-        const acm::TagFacts* coding = facts.subTag != 0 ? acm::FindTagFacts(facts.subTag) : &facts;
-        if (coding == nullptr || coding->key == nullptr) continue;
-        if (name == std::string(coding->key) + (facts.subTag != 0 ? "-ext" : "")) return &facts;
+const acm::LinearOffer* LinearTagNamed(const std::string& name) {
+    for (const acm::LinearOffer& linear : Offered().linear) {
+        if (name == linear.keyName) return &linear;
     }
     return nullptr;
 }
@@ -133,27 +124,20 @@ const CliFormat* Keep(CliFormat format) {
 // A linear format at any rate from 1 Hz to 768 kHz, a depth its tag offers and
 // 1 to 8 channels; null when the key's fields give none.
 const CliFormat* BuildLinear(const std::string& name, unsigned long rate, unsigned long bits, unsigned long channels) {
-    const acm::TagFacts* facts = LinearTagNamed(name);
-    const auto& depths = facts != nullptr ? facts->offers.bits : std::span<const unsigned>();
-    if (facts == nullptr || rate < kLowestRate || rate > kHighestRate || channels < 1 || channels > kMostChannels ||
-        std::find(depths.begin(), depths.end(), bits) == depths.end())
+    const acm::LinearOffer* linear = LinearTagNamed(name);
+    if (linear == nullptr || rate < kLowestRate || rate > kHighestRate || channels < 1 || channels > kMostChannels ||
+        std::find(linear->depths.begin(), linear->depths.end(), bits) == linear->depths.end())
         return nullptr;
-    CliFormat entry;
-    const acm::Block block = facts->Rules().make(*facts, static_cast<DWORD>(rate), static_cast<unsigned>(bits),
-                                                 static_cast<unsigned>(channels), 0);
-    acm::FormatInfo info;
-    if (acm::ParseFormat(block.data(), block.size(), &info) != 0) return nullptr;
-    entry.block.assign(block.begin(), block.end());
-    entry.key = BaseFormatKey(entry.block);
-    entry.tagName = facts->name;
-    entry.formatName = acm::FormatName(info);
-    return Keep(std::move(entry));
+    std::optional<acm::OfferedFormat> offered =
+        linear->make(static_cast<DWORD>(rate), static_cast<unsigned>(bits), static_cast<unsigned>(channels));
+    if (!offered) return nullptr;
+    return Keep(FromOffered(std::move(*offered)));
 }
 
 // The offered depth nearest the source's, the deeper on a tie.
-unsigned long NearestDepth(const acm::TagFacts& facts, unsigned long bits) {
-    unsigned long best = facts.offers.bits.front();
-    for (unsigned offered : facts.offers.bits) {
+unsigned long NearestDepth(const acm::LinearOffer& linear, unsigned long bits) {
+    unsigned long best = linear.depths.front();
+    for (unsigned offered : linear.depths) {
         const auto gap = [bits](unsigned long d) { return d > bits ? d - bits : bits - d; };
         if (gap(offered) <= gap(best)) best = offered;
     }
@@ -164,13 +148,13 @@ unsigned long NearestDepth(const acm::TagFacts& facts, unsigned long bits) {
 // source's own, or 44,100 Hz, 16 bits and 2 channels when no source is read.
 const CliFormat* BuildWithSource(const std::vector<std::string>& fields, const WAVEFORMATEX* pwfxSrc) {
     if (fields.size() != 4) return nullptr;
-    const acm::TagFacts* facts = LinearTagNamed(fields[0]);
-    if (facts == nullptr) return nullptr;
+    const acm::LinearOffer* linear = LinearTagNamed(fields[0]);
+    if (linear == nullptr) return nullptr;
     // A source beyond the ranges gets the nearest they hold: a key that fitted
     // without a source fits every source.
     const unsigned long fromSource[] = {
         std::clamp<unsigned long>(pwfxSrc != nullptr ? pwfxSrc->nSamplesPerSec : 44100, kLowestRate, kHighestRate),
-        NearestDepth(*facts, pwfxSrc != nullptr ? pwfxSrc->wBitsPerSample : 16),
+        NearestDepth(*linear, pwfxSrc != nullptr ? pwfxSrc->wBitsPerSample : 16),
         std::clamp<unsigned long>(pwfxSrc != nullptr ? pwfxSrc->nChannels : 2, 1, kMostChannels)};
     unsigned long values[3];
     for (std::size_t i = 0; i < 3; ++i) {
@@ -204,16 +188,9 @@ bool NumberGaps(const std::vector<std::string>& wanted, const std::vector<std::s
 std::vector<CliFormat> ListFormats() {
     std::vector<CliFormat> formats;
     std::map<std::string, int> uses;
-    for (const acm::CatalogueTag* tag : acm::ChooserTags()) {
-        for (const acm::CatalogueFormat& format : tag->formats) {
-            CliFormat entry;
-            entry.tagName = tag->name;
-            entry.formatName = format.name;
-            entry.block.assign(format.block.begin(), format.block.end());
-            entry.key = BaseFormatKey(entry.block);
-            ++uses[entry.key];
-            formats.push_back(std::move(entry));
-        }
+    for (const acm::OfferedFormat& offered : Offered().formats) {
+        formats.push_back(FromOffered(offered));
+        ++uses[formats.back().key];
     }
     for (CliFormat& entry : formats) {
         if (uses[entry.key] > 1) entry.key += "/b" + Number(entry.wfx()->nBlockAlign);
