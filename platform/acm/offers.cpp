@@ -22,7 +22,8 @@ WORD CodingTag(const Block& block) {
 // The format with its key's name and numbers: tags the command line has a
 // name for are keyed by it, any other by its number.
 OfferedFormat Offered(const Block& block, std::string tagName, std::string formatName) {
-    OfferedFormat offered{{}, KeyNumbers::Bits, std::move(tagName), std::move(formatName), {block.begin(), block.end()}};
+    OfferedFormat offered{{}, KeyNumbers::Bits, std::move(tagName), std::move(formatName),
+                          {block.begin(), block.end()}};
     const WORD coding = CodingTag(block);
     const TagFacts* facts = FindTagFacts(coding);
     if (facts != nullptr && facts->key != nullptr) {
@@ -34,7 +35,8 @@ OfferedFormat Offered(const Block& block, std::string tagName, std::string forma
         std::snprintf(hex, sizeof hex, "tag-%04x", static_cast<unsigned>(coding));
         offered.keyName = hex;
     }
-    if (reinterpret_cast<const WAVEFORMATEX*>(block.data())->wFormatTag == WAVE_FORMAT_EXTENSIBLE) offered.keyName += "-ext";
+    const WORD tag = reinterpret_cast<const WAVEFORMATEX*>(block.data())->wFormatTag;
+    if (tag == WAVE_FORMAT_EXTENSIBLE) offered.keyName += "-ext";
     return offered;
 }
 
@@ -50,7 +52,8 @@ std::optional<OfferedFormat> MakeLinear(const TagFacts& facts, DWORD rate, unsig
 KeyOffers OfferedFormats() {
     KeyOffers offers;
     for (const CatalogueTag* tag : ChooserTags()) {
-        for (const CatalogueFormat& format : tag->formats) offers.formats.push_back(Offered(format.block, tag->name, format.name));
+        for (const CatalogueFormat& format : tag->formats)
+            offers.formats.push_back(Offered(format.block, tag->name, format.name));
     }
     for (const TagFacts& facts : AllTags()) {
         if (!facts.IsLinear() || facts.offers.rates.empty()) continue;

@@ -330,8 +330,8 @@ TEST(ReadError, InsideTheLoopAbandonsTheConversion) {
     const std::string src = WritePcmSource(dir.file("in.wav"), 80000);
     const std::string dst = dir.file("out.wav");
     WriteBytes(dst, kPrecious);
-    // The first read is the format block's, 2 the metadata reader's first; 3 is
-    // the loop's first pass, 7 its fifth.
+    // The first read(2) is the format block's, 2 the metadata reader's first; 3
+    // is the loop's first pass, 7 its fifth.
     for (int nth : {2, 3, 7}) {
         SCOPED_TRACE("read " + std::to_string(nth) + " fails");
         faults::FailRead(nth, EIO);
