@@ -61,11 +61,6 @@ std::string Lower(std::string_view text) {
     return lower;
 }
 
-// The words of the format names in English and as the names write them.
-constexpr std::pair<std::string_view, std::string_view> kNameWords[] = {
-    {"stereo", "ステレオ"}, {"mono", "モノラル"}, {"bits", "ビット"}, {"bit", "ビット"},
-};
-
 // The fields of a key: "mp3/44100/128/2" gives {"mp3", "44100", "128", "2"}.
 std::vector<std::string> KeyFields(std::string_view key) {
     std::vector<std::string> fields(1);
@@ -120,6 +115,14 @@ const acm::TagFacts* LinearTagNamed(const std::string& name) {
     return nullptr;
 }
 
+// The format's name in the words the service names formats in, and in the other.
+void NameFormat(CliFormat& entry, const acm::FormatInfo& info) {
+    const acm::Words shown = acm::NameWords();
+    entry.formatName = acm::FormatName(info, shown);
+    entry.otherName =
+        acm::FormatName(info, shown == acm::Words::English ? acm::Words::Japanese : acm::Words::English);
+}
+
 // Formats built for keys the list does not hold, kept for the life of the
 // program so that pointers to them stay valid like pointers into the list.
 const CliFormat* Keep(CliFormat format) {
@@ -146,7 +149,7 @@ const CliFormat* BuildLinear(const std::string& name, unsigned long rate, unsign
     entry.block.assign(block.begin(), block.end());
     entry.key = BaseFormatKey(entry.block);
     entry.tagName = facts->name;
-    entry.formatName = acm::FormatName(info);
+    NameFormat(entry, info);
     return Keep(std::move(entry));
 }
 
@@ -208,8 +211,10 @@ std::vector<CliFormat> ListFormats() {
         for (const acm::CatalogueFormat& format : tag->formats) {
             CliFormat entry;
             entry.tagName = tag->name;
-            entry.formatName = format.name;
             entry.block.assign(format.block.begin(), format.block.end());
+            acm::FormatInfo info;
+            if (acm::ParseFormat(entry.block.data(), entry.block.size(), &info) != 0) continue;
+            NameFormat(entry, info);
             entry.key = BaseFormatKey(entry.block);
             ++uses[entry.key];
             formats.push_back(std::move(entry));
@@ -222,16 +227,12 @@ std::vector<CliFormat> ListFormats() {
 }
 
 std::vector<CliFormat> FilterFormats(const std::vector<CliFormat>& formats, std::string_view word) {
-    std::vector<std::string> needles{Lower(word)};
-    for (const auto& [english, written] : kNameWords) {
-        if (needles.front() == english) needles.emplace_back(written);
-    }
+    const std::string needle = Lower(word);
     std::vector<CliFormat> matching;
     for (const CliFormat& format : formats) {
-        const std::string fields = Lower(format.key) + '\n' + Lower(format.tagName) + '\n' + Lower(format.formatName);
-        if (std::any_of(needles.begin(), needles.end(),
-                        [&fields](const std::string& needle) { return fields.find(needle) != std::string::npos; }))
-            matching.push_back(format);
+        const std::string fields = Lower(format.key) + '\n' + Lower(format.tagName) + '\n' +
+                                   Lower(format.formatName) + '\n' + Lower(format.otherName);
+        if (fields.find(needle) != std::string::npos) matching.push_back(format);
     }
     return matching;
 }

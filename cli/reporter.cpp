@@ -2,6 +2,7 @@
 
 #include "cli/output.h"
 #include "platform/kernel/lasterror.h"
+#include "res/cli_strings.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -24,7 +25,7 @@ namespace {
 // The system's reason for the last error, or its code when none is known.
 std::string LastReason() {
     const std::string reason = LastErrorReason();
-    return reason.empty() ? Formatted("error %lu", static_cast<unsigned long>(GetLastError())) : reason;
+    return reason.empty() ? Formatted(CliWords(CliText::ErrorCode), static_cast<unsigned long>(GetLastError())) : reason;
 }
 
 }  // namespace
