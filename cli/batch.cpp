@@ -1,7 +1,9 @@
 #include "cli/batch.h"
 
 #include "cli/protocol.h"
+#include "cli/reporter.h"
 #include "cli/worker.h"
+#include "res/cli_strings.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -102,7 +104,7 @@ bool Batch::Run() {
     }
     bar_.Clear();
     if (interrupts_.Count() == 0) return true;
-    for (; next_ < jobs_.size(); ++next_) results_.NotStarted(ResultOf(next_, Outcome::Interrupted, {"not started"}));
+    for (; next_ < jobs_.size(); ++next_) results_.NotStarted(ResultOf(next_, Outcome::Interrupted, {CliWords(CliText::NotStarted)}));
     return false;
 }
 
@@ -134,10 +136,10 @@ bool Batch::StartOne(std::size_t job) {
         if (lacking && !running_.empty()) {
             cap_ = running_.size();
             bar_.Clear();
-            std::fprintf(stderr, "wavtrn-cli: %s; converting %zu at a time\n", std::strerror(error), cap_);
+            std::fprintf(stderr, CliWords(CliText::FewerWorkers), std::strerror(error), cap_);
             return false;
         }
-        Report(job, ResultOf(job, Outcome::Failed, {std::string("cannot start a worker: ") + std::strerror(error)}));
+        Report(job, ResultOf(job, Outcome::Failed, {Formatted(CliWords(CliText::CannotStartWorker), std::strerror(error))}));
         return true;
     }
     worker.job = job;
@@ -217,14 +219,14 @@ FileResult Batch::Finish(const Worker& worker, int status, int waitError) const 
     }
     RemoveUnfinished(worker.writingPath);
     if (waitError != 0) {
-        result.messages.push_back(std::string("cannot learn how the conversion ended: ") + std::strerror(waitError));
+        result.messages.push_back(Formatted(CliWords(CliText::EndUnknown), std::strerror(waitError)));
     } else if (stopSignal_ != 0) {
         result.outcome = Outcome::Interrupted;
-        result.messages = {"interrupted"};
+        result.messages = {CliWords(CliText::Interrupted)};
     } else if (WIFSIGNALED(status)) {
-        result.messages.push_back("conversion ended by signal " + SignalName(WTERMSIG(status)));
+        result.messages.push_back(Formatted(CliWords(CliText::EndedBySignal), SignalName(WTERMSIG(status)).c_str()));
     } else if (result.messages.empty()) {
-        result.messages.push_back("conversion failed");
+        result.messages.push_back(CliWords(CliText::ConversionFailed));
     }
     return result;
 }

@@ -7,6 +7,7 @@
 #include "cli/reporter.h"
 #include "cli/sources.h"
 #include "platform/kernel/replace.h"
+#include "res/cli_strings.h"
 #include "wave/convert.h"
 #include "wave/waveio.h"
 
@@ -24,7 +25,7 @@ int GatherSources(const Request& request, std::vector<std::string>& sources) {
     sources = request.files;
     std::string error;
     if (!request.filesFrom.empty() && !ReadFileList(request.filesFrom, request.nullSeparated, sources, error)) {
-        std::fprintf(stderr, "wavtrn-cli: %s\n", Printable(error).c_str());
+        std::fprintf(stderr, CliWords(CliText::ProgramSays), Printable(error).c_str());
         return kExitFailed;
     }
     return kExitOk;
@@ -33,9 +34,9 @@ int GatherSources(const Request& request, std::vector<std::string>& sources) {
 // Why the sources cannot be taken together, or "" when they can.
 std::string SourcesProblem(const Request& request, const std::vector<std::string>& sources) {
     const auto stdinSources = std::count(sources.begin(), sources.end(), "-");
-    if (sources.empty()) return "no source file named";
-    if (stdinSources > 1) return "'-' (standard input) named more than once";
-    if (stdinSources > 0 && request.filesFrom == "-") return "standard input cannot hold both the list and a source";
+    if (sources.empty()) return CliWords(CliText::NoSource);
+    if (stdinSources > 1) return CliWords(CliText::StandardInputTwice);
+    if (stdinSources > 0 && request.filesFrom == "-") return CliWords(CliText::StandardInputListAndSource);
     return {};
 }
 
@@ -66,10 +67,10 @@ bool Describe(const std::string& source, const std::string& readPath, const Requ
 }
 
 std::string UnknownKey(const std::vector<CliFormat>& formats, const std::string& key) {
-    std::string text = "unknown format key '" + key + "'";
-    const std::vector<std::string> nearest = NearestKeys(formats, key, 3);
-    for (std::size_t i = 0; i < nearest.size(); ++i) text += (i == 0 ? "; nearest: " : ", ") + nearest[i];
-    return text + " ('wavtrn-cli formats' lists them all)";
+    std::string keys;
+    for (const std::string& nearest : NearestKeys(formats, key, 3)) keys += (keys.empty() ? "" : ", ") + nearest;
+    const std::string nearest = keys.empty() ? "" : Formatted(CliWords(CliText::NearestKeys), keys.c_str());
+    return Formatted(CliWords(CliText::UnknownKey), key.c_str(), nearest.c_str());
 }
 
 std::uint64_t SizeOf(const std::string& path) {
@@ -81,22 +82,22 @@ std::uint64_t SizeOf(const std::string& path) {
 std::string PlanDestinations(const Request& request, const std::vector<std::string>& sources,
                              std::vector<Job>& jobs) {
     if (request.outDir.empty()) {
-        if (request.output.empty()) return "no destination: give -o DST or --out-dir DIR";
-        if (sources.size() > 1) return "-o takes a single source; use --out-dir for several";
+        if (request.output.empty()) return CliWords(CliText::NoDestination);
+        if (sources.size() > 1) return CliWords(CliText::OneSourceForOutput);
         const bool toOutput = NamesStandardOutput(request.output);
         jobs.push_back({sources.front(), sources.front(), request.output, toOutput ? "/dev/stdout" : request.output});
         return {};
     }
     struct stat st {};
     if (::stat(request.outDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        return "'" + request.outDir + "' is not a directory";
+        return Formatted(CliWords(CliText::NotADirectory), request.outDir.c_str());
     }
     std::set<std::string> names;
     const std::string folder = request.outDir.back() == '/' ? request.outDir : request.outDir + "/";
     for (const std::string& source : sources) {
-        if (source == "-") return "'-' (standard input) has no name to write under --out-dir; use -o";
+        if (source == "-") return CliWords(CliText::StandardInputHasNoName);
         const std::string name = BaseName(source);
-        if (!names.insert(name).second) return "two sources are named '" + name + "'; their destinations would collide";
+        if (!names.insert(name).second) return Formatted(CliWords(CliText::SameSourceName), name.c_str());
         jobs.push_back({source, source, folder + name, folder + name});
     }
     return {};
@@ -107,7 +108,7 @@ std::string PlanDestinations(const Request& request, const std::vector<std::stri
 void CheckJobs(const Request& request, std::vector<Job>& jobs) {
     for (Job& job : jobs) {
         if (!request.force && job.source != "-" && IsSameFile(job.source.c_str(), job.writePath.c_str())) {
-            job.refusal = std::string(PlainText(Text::SameFile)) + " (--force converts it in place)";
+            job.refusal = Formatted(CliWords(CliText::SameFileWithoutForce), PlainText(Text::SameFile));
         }
     }
 }
@@ -156,7 +157,7 @@ void FitJobs(const Request& request, const std::vector<CliFormat>& formats, bool
         const CliFormat* chosen = NearestToSource(formats, request.key, read ? pwfxSrc.get() : nullptr);
         job.pwfxDst = chosen->wfx();
         if (!request.quiet)
-            std::fprintf(stderr, "%s: --to %s taken as %s\n", job.source.c_str(), request.key.c_str(),
+            std::fprintf(stderr, CliWords(CliText::KeyTakenAs), job.source.c_str(), request.key.c_str(),
                          chosen->key.c_str());
     }
 }
@@ -178,7 +179,7 @@ int Workers(const Request& request, std::size_t jobs) {
 
 int UsageError(const std::string& command, const std::string& text) {
     const std::string name = command.empty() ? "wavtrn-cli" : "wavtrn-cli " + command;
-    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", name.c_str(), Printable(text).c_str(), name.c_str());
+    std::fprintf(stderr, CliWords(CliText::UsageLine), name.c_str(), Printable(text).c_str(), name.c_str());
     return kExitUsage;
 }
 
@@ -186,11 +187,11 @@ int RunFormats(const Request& request) {
     const std::vector<CliFormat> all = ListFormats();
     const std::vector<CliFormat> shown = request.word.empty() ? all : FilterFormats(all, request.word);
     if (shown.empty()) {
-        std::fprintf(stderr, "wavtrn-cli formats: no format matches '%s'\n", request.word.c_str());
+        std::fprintf(stderr, CliWords(CliText::NoFormatMatches), request.word.c_str());
         return kExitFailed;
     }
     for (const CliFormat& format : shown) {
-        PrintLine(Formatted("%s\t%s\t%s\t%u bytes/s", format.key.c_str(), format.tagName.c_str(),
+        PrintLine(Formatted(CliWords(CliText::FormatLine), format.key.c_str(), format.tagName.c_str(),
                             format.formatName.c_str(), static_cast<unsigned>(format.wfx()->nAvgBytesPerSec)));
     }
     return OutputFailed() ? kExitFailed : kExitOk;

@@ -43,6 +43,7 @@ CliFormat FromOffered(acm::OfferedFormat offered) {
     entry.key = BaseFormatKey(offered);
     entry.tagName = std::move(offered.tagName);
     entry.formatName = std::move(offered.formatName);
+    entry.otherName = std::move(offered.otherName);
     entry.block = std::move(offered.block);
     return entry;
 }
@@ -54,11 +55,6 @@ std::string Lower(std::string_view text) {
     }
     return lower;
 }
-
-// The words of the format names in English and as the names write them.
-constexpr std::pair<std::string_view, std::string_view> kNameWords[] = {
-    {"stereo", "ステレオ"}, {"mono", "モノラル"}, {"bits", "ビット"}, {"bit", "ビット"},
-};
 
 // The fields of a key: "mp3/44100/128/2" gives {"mp3", "44100", "128", "2"}.
 std::vector<std::string> KeyFields(std::string_view key) {
@@ -199,16 +195,12 @@ std::vector<CliFormat> ListFormats() {
 }
 
 std::vector<CliFormat> FilterFormats(const std::vector<CliFormat>& formats, std::string_view word) {
-    std::vector<std::string> needles{Lower(word)};
-    for (const auto& [english, written] : kNameWords) {
-        if (needles.front() == english) needles.emplace_back(written);
-    }
+    const std::string needle = Lower(word);
     std::vector<CliFormat> matching;
     for (const CliFormat& format : formats) {
-        const std::string fields = Lower(format.key) + '\n' + Lower(format.tagName) + '\n' + Lower(format.formatName);
-        if (std::any_of(needles.begin(), needles.end(),
-                        [&fields](const std::string& needle) { return fields.find(needle) != std::string::npos; }))
-            matching.push_back(format);
+        const std::string fields = Lower(format.key) + '\n' + Lower(format.tagName) + '\n' +
+                                   Lower(format.formatName) + '\n' + Lower(format.otherName);
+        if (fields.find(needle) != std::string::npos) matching.push_back(format);
     }
     return matching;
 }

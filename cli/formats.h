@@ -12,7 +12,8 @@
 struct CliFormat {
     std::string key;
     std::string tagName;
-    std::string formatName;
+    std::string formatName;  // in the words the service names formats in
+    std::string otherName;   // in the other words, which a filter matches too
     std::vector<BYTE> block;  // the complete WAVEFORMATEX with its extra bytes
     const WAVEFORMATEX* wfx() const { return reinterpret_cast<const WAVEFORMATEX*>(block.data()); }
 };
@@ -23,8 +24,8 @@ struct CliFormat {
 std::vector<CliFormat> ListFormats();
 
 // The formats whose key, tag name or format name holds word, letter case aside.
-// An English word of the format names ("stereo", "mono", "bits") also finds
-// the names that hold its Japanese counterpart.
+// The format name is matched in both its words, so "stereo" and "ステレオ"
+// find the same formats whichever the names are shown in.
 std::vector<CliFormat> FilterFormats(const std::vector<CliFormat>& formats, std::string_view word);
 
 // For a key with fields left out ("gsm", "mp3", "mp3/128"): the offered format

@@ -1,6 +1,8 @@
 #include "cli/listing.h"
 
 #include "cli/output.h"
+#include "cli/reporter.h"
+#include "res/cli_strings.h"
 
 namespace {
 
@@ -25,7 +27,8 @@ std::string FieldName(const MetadataField& field) {
 void PrintText(const std::string& source, const std::string& description, const SourceMetadata& metadata) {
     PrintLine(source + ": " + description);
     for (const MetadataChunk& chunk : metadata.chunks) {
-        std::string line = "  " + Printable(ChunkName(chunk)) + ", " + std::to_string(chunk.cbSource) + " bytes";
+        std::string line = Formatted(CliWords(CliText::ChunkLine), Printable(ChunkName(chunk)).c_str(),
+                                     static_cast<unsigned long long>(chunk.cbSource));
         if (!chunk.fCarried) {
             const bool tooLarge = chunk.cbSource > kMaxMetadataChunkBytes;
             line += std::string(", ") + PlainText(tooLarge ? Text::MetadataNotCarried : Text::MetadataNotCarriedTotal);

@@ -4,12 +4,17 @@
 // a time, saying what went wrong in plain words.
 #include "cli/commands.h"
 #include "cli/formats.h"
+#include "cli/reporter.h"
+#include "platform/acm/acm.h"
 #include "platform/kernel/signals.h"
+#include "res/cli_strings.h"
 
 #include <CLI/CLI.hpp>
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <new>
 
@@ -104,10 +109,23 @@ int UnknownCommand(const CLI::App& app, int argc, char** argv) {
             distance = d;
         }
     }
-    return UsageError("", "unknown command '" + word + "'; did you mean '" + nearest + "'?");
+    return UsageError("", Formatted(CliWords(CliText::UnknownCommand), word.c_str(), nearest.c_str()));
+}
+
+// Whether the user's language for messages is Japanese: the first of
+// LC_ALL, LC_MESSAGES and LANG that is set and not empty starts with "ja".
+bool JapaneseLocale() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') return std::strncmp(value, "ja", 2) == 0;
+    }
+    return false;
 }
 
 int Run(int argc, char** argv) {
+    // Format names in Japanese, as the dialog shows them, only for a Japanese
+    // user; the rest of the command line speaks English anyway.
+    acm::SetNameWords(JapaneseLocale() ? acm::Words::Japanese : acm::Words::English);
     Request request;
     CLI::App app("wavtrn-cli converts RIFF WAVE files between audio formats.", "wavtrn-cli");
     Configure(app, request);
@@ -142,7 +160,7 @@ int main(int argc, char** argv) {
     try {
         return Run(argc, argv);
     } catch (const std::bad_alloc&) {
-        std::fputs("wavtrn-cli: out of memory\n", stderr);
+        std::fputs(CliWords(CliText::OutOfMemory), stderr);
         return kExitFailed;
     }
 }

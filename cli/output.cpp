@@ -1,5 +1,8 @@
 #include "cli/output.h"
 
+#include "cli/reporter.h"
+#include "res/cli_strings.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -61,7 +64,7 @@ bool PrintLine(std::string_view line) {
     std::fputc('\n', gText);
     if (std::fflush(gText) == 0) return true;
     gOutputFailed = true;
-    if (errno != EPIPE) std::fprintf(stderr, "wavtrn-cli: standard output: %s\n", std::strerror(errno));
+    if (errno != EPIPE) std::fprintf(stderr, CliWords(CliText::StandardOutputFailed), std::strerror(errno));
     return false;
 }
 
@@ -159,20 +162,21 @@ void Results::Print(const FileResult& result) const {
     const std::string destination = Printable(result.destination);
     if (result.outcome == Outcome::Converted && !EndsWithWav(result.destination) &&
         !NamesStandardOutput(result.destination)) {
-        std::fprintf(stderr, "wavtrn-cli: warning: '%s' is written as a WAVE file; its name does not end in .wav\n",
-                     destination.c_str());
+        std::fprintf(stderr, CliWords(CliText::NotWavName), destination.c_str());
     }
     if (quiet_) return;
-    if (result.outcome == Outcome::Converted) PrintLine(source + " -> " + destination);
-    if (result.outcome == Outcome::Skipped) PrintLine(source + ": skipped, '" + destination + "' exists");
+    if (result.outcome == Outcome::Converted)
+        PrintLine(Formatted(CliWords(CliText::ConvertedLine), source.c_str(), destination.c_str()));
+    if (result.outcome == Outcome::Skipped)
+        PrintLine(Formatted(CliWords(CliText::SkippedLine), source.c_str(), destination.c_str()));
 }
 
 void Results::Summary() const {
     if (json_ || quiet_) return;
-    std::string line = std::to_string(converted_) + " converted, ";
-    if (skipped_ > 0) line += std::to_string(skipped_) + " skipped, ";
-    line += std::to_string(failed_ + interrupted_) + " failed";
-    if (notStarted_ > 0) line += ", " + std::to_string(notStarted_) + " not started";
+    std::string line = Formatted(CliWords(CliText::SummaryConverted), converted_);
+    if (skipped_ > 0) line += Formatted(CliWords(CliText::SummarySkipped), skipped_);
+    line += Formatted(CliWords(CliText::SummaryFailed), failed_ + interrupted_);
+    if (notStarted_ > 0) line += Formatted(CliWords(CliText::SummaryNotStarted), notStarted_);
     PrintLine(line);
 }
 
@@ -187,13 +191,11 @@ void ProgressBar::Draw(double fraction, std::size_t done, std::size_t total, dou
     const std::string bar = std::string(static_cast<std::size_t>(filled), '#') + std::string(kWidth - filled, '-');
     std::string times = "  " + ClockText(elapsed);
     if (elapsed >= 1 && soundDone > 0) {
-        char speed[32];
-        std::snprintf(speed, sizeof speed, "  %.1fx", soundDone / elapsed);
-        times += speed;
+        times += Formatted(CliWords(CliText::ProgressSpeed), soundDone / elapsed);
     }
     // The time left once there is a second and a percent to go by.
-    if (elapsed >= 1 && fraction >= 0.01) times += "  " + ClockText(elapsed * (1 - fraction) / fraction) + " left";
-    std::fprintf(stderr, "\r[%s] %3d%%  %zu/%zu files%s\033[K", bar.c_str(), percent, done, total, times.c_str());
+    if (elapsed >= 1 && fraction >= 0.01) times += Formatted(CliWords(CliText::ProgressLeft), ClockText(elapsed * (1 - fraction) / fraction).c_str());
+    std::fprintf(stderr, CliWords(CliText::ProgressLine), bar.c_str(), percent, done, total, times.c_str());
     std::fflush(stderr);
     shown_ = true;
     lastPercent_ = percent;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "core/reporter.h"
+#include "res/cli_strings.h"
 
 #include <string>
 
@@ -32,7 +33,7 @@ public:
     LONG SystemError(const char* context) override;
     LONG SystemErrorIn(Text context) override { return SystemError(PlainText(context)); }
     void FailedCheck(Text reason, const char* expression, const char* file, int line) override;
-    void Warning(Text id, unsigned long number) override { Say("warning: " + Formatted(PlainText(id), number)); }
+    void Warning(Text id, unsigned long number) override { Say(Formatted(CliWords(CliText::Warning), Formatted(PlainText(id), number).c_str())); }
     void Note(Text id, const char* word) override {
         if (verbose_) Detail(Formatted(PlainText(id), word));
     }

@@ -2,6 +2,7 @@
 #include "cli/reporter.h"
 
 #include "platform/kernel/unique_fd.h"
+#include "res/cli_strings.h"
 #include "wave/convert.h"
 
 #include <cerrno>
@@ -32,7 +33,7 @@ bool WriteAll(int fd, const char* bytes, std::size_t count) {
 }
 
 std::string NumberedFault(const std::string& list, bool nullSeparated, std::size_t number, const char* what) {
-    return "'" + list + "', " + (nullSeparated ? "name " : "line ") + std::to_string(number) + ": " + what;
+    return Formatted(CliWords(nullSeparated ? CliText::ListNameFault : CliText::ListLineFault), list.c_str(), number, what);
 }
 
 // Takes one name of a list; false with the reason when it can be no path.
@@ -71,12 +72,12 @@ int CreateUnnamedFile(std::string& error) {
     const std::string folder = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
     int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) {
-        if (fd < 0) error = "wavtrn-cli: cannot create a file in '" + folder + "': " + std::strerror(errno);
+        if (fd < 0) error = Formatted(CliWords(CliText::CannotCreateIn), folder.c_str(), std::strerror(errno));
         return fd;
     }
     std::string name = folder + "/wavtrn-cli-stdin-XXXXXX";
     fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) error = "wavtrn-cli: cannot create '" + name + "': " + std::strerror(errno);
+    if (fd < 0) error = Formatted(CliWords(CliText::CannotCreate), name.c_str(), std::strerror(errno));
     else ::unlink(name.c_str());
     return fd;
 }
@@ -89,13 +90,13 @@ bool CopyStandardInput(int fd, const InterruptWatch& interrupts, std::string& er
     bool headSeen = false;
     for (;;) {
         if (interrupts.Count() > 0) {
-            error = "wavtrn-cli: interrupted";
+            error = CliWords(CliText::SpoolInterrupted);
             return false;
         }
         const ssize_t n = ::read(STDIN_FILENO, buffer.data(), buffer.size());
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 || (n > 0 && !WriteAll(fd, buffer.data(), static_cast<std::size_t>(n)))) {
-            error = std::string("wavtrn-cli: cannot spool standard input: ") + std::strerror(errno);
+            error = Formatted(CliWords(CliText::CannotSpool), std::strerror(errno));
             return false;
         }
         copied += static_cast<std::size_t>(n);
@@ -115,7 +116,7 @@ bool CopyStandardInput(int fd, const InterruptWatch& interrupts, std::string& er
 bool ReadFileList(const std::string& list, bool nullSeparated, std::vector<std::string>& paths, std::string& error) {
     UniqueFd file(list == "-" ? -1 : ::open(list.c_str(), O_RDONLY | O_CLOEXEC));
     if (list != "-" && !file) {
-        error = "cannot read '" + list + "': " + std::strerror(errno);
+        error = Formatted(CliWords(CliText::CannotReadList), list.c_str(), std::strerror(errno));
         return false;
     }
     const int fd = list == "-" ? STDIN_FILENO : file.get();
@@ -127,24 +128,24 @@ bool ReadFileList(const std::string& list, bool nullSeparated, std::vector<std::
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            error = "cannot read '" + list + "': " + std::strerror(errno);
+            error = Formatted(CliWords(CliText::CannotReadList), list.c_str(), std::strerror(errno));
             return false;
         }
         if (n == 0) break;
         for (ssize_t i = 0; i < n; ++i) {
             if (buffer[i] == separator) {
                 if (!TakeName(name, nullSeparated, paths)) {
-                    error = NumberedFault(list, nullSeparated, number, "an empty name");
+                    error = NumberedFault(list, nullSeparated, number, CliWords(CliText::EmptyName));
                     return false;
                 }
                 name.clear();
                 ++number;
             } else if (buffer[i] == '\0') {
-                error = NumberedFault(list, nullSeparated, number, "a NUL byte in a name (NUL-separated names need -0)");
+                error = NumberedFault(list, nullSeparated, number, CliWords(CliText::NulInName));
                 return false;
             } else if (name.size() + 1 >= PATH_MAX) {
-                error = NumberedFault(list, nullSeparated, number,
-                                      ("longer than the longest path (" + std::to_string(PATH_MAX - 1) + " bytes)").c_str());
+                const std::string tooLong = Formatted(CliWords(CliText::NameTooLong), PATH_MAX - 1);
+                error = NumberedFault(list, nullSeparated, number, tooLong.c_str());
                 return false;
             } else {
                 name += buffer[i];
@@ -160,7 +161,7 @@ bool SpoolStandardInput(const InterruptWatch& interrupts, std::string& error) {
     if (!spool) return false;
     if (!CopyStandardInput(spool.get(), interrupts, error)) return false;
     if (::dup2(spool.get(), STDIN_FILENO) < 0) {
-        error = std::string("wavtrn-cli: cannot spool standard input: ") + std::strerror(errno);
+        error = Formatted(CliWords(CliText::CannotSpool), std::strerror(errno));
         return false;
     }
     return true;

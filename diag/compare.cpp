@@ -3,6 +3,7 @@
 #include "diag/diag.h"
 
 #include "platform/kernel/kernel.h"
+#include "res/strings.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -42,8 +43,8 @@ void ShowTimePair(const FILETIME& ft1, const FILETIME& ft2, Reporter& reporter) 
     reporter.ShowText(szMessage);
 }
 
-void ShowFieldPair(const char* pszFormat, DWORD dw1, DWORD dw2, Reporter& reporter) {
-    std::snprintf(szMessage, sizeof szMessage, pszFormat, static_cast<unsigned long>(dw1),
+void ShowFieldPair(Text idFormat, DWORD dw1, DWORD dw2, Reporter& reporter) {
+    std::snprintf(szMessage, sizeof szMessage, DialogText(idFormat), static_cast<unsigned long>(dw1),
                   static_cast<unsigned long>(dw2));
     reporter.ShowText(szMessage);
 }
@@ -60,28 +61,28 @@ LONG CompareFileInfo(const char* firstPath, const char* secondPath, Reporter& re
     BY_HANDLE_FILE_INFORMATION bhfi2;
 
     HANDLE hFile1 = OpenForAttributes(firstPath);
-    std::snprintf(szMessage, sizeof szMessage, "hFile1=%ld", HandleValue(hFile1));
+    std::snprintf(szMessage, sizeof szMessage, DialogText(Text::TestHandle1), HandleValue(hFile1));
     reporter.ShowText(szMessage);
     if (hFile1 == INVALID_HANDLE_VALUE) {
-        reporter.SystemError("CreateFile 1");
+        reporter.SystemErrorIn(Text::TestCreate1);
         return 1;
     }
     std::memset(&bhfi1, 0x00, sizeof bhfi1);
     if (!GetFileInformationByHandle(hFile1, &bhfi1)) {
-        reporter.SystemError("GetFileInfo 1");
+        reporter.SystemErrorIn(Text::TestInfo1);
     }
     CloseHandle(hFile1);
 
     HANDLE hFile2 = OpenForAttributes(secondPath);
-    std::snprintf(szMessage, sizeof szMessage, "hFile2=%ld", HandleValue(hFile2));
+    std::snprintf(szMessage, sizeof szMessage, DialogText(Text::TestHandle2), HandleValue(hFile2));
     reporter.ShowText(szMessage);
     if (hFile2 == INVALID_HANDLE_VALUE) {
-        reporter.SystemError("CreateFile 2");
+        reporter.SystemErrorIn(Text::TestCreate2);
         return 2;
     }
     std::memset(&bhfi2, 0xFF, sizeof bhfi2);
     if (!GetFileInformationByHandle(hFile2, &bhfi2)) {
-        reporter.SystemError("GetFileInfo 2");
+        reporter.SystemErrorIn(Text::TestInfo2);
     }
     CloseHandle(hFile2);
 
@@ -89,13 +90,13 @@ LONG CompareFileInfo(const char* firstPath, const char* secondPath, Reporter& re
     ShowTimePair(bhfi1.ftLastAccessTime, bhfi2.ftLastAccessTime, reporter);
     ShowTimePair(bhfi1.ftLastWriteTime, bhfi2.ftLastWriteTime, reporter);
 
-    ShowFieldPair("attr =%lu %lu", bhfi1.dwFileAttributes, bhfi2.dwFileAttributes, reporter);
-    ShowFieldPair("volno=%lu %lu", bhfi1.dwVolumeSerialNumber, bhfi2.dwVolumeSerialNumber, reporter);
-    ShowFieldPair("sizhi=%lu %lu", bhfi1.nFileSizeHigh, bhfi2.nFileSizeHigh, reporter);
-    ShowFieldPair("sizlo=%lu %lu", bhfi1.nFileSizeLow, bhfi2.nFileSizeLow, reporter);
-    ShowFieldPair("links=%lu %lu", bhfi1.nNumberOfLinks, bhfi2.nNumberOfLinks, reporter);
-    ShowFieldPair("idx 1=%lu %lu", bhfi1.nFileIndexHigh, bhfi2.nFileIndexHigh, reporter);
-    ShowFieldPair("idx 2=%lu %lu", bhfi1.nFileIndexLow, bhfi2.nFileIndexLow, reporter);
+    ShowFieldPair(Text::TestAttributes, bhfi1.dwFileAttributes, bhfi2.dwFileAttributes, reporter);
+    ShowFieldPair(Text::TestVolume, bhfi1.dwVolumeSerialNumber, bhfi2.dwVolumeSerialNumber, reporter);
+    ShowFieldPair(Text::TestSizeHigh, bhfi1.nFileSizeHigh, bhfi2.nFileSizeHigh, reporter);
+    ShowFieldPair(Text::TestSizeLow, bhfi1.nFileSizeLow, bhfi2.nFileSizeLow, reporter);
+    ShowFieldPair(Text::TestLinks, bhfi1.nNumberOfLinks, bhfi2.nNumberOfLinks, reporter);
+    ShowFieldPair(Text::TestIndexHigh, bhfi1.nFileIndexHigh, bhfi2.nFileIndexHigh, reporter);
+    ShowFieldPair(Text::TestIndexLow, bhfi1.nFileIndexLow, bhfi2.nFileIndexLow, reporter);
 
     // The record has no padding, so equal bytes mean equal fields.
     if (std::memcmp(&bhfi1, &bhfi2, sizeof bhfi1) == 0) return 0;

@@ -1,6 +1,8 @@
 // Every text the program shows, in one table keyed by id: the dialog's text
 // (Japanese where the dialog speaks Japanese, exactly as the user sees it) and
-// the plain English words the command line prints for the same event.
+// the plain English words the command line prints for the same event. A text
+// that is a printf format declares what it takes; the table's build checks
+// both words against it.
 #pragma once
 
 enum class Text {
@@ -18,6 +20,12 @@ enum class Text {
     TimeLeftUnknown,
     TimeLeftSeconds,       // %lu: seconds
     TimeLeftMinutes,       // %lu: minutes, %lu: seconds
+    // The format chooser
+    ChooserCaption,
+    ChooserTagLabel,
+    ChooserFormatLabel,
+    ChooserOk,
+    ChooserDataRate,       // %s: kilobytes a second
     // System-error reports (%s: the context, %ld: the code)
     FileNotFound,
     PathNotFound,
@@ -26,6 +34,16 @@ enum class Text {
     FailedCheck,           // %s expression, %s file, %d line
     // Source description
     Unknown,
+    // The words of a format's name: "44,100 Hz, 16 ビット, ステレオ" and its English
+    NameRate,              // %s: the rate, thousands grouped
+    NameBits,              // %lu: bits per sample
+    NameFloatBits,         // %lu: bits per sample
+    NameBitRate,           // %s: kbit/s
+    NameMono,
+    NameStereo,
+    NameSurround51,
+    NameSurround71,
+    NameChannels,          // %lu: how many
     // Failed checks, in the command line's words (%s: the path)
     CannotOpenSource,
     NotRiffWave,
@@ -93,6 +111,20 @@ enum class Text {
     CannotRead,
     CannotWrite,
     SameFile,
+    // TEST's boxes: the two handles, the calls that failed, the records' fields
+    TestHandle1,           // %ld
+    TestHandle2,           // %ld
+    TestCreate1,
+    TestInfo1,
+    TestCreate2,
+    TestInfo2,
+    TestAttributes,        // %lu %lu: the two files' values, as the next six
+    TestVolume,
+    TestSizeHigh,
+    TestSizeLow,
+    TestLinks,
+    TestIndexHigh,
+    TestIndexLow,
     // The dialog's plain paragraph after a failed check or a codec failure:
     // what is wrong and what to do, one sentence each
     PlainSourceMissing,

@@ -103,7 +103,7 @@ MMRESULT acmFormatDetailsA(HACMDRIVER had, ACMFORMATDETAILSA* pafd, DWORD fdwDet
         if (info.codingTag != info.tag && acm::FindTag(info.codingTag) == nullptr) return ACMERR_NOTPOSSIBLE;
         if (MMRESULT r = OpensToPcm(info.block); r != 0) return r;
         pafd->fdwSupport = tag->fdwSupport;
-        CopyName(pafd->szFormat, acm::FormatName(info));
+        CopyName(pafd->szFormat, acm::FormatName(info, acm::NameWords()));
         return MMSYSERR_NOERROR;
     });
 }

@@ -145,3 +145,15 @@ MMRESULT acmStreamClippedSamples(HACMSTREAM has, std::uint64_t* pcClipped);
 // the count there includes the encoder delay) -- nothing is cut then. Call before the
 // first conversion.
 MMRESULT acmStreamLimitFrames(HACMSTREAM has, std::uint64_t cFrames, std::uint64_t cbSourceData);
+
+namespace acm {
+
+// The words of format names: Japanese, as the dialog shows them, or English.
+enum class Words { Japanese, English };
+
+// The words the service names formats in (acmFormatDetails' szFormat) for the
+// rest of the process; Japanese until a program chooses otherwise.
+void SetNameWords(Words words);
+Words NameWords();
+
+}  // namespace acm

@@ -15,7 +15,7 @@ void Offer(CatalogueTag& tag, Block block) {
     // Every block built here is well formed; a failure is a fault in the builders.
     if (ParseFormat(block.data(), block.size(), &info) != MMSYSERR_NOERROR) return;
     CatalogueFormat format;
-    format.name = FormatName(info);
+    format.name = FormatName(info, Words::Japanese);  // the chooser speaks as the dialog does
     format.block = std::move(block);
     tag.formats.push_back(std::move(format));
 }

@@ -15,7 +15,7 @@
 namespace acm {
 
 // One format the chooser offers: the complete block (WAVEFORMATEX and its cbSize
-// extra bytes) and its name.
+// extra bytes) and its name in the chooser's (Japanese) words.
 struct CatalogueFormat {
     Block block;
     std::string name;

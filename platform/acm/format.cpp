@@ -1,6 +1,7 @@
 #include "platform/acm/format.h"
 
 #include "platform/acm/tags.h"
+#include "res/strings.h"
 
 #include <algorithm>
 #include <bit>
@@ -141,23 +142,47 @@ MMRESULT ParseFormat(const void* bytes, std::size_t cb, FormatInfo* info) {
     return MMSYSERR_NOERROR;
 }
 
-std::string ChannelsName(unsigned channels, std::uint32_t mask) {
-    if (channels == 1) return "モノラル";
-    if (channels == 2) return "ステレオ";
-    const std::uint32_t kSurround51 = 0x3F, kSurround51Side = 0x60F, kSurround71 = 0x63F, kSurround71Wide = 0xFF;
-    if (mask == kSurround51 || mask == kSurround51Side) return "5.1 チャンネル";
-    if (mask == kSurround71 || mask == kSurround71Wide) return "7.1 チャンネル";
-    return std::to_string(channels) + " チャンネル";
+namespace {
+
+Words gWords = Words::Japanese;
+
+// A row of the text table in the chosen words, filled in with number.
+std::string Word(Text id, Words words, unsigned long number = 0) {
+    const char* format = words == Words::English ? PlainText(id) : DialogText(id);
+    char text[128];
+    std::snprintf(text, sizeof text, format, number);
+    return text;
 }
 
-std::string FormatName(const FormatInfo& f) {
-    std::string name = Grouped(f.rate) + " Hz, ";
+std::string Word(Text id, Words words, const std::string& value) {
+    const char* format = words == Words::English ? PlainText(id) : DialogText(id);
+    char text[128];
+    std::snprintf(text, sizeof text, format, value.c_str());
+    return text;
+}
+
+}  // namespace
+
+void SetNameWords(Words words) { gWords = words; }
+Words NameWords() { return gWords; }
+
+std::string ChannelsName(unsigned channels, std::uint32_t mask, Words words) {
+    if (channels == 1) return Word(Text::NameMono, words);
+    if (channels == 2) return Word(Text::NameStereo, words);
+    const std::uint32_t kSurround51 = 0x3F, kSurround51Side = 0x60F, kSurround71 = 0x63F, kSurround71Wide = 0xFF;
+    if (mask == kSurround51 || mask == kSurround51Side) return Word(Text::NameSurround51, words);
+    if (mask == kSurround71 || mask == kSurround71Wide) return Word(Text::NameSurround71, words);
+    return Word(Text::NameChannels, words, channels);
+}
+
+std::string FormatName(const FormatInfo& f, Words words) {
+    std::string name = Word(Text::NameRate, words, Grouped(f.rate));
     if (f.coding == Coding::Float && f.tag == WAVE_FORMAT_EXTENSIBLE) {
-        name += std::to_string(f.validBits) + " ビット浮動小数点, ";
+        name += Word(Text::NameFloatBits, words, f.validBits);
     } else if (f.IsLinear()) {
-        name += std::to_string(f.validBits) + " ビット, ";
+        name += Word(Text::NameBits, words, f.validBits);
     } else if (f.bitsPerSample != 0) {
-        name += std::to_string(f.bitsPerSample) + " ビット, ";
+        name += Word(Text::NameBits, words, f.bitsPerSample);
     } else if (f.avgBytesPerSec != 0) {
         const std::uint64_t bitsPerSec = static_cast<std::uint64_t>(f.avgBytesPerSec) * 8;
         char rate[32];
@@ -165,9 +190,9 @@ std::string FormatName(const FormatInfo& f) {
             std::snprintf(rate, sizeof rate, "%llu", static_cast<unsigned long long>(bitsPerSec / 1000));
         else
             std::snprintf(rate, sizeof rate, "%.1f", static_cast<double>(bitsPerSec) / 1000.0);
-        name += std::string(rate) + " kbit/s, ";
+        name += Word(Text::NameBitRate, words, rate);
     }
-    name += ChannelsName(f.channels, f.channelMask);
+    name += ChannelsName(f.channels, f.channelMask, words);
     return name;
 }
 

@@ -44,11 +44,12 @@ struct FormatInfo {
 // no rate, no block alignment where one is needed, absurd values).
 MMRESULT ParseFormat(const void* bytes, std::size_t cb, FormatInfo* info);
 
-// The Japanese description: rate, bits or bit rate, channels.
-std::string FormatName(const FormatInfo& info);
+// The description: rate, bits or bit rate, channels ("44,100 Hz, 16 ビット, ステレオ",
+// "44,100 Hz, 16 bits, stereo").
+std::string FormatName(const FormatInfo& info, Words words);
 
 // The channel count in words: モノラル, ステレオ, 5.1 チャンネル, 6 チャンネル, ...
-std::string ChannelsName(unsigned channels, std::uint32_t mask);
+std::string ChannelsName(unsigned channels, std::uint32_t mask, Words words);
 
 // Blocks laid out as interoperable WAVE files carry them.
 Block MakePcmBlock(WORD tag, DWORD rate, unsigned bits, unsigned channels);

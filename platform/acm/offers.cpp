@@ -11,20 +11,14 @@
 namespace acm {
 namespace {
 
-// The tag that says how samples are coded: an extensible block's sub-format,
-// otherwise its own tag.
-WORD CodingTag(const Block& block) {
-    FormatInfo info;
-    if (ParseFormat(block.data(), block.size(), &info) == 0) return info.codingTag;
-    return reinterpret_cast<const WAVEFORMATEX*>(block.data())->wFormatTag;
-}
-
 // The format with its key's name and numbers: tags the command line has a
 // name for are keyed by it, any other by its number.
-OfferedFormat Offered(const Block& block, std::string tagName, std::string formatName) {
-    OfferedFormat offered{{}, KeyNumbers::Bits, std::move(tagName), std::move(formatName),
+OfferedFormat Offered(const Block& block, const FormatInfo& info, std::string tagName) {
+    const Words shown = NameWords();
+    OfferedFormat offered{{}, KeyNumbers::Bits, std::move(tagName), FormatName(info, shown),
+                          FormatName(info, shown == Words::English ? Words::Japanese : Words::English),
                           {block.begin(), block.end()}};
-    const WORD coding = CodingTag(block);
+    const WORD coding = info.codingTag;  // an extensible block's sub-format
     const TagFacts* facts = FindTagFacts(coding);
     if (facts != nullptr && facts->key != nullptr) {
         offered.keyName = facts->key;
@@ -44,7 +38,7 @@ std::optional<OfferedFormat> MakeLinear(const TagFacts& facts, DWORD rate, unsig
     const Block block = facts.Rules().make(facts, rate, bits, channels, 0);
     FormatInfo info;
     if (ParseFormat(block.data(), block.size(), &info) != 0) return std::nullopt;
-    return Offered(block, facts.name, FormatName(info));
+    return Offered(block, info, facts.name);
 }
 
 }  // namespace
@@ -52,8 +46,11 @@ std::optional<OfferedFormat> MakeLinear(const TagFacts& facts, DWORD rate, unsig
 KeyOffers OfferedFormats() {
     KeyOffers offers;
     for (const CatalogueTag* tag : ChooserTags()) {
-        for (const CatalogueFormat& format : tag->formats)
-            offers.formats.push_back(Offered(format.block, tag->name, format.name));
+        for (const CatalogueFormat& format : tag->formats) {
+            FormatInfo info;
+            if (ParseFormat(format.block.data(), format.block.size(), &info) != 0) continue;
+            offers.formats.push_back(Offered(format.block, info, tag->name));
+        }
     }
     for (const TagFacts& facts : AllTags()) {
         if (!facts.IsLinear() || facts.offers.rates.empty()) continue;

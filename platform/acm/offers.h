@@ -21,12 +21,15 @@ enum class KeyNumbers {
 
 // One format: the name its key starts with ("pcm", "pcm-ext", "mp3", or
 // "tag-0045" for a tag without a name of its own), which numbers follow, the
-// chooser's names, and the complete block with its extra bytes.
+// chooser's names, and the complete block with its extra bytes. The format's
+// name is in the words the service names formats in (SetNameWords), and in
+// the other words beside it, so that a search can match either.
 struct OfferedFormat {
     std::string keyName;
     KeyNumbers numbers = KeyNumbers::Bits;
     std::string tagName;
     std::string formatName;
+    std::string otherName;
     std::vector<BYTE> block;
 };
 

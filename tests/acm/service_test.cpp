@@ -246,6 +246,20 @@ TEST(Details, AnyWellFormedBlockIsNamed) {
     EXPECT_EQ(name, "8,000 Hz, 4 ビット, モノラル");
     ASSERT_EQ(Describe(Hex("4200 0100 401f0000 20030000 1800 0000 0a00 0200 ce9a 32f7 a2ae deac"), &name), 0u);
     EXPECT_EQ(name, "8,000 Hz, 6.4 kbit/s, モノラル");
+
+    // The same names in English, for a program that asks for them.
+    acm::SetNameWords(acm::Words::English);
+    const std::pair<Bytes, const char*> english[] = {
+        {ext, "44,100 Hz, 32 bits float, 6 channels"},
+        {shortPcm, "8,000 Hz, 8 bits, mono"},
+        {acmtest::BlockOf(testsupport::PcmFormat(192000, 16, 2)), "192,000 Hz, 16 bits, stereo"},
+        {Hex("4200 0100 401f0000 20030000 1800 0000 0a00 0200 ce9a 32f7 a2ae deac"), "8,000 Hz, 6.4 kbit/s, mono"},
+    };
+    for (const auto& [block, expected] : english) {
+        EXPECT_EQ(Describe(block, &name), 0u);
+        EXPECT_EQ(name, expected);
+    }
+    acm::SetNameWords(acm::Words::Japanese);
 }
 
 // Plain PCM whose alignment holds no whole sample per channel is read by its

@@ -50,6 +50,14 @@ struct Setup {
     std::string wrapper;
 };
 
+// Runs with only the locale variables given ("LANG=ja_JP.UTF-8"), whatever the tests' own are.
+Setup Locale(const std::string& variables, Setup setup = {}) {
+    setup.wrapper = "env -u LC_ALL -u LC_MESSAGES -u LANG " + variables;
+    return setup;
+}
+// A Japanese user sees the format names the dialog shows.
+const std::string kJapanese = "LANG=ja_JP.UTF-8";
+
 std::string CommandLine(const std::vector<std::string>& args) {
     std::string command = ShellQuote(Cli());
     for (const std::string& arg : args) command += " " + ShellQuote(arg);
@@ -109,7 +117,7 @@ std::string DialogLabel(const std::string& path) {
 
 TEST(CliFormats, ListsEveryChooserFormatWithAUniqueKey) {
     TempDir dir;
-    const CliRun run = RunCli(dir, {"formats"});
+    const CliRun run = RunCli(dir, {"formats"}, Locale(kJapanese));
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
 
@@ -146,7 +154,7 @@ TEST(CliInfo, DescribesLikeTheDialogAndReportsBadFilesWithoutStopping) {
     testsupport::WriteText(junk, "riff this is not a wave file at all");
     const std::string missing = dir.file("missing.wav");
 
-    const CliRun run = RunCli(dir, {"info", pcm, junk, missing, flt});
+    const CliRun run = RunCli(dir, {"info", pcm, junk, missing, flt}, Locale(kJapanese));
     EXPECT_EQ(run.status, 1);
     const std::string pcmLabel = DialogLabel(pcm), floatLabel = DialogLabel(flt);
     ASSERT_FALSE(pcmLabel.empty());
@@ -155,9 +163,10 @@ TEST(CliInfo, DescribesLikeTheDialogAndReportsBadFilesWithoutStopping) {
     EXPECT_EQ(run.err, junk + ": not a RIFF WAVE file\n" + missing + ": cannot open '" + missing +
                            "': No such file or directory\n");
 
-    const CliRun good = RunCli(dir, {"info", pcm});
+    const CliRun good = RunCli(dir, {"info", pcm}, Locale(""));
     EXPECT_EQ(good.status, 0) << good.err;
     EXPECT_EQ(good.err, "");
+    EXPECT_EQ(good.out, pcm + ": PCM 44,100 Hz, 16 bits, stereo\n");
 }
 
 TEST(CliConvert, WritesWhatTheDialogWritesForTheSameChoice) {
@@ -251,15 +260,40 @@ TEST(CliConvert, FailedConversionKeepsTheExistingDestination) {
     }
 }
 
-// A word of the format names finds them in either language.
-TEST(CliFormats, EnglishWordsFindTheJapaneseNames) {
+// Format names are English unless the first of LC_ALL, LC_MESSAGES and LANG
+// that is set starts with "ja"; a word of either language finds them: exactly
+// the formats whose shown name holds its counterpart.
+TEST(CliFormats, NamesFollowTheLocaleAndWordsOfEitherLanguageFindThem) {
     TempDir dir;
-    for (const auto& [word, written] : {std::pair{"stereo", "ステレオ"}, {"MONO", "モノラル"}, {"bits", "ビット"}}) {
-        const CliRun english = RunCli(dir, {"formats", word});
-        const CliRun japanese = RunCli(dir, {"formats", written});
-        EXPECT_EQ(english.status, 0) << word;
-        EXPECT_FALSE(english.out.empty()) << word;
-        EXPECT_EQ(english.out, japanese.out) << word;
+    struct Row {
+        std::string locale;
+        std::string word;
+        std::string shown;  // what the names listed hold in the locale's words
+    };
+    const Row rows[] = {
+        {"", "stereo", "stereo"},
+        {"", "ステレオ", "stereo"},
+        {"LANG=ja_JP.UTF-8", "stereo", "ステレオ"},
+        {"LANG=ja_JP.UTF-8", "ステレオ", "ステレオ"},
+        {"LANG=ja_JP.UTF-8", "MONO", "モノラル"},
+        {"", "モノラル", "mono"},
+        {"LANG=ja_JP.UTF-8", "bits", "ビット"},
+        {"", "ビット", "bits"},
+        {"LANG=ja_JP.UTF-8", "channels", "チャンネル"},
+        {"", "チャンネル", "channels"},
+        {"LC_ALL=C LANG=ja_JP.UTF-8", "ステレオ", "stereo"},
+        {"LC_MESSAGES=ja_JP.UTF-8 LANG=C.UTF-8", "stereo", "ステレオ"},
+    };
+    std::map<std::string, std::vector<std::string>> all;  // every line, by locale
+    for (const Row& row : rows) {
+        if (!all.count(row.locale)) all[row.locale] = Lines(RunCli(dir, {"formats"}, Locale(row.locale)).out);
+        std::vector<std::string> expected;
+        for (const std::string& line : all[row.locale])
+            if (Contains(Split(line, '\t')[2], row.shown)) expected.push_back(line);
+        const CliRun run = RunCli(dir, {"formats", row.word}, Locale(row.locale));
+        EXPECT_EQ(run.status, 0) << row.locale << " " << row.word;
+        EXPECT_FALSE(expected.empty()) << row.locale << " " << row.shown;
+        EXPECT_EQ(Lines(run.out), expected) << row.locale << " " << row.word;
     }
 }
 
@@ -612,10 +646,10 @@ TEST(CliMetadata, InfoListsTheChunksAndConvertCarriesThemOrLeavesThemOut) {
     testsupport::WriteBytes(src, bytes);
     const std::string label = DialogLabel(src);
 
-    const CliRun info = RunCli(dir, {"info", src});
+    const CliRun info = RunCli(dir, {"info", src}, Locale(kJapanese));
     EXPECT_EQ(info.out, src + ": " + label + "\n  \"bext\", 602 bytes\n    description: Take\n"
                         "    time reference (samples): 16000\n    version: 0\n  \"cue \", 28 bytes\n");
-    const nlohmann::json json = nlohmann::json::parse(RunCli(dir, {"info", "--json", src}).out);
+    const nlohmann::json json = nlohmann::json::parse(RunCli(dir, {"info", "--json", src}, Locale(kJapanese)).out);
     EXPECT_EQ(json["description"], label);
     EXPECT_EQ(json["metadata"][0]["fields"][0], nlohmann::json({{"name", "description"}, {"value", "Take"}}));
     EXPECT_EQ(json["metadata"][1]["id"], "cue ");
@@ -627,7 +661,7 @@ TEST(CliMetadata, InfoListsTheChunksAndConvertCarriesThemOrLeavesThemOut) {
     EXPECT_TRUE(Contains(RunCli(dir, {"info", half}).out, "    time reference (samples): 8000\n    version: 0\n"
                          "    coding history: A=PCM,F=8000,W=16,M=mono,T=WAVTRN\n  \"cue \", 28 bytes\n"));
     EXPECT_EQ(RunCli(dir, {"convert", "--no-metadata", "--to", "pcm/8000/16/1", src, "-o", plain}).status, 0);
-    EXPECT_EQ(RunCli(dir, {"info", plain}).out, plain + ": " + DialogLabel(plain) + "\n");
+    EXPECT_EQ(RunCli(dir, {"info", plain}, Locale(kJapanese)).out, plain + ": " + DialogLabel(plain) + "\n");
     EXPECT_EQ(fs::file_size(plain), fs::file_size(half) - (8 + 602 + 35 + 1) - (8 + 28));  // bext grew by a line
 }
 
@@ -652,9 +686,9 @@ TEST(CliConvert, ASourceThatIsItsOwnDestinationIsConvertedOnlyWithForce) {
 
 TEST(CliFormats, AWordFiltersLetterCaseAsideAndKeysAreTakenLikewise) {
     TempDir dir;
-    const std::vector<std::string> all = Lines(RunCli(dir, {"formats"}).out);
+    const std::vector<std::string> all = Lines(RunCli(dir, {"formats"}, Locale(kJapanese)).out);
     for (const std::string word : {"gsm", "MU-LAW", "ima-adpcm/22050", "ステレオ", "44,100 HZ"}) {
-        const CliRun run = RunCli(dir, {"formats", word});
+        const CliRun run = RunCli(dir, {"formats", word}, Locale(kJapanese));
         EXPECT_EQ(run.status, 0) << word;
         auto lower = [](std::string t) {
             std::transform(t.begin(), t.end(), t.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -762,7 +796,7 @@ TEST(CliConvert, DashReadsStandardInputThroughATemporaryFileThatIsRemoved) {
     const std::string tmp = dir.file("tmp");
     fs::create_directories(tmp);
     const std::string inTmp = "export TMPDIR=" + ShellQuote(tmp) + ";";
-    const CliRun info = RunCli(dir, {"info", "-"}, {.input = src, .prefix = inTmp});
+    const CliRun info = RunCli(dir, {"info", "-"}, Locale(kJapanese, {.input = src, .prefix = inTmp}));
     EXPECT_EQ(info.out, "-: " + DialogLabel(src) + "\n");
     const CliRun run =
         RunCli(dir, {"convert", "--to", "alaw/8000/1", "-", "-o", dir.file("out.wav")}, {.input = src, .prefix = inTmp});

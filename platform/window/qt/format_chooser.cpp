@@ -1,6 +1,7 @@
 #include "platform/window/qt/format_chooser.h"
 
 #include "platform/window/qt/qt_backend.h"
+#include "res/strings.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -14,12 +15,14 @@
 #include <QStyledItemDelegate>
 
 #include <algorithm>
+#include <cstdio>
 #include <tuple>
 #include <vector>
 
 namespace {
 
 QString Utf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString DialogWords(Text id) { return QString::fromUtf8(DialogText(id)); }
 
 // Roles of a format item besides its display text "name    rate".
 constexpr int kNameRole = Qt::UserRole;
@@ -110,7 +113,7 @@ public:
         : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                              Qt::WindowCloseButtonHint),
           model_(model) {
-        setWindowTitle(QStringLiteral("フォーマットの選択"));
+        setWindowTitle(DialogWords(Text::ChooserCaption));
         setWindowModality(Qt::ApplicationModal);
         BuildControls();
         FillTags();
@@ -133,12 +136,12 @@ private:
 
     void BuildControls() {
         auto* layout = new QGridLayout(this);
-        auto* tagLabel = new QLabel(QStringLiteral("形式(&T):"), this);
+        auto* tagLabel = new QLabel(DialogWords(Text::ChooserTagLabel), this);
         tagBox_ = new QComboBox(this);
         tagBox_->setObjectName(QStringLiteral("formatTag"));
         tagBox_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
         tagLabel->setBuddy(tagBox_);
-        auto* formatLabel = new QLabel(QStringLiteral("属性(&A):"), this);
+        auto* formatLabel = new QLabel(DialogWords(Text::ChooserFormatLabel), this);
         formatBox_ = new QComboBox(this);
         formatBox_->setObjectName(QStringLiteral("format"));
         formatBox_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
@@ -150,8 +153,8 @@ private:
         formatBox_->setMaxVisibleItems(16);
         auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
         ok_ = buttons->button(QDialogButtonBox::Ok);
-        ok_->setText(QStringLiteral("OK"));
-        buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("キャンセル"));
+        ok_->setText(DialogWords(Text::ChooserOk));
+        buttons->button(QDialogButtonBox::Cancel)->setText(DialogWords(Text::CancelButton));
         connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
         connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
         layout->addWidget(tagLabel, 0, 0);
@@ -222,7 +225,10 @@ private:
 
 QString FormatRateText(DWORD avgBytesPerSec) {
     const qulonglong kilobytes = (qulonglong(avgBytesPerSec) + 512) / 1024;
-    return QLocale(QLocale::English).toString(kilobytes) + QStringLiteral(" KB/秒");
+    const QByteArray number = QLocale(QLocale::English).toString(kilobytes).toUtf8();
+    char text[64];
+    std::snprintf(text, sizeof text, DialogText(Text::ChooserDataRate), number.constData());
+    return QString::fromUtf8(text);
 }
 
 std::optional<FormatChoice> RunFormatChooser(QWidget* owner, const FormatChooserModel& model) {
