@@ -110,13 +110,13 @@ void ReportWriteFailure(Reporter& reporter) {
 
 // A codec-service result that ends the conversion: the five named failures
 // show their name, any other nonzero code the generic text with the code.
+// FFmpeg's own reason, where it gave one, is a note for those who asked.
 bool CodecFailed(MMRESULT mmr, Text other, Reporter& reporter) {
-    if (CheckMmResult(mmr, reporter)) return true;
-    if (mmr != 0) {
-        reporter.Message(other, mmr);
-        return true;
-    }
-    return false;
+    if (mmr == 0) return false;
+    const std::string detail = acmLastCodecDetail();
+    if (!CheckMmResult(mmr, reporter)) reporter.Message(other, mmr);
+    if (!detail.empty()) reporter.Note(Text::CodecDetail, detail.c_str());
+    return true;
 }
 
 // The source data bytes the file really holds: the data chunk's size, or less

@@ -2,6 +2,7 @@
 // open streams, and the chooser's model and answer.
 #include "platform/acm/acm.h"
 
+#include "platform/acm/av_util.h"
 #include "platform/acm/catalogue.h"
 #include "platform/acm/format.h"
 #include "platform/acm/stream.h"
@@ -66,6 +67,7 @@ constexpr int kHeaderStream = 0, kHeaderSrcLength = 1, kHeaderDstLength = 2;
 
 template <typename F>
 MMRESULT Guarded(F&& body) {
+    acm::ClearCodecDetail();
     try {
         return body();
     } catch (const std::bad_alloc&) {
