@@ -148,7 +148,8 @@ MMRESULT SinkStage::Encode(bool flush) {
     }
     if (flush) {
         if (MMRESULT r = CompleteBlockGroup(); r != 0) return r;
-        if (int err = avcodec_send_frame(encoder_.get(), nullptr); err < 0 && err != AVERROR_EOF) return FromAv(err, "avcodec_send_frame", encoder_->codec);
+        const int err = avcodec_send_frame(encoder_.get(), nullptr);
+        if (err < 0 && err != AVERROR_EOF) return FromAv(err, "avcodec_send_frame", encoder_->codec);
         return ReceivePackets();
     }
     return MMSYSERR_NOERROR;

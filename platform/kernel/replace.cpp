@@ -83,8 +83,8 @@ bool BeginOnStandardOutput(const char* destination, PendingReplace& pending) {
 bool BeginOnDevice(const Destination& d, PendingReplace& pending) {
     UniqueFd fd;
     struct stat st {};
-    const OpenOutcome outcome =
-        OpenWithoutWaiting(d.folder.get(), d.name.c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY, Openable::DevicesOnly, fd, st);
+    const int flags = O_WRONLY | O_NOFOLLOW | O_NOCTTY;
+    const OpenOutcome outcome = OpenWithoutWaiting(d.folder.get(), d.name.c_str(), flags, Openable::DevicesOnly, fd, st);
     if (outcome == OpenOutcome::Failed) {
         SetLastErrorFromErrno(errno, pending.finalPath.c_str());
         return false;

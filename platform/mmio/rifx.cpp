@@ -74,7 +74,8 @@ unsigned SampleWidth(std::span<const BYTE> block) {
         if (block.size() < 40 || !std::equal(kSubFormatTail.begin(), kSubFormatTail.end(), block.begin() + 28)) {
             return 0;
         }
-        tag = endian::LoadLe32(block.data() + 24) <= 0xFFFF ? static_cast<WORD>(endian::LoadLe32(block.data() + 24)) : 0;
+        const std::uint32_t subTag = endian::LoadLe32(block.data() + 24);
+        tag = subTag <= 0xFFFF ? static_cast<WORD>(subTag) : 0;
     }
     if (tag != kPcmTag && tag != kFloatTag) return 0;
     const unsigned width = (endian::LoadLe16(block.data() + 14) + 7u) / 8u;

@@ -493,8 +493,9 @@ TEST(CliMessages, EachFailureIsTheFileAndItsReasonInPlainWords) {
     testsupport::WriteBytes(noData, bytes);
     // WMA Voice without the 46 bytes its decoder needs: FFmpeg refuses to open it.
     const std::string voice = dir.file("voice.wav");
-    WAVEFORMATEX wmaVoice{0x000A, 1, 8000, 2000, 40, 0, 0};
-    testsupport::WriteBytes(voice, testsupport::MakeWave(testsupport::FormatBytes(wmaVoice), std::vector<std::uint8_t>(400)));
+    const WAVEFORMATEX wmaVoice{0x000A, 1, 8000, 2000, 40, 0, 0};
+    const std::vector<std::uint8_t> silence(400);
+    testsupport::WriteBytes(voice, testsupport::MakeWave(testsupport::FormatBytes(wmaVoice), silence));
     const std::string missing = dir.file("missing.wav"), folder = dir.file("folder.wav"), fifo = dir.file("fifo.wav");
     fs::create_directories(folder);
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
