@@ -64,11 +64,11 @@ Bytes AsWave64(const Bytes& riff) {
         }
         out.insert(out.end(), riff.begin() + static_cast<long>(at), riff.begin() + static_cast<long>(at + 4));
         out.insert(out.end(), codeTail.begin(), codeTail.end());
-        for (std::size_t i = 0; i < 8; ++i) out.push_back(static_cast<std::uint8_t>((24 + std::uint64_t{size}) >> (8 * i)));
+        endian::AppendLe(out, 24 + std::uint64_t{size}, 8);
         out.insert(out.end(), riff.begin() + static_cast<long>(at + 8), riff.begin() + static_cast<long>(at + 8 + size));
         out.resize((out.size() + 7) / 8 * 8, 0);
     }
-    for (std::size_t i = 0; i < 8; ++i) out[16 + i] = static_cast<std::uint8_t>(std::uint64_t{out.size()} >> (8 * i));
+    endian::StoreLe64(&out[16], out.size());
     return out;
 }
 

@@ -75,8 +75,7 @@ std::vector<std::uint8_t> TestSource() {
     endian::AppendLe(file, static_cast<std::uint32_t>(data.size()), 4);
     file.insert(file.end(), data.begin(), data.end());
     AppendMetadata(file);
-    const auto cbForm = static_cast<std::uint32_t>(file.size() - 8);
-    for (int i = 0; i < 4; ++i) file[4 + i] = static_cast<std::uint8_t>(cbForm >> (8 * i));
+    endian::StoreLe32(&file[4], static_cast<std::uint32_t>(file.size() - 8));
     return file;
 }
 
