@@ -150,7 +150,7 @@ bool Batch::StartOne(std::size_t job) {
 
 void Batch::WaitForEvents() {
     std::vector<pollfd> fds{{interrupts_.WakeFd(), POLLIN, 0}};
-    for (const Worker& worker : running_) fds.push_back({worker.process.fd, POLLIN, 0});
+    for (const Worker& worker : running_) fds.push_back({worker.process.fd.get(), POLLIN, 0});
     // The time limit only matters when the wake pipe could not be had.
     if (::poll(fds.data(), fds.size(), 500) < 0) return;  // EINTR: an interrupt, seen by the caller
     interrupts_.Drain();
@@ -162,7 +162,7 @@ void Batch::WaitForEvents() {
 
 void Batch::ReadFrom(Worker& worker) {
     char bytes[4096];
-    const ssize_t n = ::read(worker.process.fd, bytes, sizeof bytes);
+    const ssize_t n = ::read(worker.process.fd.get(), bytes, sizeof bytes);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
     if (n <= 0) {
         worker.ended = true;
@@ -199,7 +199,7 @@ void Batch::ReapEnded() {
         while ((waited = ::waitpid(it->process.pid, &status, 0)) < 0 && errno == EINTR) {
         }
         const int waitError = waited < 0 ? errno : 0;
-        ::close(it->process.fd);
+        it->process.fd.Reset();
         const FileResult result = Finish(*it, status, waitError);
         const std::size_t job = it->job;
         it = running_.erase(it);

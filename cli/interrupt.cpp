@@ -27,8 +27,12 @@ void OnInterrupt(int) {
 }  // namespace
 
 InterruptWatch::InterruptWatch() {
-    if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
-    gWakeFd = wake_[1];
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
+        wake_[0].Reset(ends[0]);
+        wake_[1].Reset(ends[1]);
+    }
+    gWakeFd = wake_[1].get();
     gInterrupts = 0;
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
@@ -39,15 +43,12 @@ InterruptWatch::InterruptWatch() {
 InterruptWatch::~InterruptWatch() {
     for (std::size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &gPrevious[i], nullptr);
     gWakeFd = -1;
-    for (int fd : wake_) {
-        if (fd >= 0) ::close(fd);
-    }
 }
 
 int InterruptWatch::Count() const { return gInterrupts; }
 
 void InterruptWatch::Drain() const {
     char bytes[64];
-    while (wake_[0] >= 0 && ::read(wake_[0], bytes, sizeof bytes) > 0) {
+    while (wake_[0] && ::read(wake_[0].get(), bytes, sizeof bytes) > 0) {
     }
 }

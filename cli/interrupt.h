@@ -3,6 +3,8 @@
 // so a blocking read returns EINTR and its loop can look at the count.
 #pragma once
 
+#include "platform/kernel/unique_fd.h"
+
 class InterruptWatch {
 public:
     InterruptWatch();
@@ -13,10 +15,10 @@ public:
     // How many interrupts arrived so far.
     int Count() const;
     // Readable after an interrupt; -1 when no pipe could be had.
-    int WakeFd() const { return wake_[0]; }
+    int WakeFd() const { return wake_[0].get(); }
     // Empties the wake pipe.
     void Drain() const;
 
 private:
-    int wake_[2] = {-1, -1};
+    UniqueFd wake_[2];
 };

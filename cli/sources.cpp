@@ -67,17 +67,17 @@ bool StartsAsWave(int fd) {
 
 // An unnamed file for the spool; where the file system has none, a named one
 // removed at once.
-int CreateUnnamedFile(std::string& error) {
+UniqueFd CreateUnnamedFile(std::string& error) {
     const char* tmp = std::getenv("TMPDIR");
     const std::string folder = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) {
-        if (fd < 0) error = Formatted(CliWords(CliText::CannotCreateIn), folder.c_str(), std::strerror(errno));
+    UniqueFd fd(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (fd || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) {
+        if (!fd) error = Formatted(CliWords(CliText::CannotCreateIn), folder.c_str(), std::strerror(errno));
         return fd;
     }
     std::string name = folder + "/wavtrn-cli-stdin-XXXXXX";
-    fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) error = Formatted(CliWords(CliText::CannotCreate), name.c_str(), std::strerror(errno));
+    fd.Reset(::mkostemp(name.data(), O_CLOEXEC));
+    if (!fd) error = Formatted(CliWords(CliText::CannotCreate), name.c_str(), std::strerror(errno));
     else ::unlink(name.c_str());
     return fd;
 }
@@ -157,7 +157,7 @@ bool ReadFileList(const std::string& list, bool nullSeparated, std::vector<std::
 }
 
 bool SpoolStandardInput(const InterruptWatch& interrupts, std::string& error) {
-    UniqueFd spool(CreateUnnamedFile(error));
+    const UniqueFd spool = CreateUnnamedFile(error);
     if (!spool) return false;
     if (!CopyStandardInput(spool.get(), interrupts, error)) return false;
     if (::dup2(spool.get(), STDIN_FILENO) < 0) {

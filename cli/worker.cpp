@@ -11,6 +11,7 @@
 #include <new>
 #include <sys/prctl.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -22,7 +23,7 @@ volatile sig_atomic_t gStopRequested = 0;
 void OnStop(int) { gStopRequested = 1; }
 
 // Signals, descriptors and the parent watch of a fresh worker.
-void PrepareWorkerProcess(const WorkerTask& task, int channel, pid_t parent) {
+void PrepareWorkerProcess(const WorkerTask& task, UniqueFd& channel, pid_t parent) {
     std::signal(SIGINT, SIG_IGN);
     std::signal(SIGHUP, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
@@ -39,9 +40,11 @@ void PrepareWorkerProcess(const WorkerTask& task, int channel, pid_t parent) {
     // so that a conversion never reads the terminal or writes into the
     // parent's output, unless the task reads or writes them; standard error
     // stays for what a library must say.
-    if (channel != kChannelFd) {
-        ::dup2(channel, kChannelFd);
-        ::close(channel);
+    if (channel.get() == kChannelFd) {
+        (void)channel.Release();  // the worker's end already, open until it exits
+    } else {
+        ::dup2(channel.get(), kChannelFd);
+        channel.Reset();
     }
     const int devNull = ::open("/dev/null", O_RDWR);
     if (devNull >= 0) {
@@ -88,7 +91,7 @@ private:
     bool parentGone_ = false;
 };
 
-[[noreturn]] void RunWorker(const WorkerTask& task, int channel, pid_t parent) {
+[[noreturn]] void RunWorker(const WorkerTask& task, UniqueFd channel, pid_t parent) {
     PrepareWorkerProcess(task, channel, parent);
     WorkerReporter reporter(task.source, task.destination, task.verbose);
     int rc = -1;
@@ -104,24 +107,24 @@ private:
 }  // namespace
 
 bool StartWorker(const WorkerTask& task, StartedWorker& started) {
-    int channel[2];
-    if (::pipe2(channel, O_CLOEXEC) != 0) return false;
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) return false;
+    UniqueFd readEnd(ends[0]), writeEnd(ends[1]);
     std::fflush(stdout);
     std::fflush(stderr);
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::close(channel[0]);
-        RunWorker(task, channel[1], parent);
+        readEnd.Reset();
+        RunWorker(task, std::move(writeEnd), parent);
     }
     const int saved = errno;
-    ::close(channel[1]);
+    writeEnd.Reset();
     if (pid < 0) {
-        ::close(channel[0]);
         errno = saved;
         return false;
     }
     started.pid = pid;
-    started.fd = channel[0];
+    started.fd = std::move(readEnd);
     return true;
 }

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "platform/acm/acm.h"
+#include "platform/kernel/unique_fd.h"
 
 #include <string>
 #include <sys/types.h>
@@ -27,7 +28,7 @@ struct WorkerTask {
 
 struct StartedWorker {
     pid_t pid = -1;
-    int fd = -1;  // the read end of the worker's pipe
+    UniqueFd fd;  // the read end of the worker's pipe
 };
 
 // Forks a worker for the task. Returns false with errno set when no pipe or

@@ -20,12 +20,12 @@ struct StreamCloser {
     }
 };
 
-// A buffered stream on an open descriptor; null (and the descriptor closed)
-// when there is none.
-FILE* OpenStream(int fd, const char* mode) {
-    if (fd < 0) return nullptr;
-    FILE* stream = ::fdopen(fd, mode);
-    if (stream == nullptr) ::close(fd);
+// A buffered stream that takes over an open descriptor; null (and the
+// descriptor closed) when there is none.
+FILE* OpenStream(UniqueFd fd, const char* mode) {
+    if (!fd) return nullptr;
+    FILE* stream = ::fdopen(fd.get(), mode);
+    if (stream != nullptr) fd.Release();
     return stream;
 }
 

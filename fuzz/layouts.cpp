@@ -1,6 +1,8 @@
 // RIFX and Wave64 copies of a WAVE file written by the program.
 #include "layouts.h"
 
+#include "platform/endian.h"
+
 #include <algorithm>
 
 namespace fuzzing {
@@ -9,12 +11,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-std::uint32_t GetLe(const Bytes& b, std::size_t at, int bytes) {
-    std::uint32_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | b[at + static_cast<std::size_t>(i)];
-    return v;
-}
-
 void Reverse(Bytes& b, std::size_t at, std::size_t n) {
     if (at + n <= b.size()) std::reverse(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + n));
 }
@@ -22,7 +18,7 @@ void Reverse(Bytes& b, std::size_t at, std::size_t n) {
 // Where the chunks of a RIFF file written by the program begin.
 std::vector<std::size_t> ChunkOffsets(const Bytes& riff) {
     std::vector<std::size_t> offsets;
-    for (std::size_t at = 12; at + 8 <= riff.size(); at += 8 + GetLe(riff, at + 4, 4) + (riff[at + 4] & 1))
+    for (std::size_t at = 12; at + 8 <= riff.size(); at += 8 + endian::LoadLe32(&riff[at + 4]) + (riff[at + 4] & 1))
         offsets.push_back(at);
     return offsets;
 }
@@ -32,11 +28,11 @@ std::vector<std::size_t> ChunkOffsets(const Bytes& riff) {
 Bytes AsRifx(Bytes b) {
     std::size_t width = 0;
     for (std::size_t at : ChunkOffsets(b)) {
-        const std::size_t size = GetLe(b, at + 4, 4), data = at + 8;
-        const bool extensible = GetLe(b, data, 2) == 0xFFFE;
+        const std::size_t size = endian::LoadLe32(&b[at + 4]), data = at + 8;
+        const bool extensible = endian::LoadLe16(&b[data]) == 0xFFFE;
         if (std::equal(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(data - 4), "fmt ")) {
-            const std::uint32_t tag = GetLe(b, extensible ? data + 24 : data, extensible ? 4 : 2);
-            width = tag == 1 || tag == 3 ? (GetLe(b, data + 14, 2) + 7) / 8 : 0;
+            const std::uint32_t tag = extensible ? endian::LoadLe32(&b[data + 24]) : endian::LoadLe16(&b[data]);
+            width = tag == 1 || tag == 3 ? (endian::LoadLe16(&b[data + 14]) + 7) / 8 : 0;
             for (auto [field, n] : {std::pair{0, 2}, {2, 2}, {4, 4}, {8, 4}, {12, 2}, {14, 2}, {16, 2}, {18, 2},
                                     {20, 4}, {24, 4}, {28, 2}, {30, 2}})
                 if (field + n <= (extensible ? 32 : 18) && static_cast<std::size_t>(field + n) <= size)
@@ -58,7 +54,7 @@ Bytes AsWave64(const Bytes& riff) {
     out.insert(out.end(), {'w', 'a', 'v', 'e'});
     out.insert(out.end(), codeTail.begin(), codeTail.end());
     for (std::size_t at : ChunkOffsets(riff)) {
-        const std::size_t size = std::min<std::size_t>(GetLe(riff, at + 4, 4), riff.size() - at - 8);
+        const std::size_t size = std::min<std::size_t>(endian::LoadLe32(&riff[at + 4]), riff.size() - at - 8);
         const bool data = std::equal(riff.begin() + static_cast<long>(at), riff.begin() + static_cast<long>(at + 4), "data");
         if (data) {
             // A chunk whose GUID has another tail: skipped like any other.
@@ -68,11 +64,11 @@ Bytes AsWave64(const Bytes& riff) {
         }
         out.insert(out.end(), riff.begin() + static_cast<long>(at), riff.begin() + static_cast<long>(at + 4));
         out.insert(out.end(), codeTail.begin(), codeTail.end());
-        for (std::size_t i = 0; i < 8; ++i) out.push_back(static_cast<std::uint8_t>((24 + std::uint64_t{size}) >> (8 * i)));
+        endian::AppendLe(out, 24 + std::uint64_t{size}, 8);
         out.insert(out.end(), riff.begin() + static_cast<long>(at + 8), riff.begin() + static_cast<long>(at + 8 + size));
         out.resize((out.size() + 7) / 8 * 8, 0);
     }
-    for (std::size_t i = 0; i < 8; ++i) out[16 + i] = static_cast<std::uint8_t>(std::uint64_t{out.size()} >> (8 * i));
+    endian::StoreLe64(&out[16], out.size());
     return out;
 }
 

@@ -5,6 +5,7 @@
 #include "fuzz_support.h"
 #include "layouts.h"
 #include "platform/acm/catalogue.h"
+#include "platform/endian.h"
 #include "wave/convert.h"
 
 #include <cmath>
@@ -19,13 +20,9 @@
 
 namespace {
 
-void PutLe(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
 void AppendChunk(std::vector<std::uint8_t>& file, const char* id, const std::vector<std::uint8_t>& data) {
     file.insert(file.end(), id, id + 4);
-    PutLe(file, static_cast<std::uint32_t>(data.size()), 4);
+    endian::AppendLe(file, static_cast<std::uint32_t>(data.size()), 4);
     file.insert(file.end(), data.begin(), data.end());
     if (data.size() % 2 != 0) file.push_back(0);
 }
@@ -42,13 +39,13 @@ void AppendMetadata(std::vector<std::uint8_t>& file) {
     const std::vector<std::uint8_t> history = Bytes("A=PCM,F=44100,W=16,M=stereo,T=corpus\r\n");
     bext.insert(bext.end(), history.begin(), history.end());
     AppendChunk(file, "bext", bext);
-    for (std::uint32_t v : {1u, 1u, 2205u, 0x61746164u, 0u, 0u, 2205u}) PutLe(cue, v, 4);
+    for (std::uint32_t v : {1u, 1u, 2205u, 0x61746164u, 0u, 0u, 2205u}) endian::AppendLe(cue, v, 4);
     AppendChunk(file, "cue ", cue);
     std::vector<std::uint8_t> ltxt;
-    for (std::uint32_t v : {1u, 441u, 0u, 0u, 0u}) PutLe(ltxt, v, 4);
+    for (std::uint32_t v : {1u, 441u, 0u, 0u, 0u}) endian::AppendLe(ltxt, v, 4);
     AppendChunk(adtl, "ltxt", ltxt);
     AppendChunk(file, "LIST", adtl);
-    for (std::uint32_t v : {0u, 0u, 22676u, 60u, 0u, 0u, 0u, 1u, 0u, 0u, 0u, 441u, 3969u, 0u, 0u}) PutLe(smpl, v, 4);
+    for (std::uint32_t v : {0u, 0u, 22676u, 60u, 0u, 0u, 0u, 1u, 0u, 0u, 0u, 441u, 3969u, 0u, 0u}) endian::AppendLe(smpl, v, 4);
     AppendChunk(file, "smpl", smpl);
     AppendChunk(file, "iXML", Bytes("<BWFXML><TIMESTAMP_SAMPLE_RATE>44100</TIMESTAMP_SAMPLE_RATE>"
                                     "<TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO>4410</TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO></BWFXML>"));
@@ -60,26 +57,25 @@ std::vector<std::uint8_t> TestSource() {
     for (int i = 0; i < 4410; ++i) {
         for (int c = 0; c < 2; ++c) {
             const double v = 0.4 * std::sin(2 * M_PI * (440.0 + 220.0 * c) * i / 44100.0);
-            PutLe(data, static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(v * 32767))), 2);
+            endian::AppendLe(data, static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(v * 32767))), 2);
         }
     }
     std::vector<std::uint8_t> file;
     for (char ch : std::string("RIFF")) file.push_back(static_cast<std::uint8_t>(ch));
-    PutLe(file, static_cast<std::uint32_t>(4 + 8 + 16 + 8 + data.size()), 4);
+    endian::AppendLe(file, static_cast<std::uint32_t>(4 + 8 + 16 + 8 + data.size()), 4);
     for (char ch : std::string("WAVEfmt ")) file.push_back(static_cast<std::uint8_t>(ch));
-    PutLe(file, 16, 4);
-    PutLe(file, WAVE_FORMAT_PCM, 2);
-    PutLe(file, 2, 2);
-    PutLe(file, 44100, 4);
-    PutLe(file, 176400, 4);
-    PutLe(file, 4, 2);
-    PutLe(file, 16, 2);
+    endian::AppendLe(file, 16, 4);
+    endian::AppendLe(file, WAVE_FORMAT_PCM, 2);
+    endian::AppendLe(file, 2, 2);
+    endian::AppendLe(file, 44100, 4);
+    endian::AppendLe(file, 176400, 4);
+    endian::AppendLe(file, 4, 2);
+    endian::AppendLe(file, 16, 2);
     for (char ch : std::string("data")) file.push_back(static_cast<std::uint8_t>(ch));
-    PutLe(file, static_cast<std::uint32_t>(data.size()), 4);
+    endian::AppendLe(file, static_cast<std::uint32_t>(data.size()), 4);
     file.insert(file.end(), data.begin(), data.end());
     AppendMetadata(file);
-    const auto cbForm = static_cast<std::uint32_t>(file.size() - 8);
-    for (int i = 0; i < 4; ++i) file[4 + i] = static_cast<std::uint8_t>(cbForm >> (8 * i));
+    endian::StoreLe32(&file[4], static_cast<std::uint32_t>(file.size() - 8));
     return file;
 }
 

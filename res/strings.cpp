@@ -71,6 +71,7 @@ constexpr Row kRows[] = {
     {Text::InvalidFlag, "MMSYSERR_INVALFLAG", "codec service: invalid flag (MMSYSERR_INVALFLAG)"},
     {Text::InvalidParam, "MMSYSERR_INVALPARAM", "codec service: invalid format (MMSYSERR_INVALPARAM)"},
     {Text::NotPossible, "ACMERR_NOTPOSSIBLE", "this conversion is not possible (ACMERR_NOTPOSSIBLE)"},
+    {Text::CodecDetail, nullptr, "note: FFmpeg: %s", "s"},
     {Text::DamagedBlocks, nullptr, "%lu damaged blocks of the source were skipped", "lu"},
     {Text::ClippedSamples, nullptr, "clipped %lu samples", "lu"},
     {Text::MetadataChunkTooLarge, nullptr, "a metadata chunk of %lu bytes was not carried over: larger than 64 MiB", "lu"},

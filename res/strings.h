@@ -70,6 +70,7 @@ enum class Text {
     InvalidFlag,
     InvalidParam,
     NotPossible,
+    CodecDetail,           // %s: FFmpeg's reason, its call and the codec, for --verbose
     DamagedBlocks,         // %lu: how many
     ClippedSamples,        // %lu: how many
     // Metadata the conversion could not carry over (warnings) or carried unchanged (a note)

@@ -1,6 +1,7 @@
 // Converting a source WAVE file into a new WAVE file through one codec stream.
 #include "wave/convert.h"
 
+#include "platform/endian.h"
 #include "platform/kernel/lasterror.h"
 #include "platform/kernel/replace.h"
 #include "wave/metadata.h"
@@ -61,8 +62,7 @@ constexpr std::uint64_t kFactChunkBytes = 12;
 // The channel mask of an extensible block that names one speaker per channel, else 0.
 DWORD FullChannelMask(const WAVEFORMATEX& wfx) {
     if (wfx.wFormatTag != WAVE_FORMAT_EXTENSIBLE || wfx.cbSize < 22) return 0;
-    DWORD mask = 0;
-    std::memcpy(&mask, reinterpret_cast<const BYTE*>(&wfx) + sizeof(WAVEFORMATEX) + 2, sizeof mask);
+    const DWORD mask = endian::LoadLe32(reinterpret_cast<const BYTE*>(&wfx) + sizeof(WAVEFORMATEX) + 2);
     return std::popcount(mask) == wfx.nChannels ? mask : 0;
 }
 
@@ -75,7 +75,7 @@ FormatBlock DestinationFormat(const WAVEFORMATEX& wfxSrc, const WAVEFORMATEX* pw
     block.bytes.assign(pb, pb + sizeof(WAVEFORMATEX) + pwfxDst->cbSize);
     const DWORD dwMask = FullChannelMask(wfxSrc);
     if (dwMask != 0 && wfxSrc.nChannels == pwfxDst->nChannels && FullChannelMask(*pwfxDst) != 0) {
-        std::memcpy(block.bytes.data() + sizeof(WAVEFORMATEX) + 2, &dwMask, sizeof dwMask);
+        endian::StoreLe32(block.bytes.data() + sizeof(WAVEFORMATEX) + 2, dwMask);
     }
     return block;
 }
@@ -110,13 +110,13 @@ void ReportWriteFailure(Reporter& reporter) {
 
 // A codec-service result that ends the conversion: the five named failures
 // show their name, any other nonzero code the generic text with the code.
+// FFmpeg's own reason, where it gave one, is a note for those who asked.
 bool CodecFailed(MMRESULT mmr, Text other, Reporter& reporter) {
-    if (CheckMmResult(mmr, reporter)) return true;
-    if (mmr != 0) {
-        reporter.Message(other, mmr);
-        return true;
-    }
-    return false;
+    if (mmr == 0) return false;
+    const std::string detail = acmLastCodecDetail();
+    if (!CheckMmResult(mmr, reporter)) reporter.Message(other, mmr);
+    if (!detail.empty()) reporter.Note(Text::CodecDetail, detail.c_str());
+    return true;
 }
 
 // The source data bytes the file really holds: the data chunk's size, or less
@@ -255,9 +255,8 @@ bool CloseDestinationChunks(HMMIO hDstWaveFile, DestinationChunks& dst, std::uin
         // Written whole, as its size is known: a chunk record could not hold
         // its offset past 4 GiB in an RF64 form.
         const DWORD dwFrames = static_cast<DWORD>(std::min<std::uint64_t>(cFrames, 0xFFFFFFFFu));
-        const char fact[kFactChunkBytes] = {'f', 'a', 'c', 't', 4, 0, 0, 0,
-                                            static_cast<char>(dwFrames), static_cast<char>(dwFrames >> 8),
-                                            static_cast<char>(dwFrames >> 16), static_cast<char>(dwFrames >> 24)};
+        char fact[kFactChunkBytes] = {'f', 'a', 'c', 't', 4, 0, 0, 0};
+        endian::StoreLe32(fact + 8, dwFrames);
         if (mmioWrite(hDstWaveFile, fact, sizeof fact) != static_cast<LONG>(sizeof fact)) return false;
     }
     return WriteMetadata(hDstWaveFile, dst.metadata) && mmioAscend(hDstWaveFile, &dst.DstWaveFile, 0) == 0;
@@ -336,9 +335,7 @@ std::uint64_t ReportStreamOutcome(HACMSTREAM has, const SourceMetadata& metadata
 
 WORD CodingTag(const WAVEFORMATEX& wfx) {
     if (wfx.wFormatTag != WAVE_FORMAT_EXTENSIBLE || wfx.cbSize < 22) return wfx.wFormatTag;
-    WORD sub = 0;
-    std::memcpy(&sub, reinterpret_cast<const BYTE*>(&wfx) + sizeof(WAVEFORMATEX) + 6, sizeof sub);
-    return sub;
+    return endian::LoadLe16(reinterpret_cast<const BYTE*>(&wfx) + sizeof(WAVEFORMATEX) + 6);
 }
 
 bool CheckMmResult(MMRESULT mmr, Reporter& reporter) {

@@ -4,6 +4,8 @@
 // field changes, so a broken chunk stays exactly as the source had it.
 #include "wave/metadata.h"
 
+#include "platform/endian.h"
+
 #include "wave/waveio.h"
 
 #include <algorithm>
@@ -20,29 +22,17 @@ struct Rates {
     DWORD nTo;    // the destination's
 };
 
-template <typename T>
-T Get(const Bytes& b, std::size_t at) {
-    T v{};
-    std::memcpy(&v, b.data() + at, sizeof v);
-    return v;
-}
-
-template <typename T>
-void Put(Bytes& b, std::size_t at, T v) {
-    std::memcpy(b.data() + at, &v, sizeof v);
-}
-
 // A 32-bit position at the new rate; one past 32 bits is held at the largest.
 void Rescale32(Bytes& b, std::size_t at, const Rates& r) {
-    const std::uint64_t n = RescaleSamples(Get<DWORD>(b, at), r.nFrom, r.nTo);
-    Put<DWORD>(b, at, static_cast<DWORD>(std::min<std::uint64_t>(n, 0xFFFFFFFFu)));
+    const std::uint64_t n = RescaleSamples(endian::LoadLe32(&b[at]), r.nFrom, r.nTo);
+    endian::StoreLe32(&b[at], static_cast<DWORD>(std::min<std::uint64_t>(n, 0xFFFFFFFFu)));
 }
 
 // "cue ": a count, then 24 bytes a point: name, position, chunk, chunk start,
 // block start and sample offset.
 bool AdaptCue(Bytes& b, const Rates& r) {
     if (b.size() < 4) return false;
-    const DWORD cPoints = Get<DWORD>(b, 0);
+    const DWORD cPoints = endian::LoadLe32(&b[0]);
     if ((b.size() - 4) / 24 < cPoints) return false;
     for (std::size_t i = 0; i < cPoints; ++i) {
         Rescale32(b, 4 + 24 * i + 4, r);
@@ -56,9 +46,9 @@ bool AdaptCue(Bytes& b, const Rates& r) {
 // play count.
 bool AdaptSampler(Bytes& b, const Rates& r) {
     if (b.size() < 36 || r.nTo == 0) return false;
-    const DWORD cLoops = Get<DWORD>(b, 28);
+    const DWORD cLoops = endian::LoadLe32(&b[28]);
     if ((b.size() - 36) / 24 < cLoops) return false;
-    Put<DWORD>(b, 8, static_cast<DWORD>((1000000000ull + r.nTo / 2) / r.nTo));
+    endian::StoreLe32(&b[8], static_cast<DWORD>((1000000000ull + r.nTo / 2) / r.nTo));
     for (std::size_t i = 0; i < cLoops; ++i) {
         Rescale32(b, 36 + 24 * i + 8, r);
         Rescale32(b, 36 + 24 * i + 12, r);
@@ -103,7 +93,7 @@ constexpr std::size_t kTimeReference = 338;
 
 bool AdaptBext(Bytes& b, const Rates& r, const WAVEFORMATEX& wfxDst) {
     if (b.size() < kBextFixed) return false;
-    Put<std::uint64_t>(b, kTimeReference, RescaleSamples(Get<std::uint64_t>(b, kTimeReference), r.nFrom, r.nTo));
+    endian::StoreLe64(&b[kTimeReference], RescaleSamples(endian::LoadLe64(&b[kTimeReference]), r.nFrom, r.nTo));
     // NUL bytes some writers leave after the history would hide the new line.
     while (b.size() > kBextFixed && b.back() == 0) b.pop_back();
     if (b.size() > kBextFixed && b.back() != '\n') {
@@ -121,7 +111,7 @@ bool AdaptBext(Bytes& b, const Rates& r, const WAVEFORMATEX& wfxDst) {
 bool AdaptLabels(Bytes& b, const Rates& r) {
     std::vector<std::size_t> lengths;
     for (std::size_t at = 4; at + 8 <= b.size();) {
-        const DWORD ckid = Get<DWORD>(b, at), cb = Get<DWORD>(b, at + 4);
+        const DWORD ckid = endian::LoadLe32(&b[at]), cb = endian::LoadLe32(&b[at + 4]);
         if (cb > b.size() - at - 8) return false;
         if (ckid == mmioFOURCC('l', 't', 'x', 't')) {
             if (cb < 8) return false;

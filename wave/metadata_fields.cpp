@@ -1,6 +1,8 @@
 // The fields of LIST/INFO and bext chunks, named in words, for a listing.
 #include "wave/metadata.h"
 
+#include "platform/endian.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -37,9 +39,7 @@ std::string TextAt(const std::vector<BYTE>& b, std::size_t at, std::size_t cb) {
 std::vector<MetadataField> InfoFields(const std::vector<BYTE>& b) {
     std::vector<MetadataField> fields;
     for (std::size_t at = 4; at + 8 <= b.size();) {
-        DWORD ckid = 0, cb = 0;
-        std::memcpy(&ckid, b.data() + at, 4);
-        std::memcpy(&cb, b.data() + at + 4, 4);
+        const DWORD ckid = endian::LoadLe32(&b[at]), cb = endian::LoadLe32(&b[at + 4]);
         if (cb > b.size() - at - 8) break;
         fields.push_back({InfoFieldWord(ckid), ckid, TextAt(b, at + 8, cb)});
         at += 8 + static_cast<std::size_t>(cb) + (cb & 1);
@@ -64,10 +64,8 @@ std::vector<MetadataField> BextFields(const std::vector<BYTE>& b) {
         std::string value = TextAt(b, t.at, t.cb);
         if (!value.empty()) fields.push_back({t.word, 0, std::move(value)});
     }
-    std::uint64_t timeReference = 0;
-    WORD version = 0;
-    std::memcpy(&timeReference, b.data() + 338, sizeof timeReference);
-    std::memcpy(&version, b.data() + 346, sizeof version);
+    const std::uint64_t timeReference = endian::LoadLe64(&b[338]);
+    const WORD version = endian::LoadLe16(&b[346]);
     fields.push_back({Text::FieldTimeReference, 0, std::to_string(timeReference)});
     fields.push_back({Text::FieldVersion, 0, std::to_string(version)});
     const std::string history = TextAt(b, 602, b.size() - 602);

@@ -3,6 +3,7 @@
 #include "platform/acm/acm.h"
 
 #include "platform/acm/calls.h"
+#include "platform/acm/av_util.h"
 #include "platform/acm/catalogue.h"
 #include "platform/acm/format.h"
 #include "platform/acm/stream.h"

@@ -131,6 +131,11 @@ MMRESULT acmStreamPrepareHeader(HACMSTREAM has, ACMSTREAMHEADER* pash, DWORD fdw
 MMRESULT acmStreamConvert(HACMSTREAM has, ACMSTREAMHEADER* pash, DWORD fdwConvert);
 MMRESULT acmStreamUnprepareHeader(HACMSTREAM has, ACMSTREAMHEADER* pash, DWORD fdwUnprepare);
 MMRESULT acmStreamClose(HACMSTREAM has, DWORD fdwClose);
+// FFmpeg's own words for why the last call of this thread into the service
+// failed inside FFmpeg, with the FFmpeg call and the codec:
+// "Invalid argument (avcodec_open2 g726)". Empty when that call had no such
+// failure; every call starts without one.
+const char* acmLastCodecDetail();
 // Writes how many damaged source blocks the stream's decoder has skipped so far.
 MMRESULT acmStreamDamagedBlocks(HACMSTREAM has, DWORD* pcDamaged);
 // Writes how many sample frames the stream has handed to its sink so far: the

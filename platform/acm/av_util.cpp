@@ -1,10 +1,26 @@
 #include "platform/acm/av_util.h"
 
 #include <cerrno>
+#include <string>
 
 namespace acm {
 
-MMRESULT FromAv(int err) { return err == AVERROR(ENOMEM) ? MMSYSERR_NOMEM : ACMERR_NOTPOSSIBLE; }
+namespace {
+
+thread_local std::string tCodecDetail;
+
+}  // namespace
+
+MMRESULT FromAv(int err, const char* call, const AVCodec* codec) {
+    char reason[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(err, reason, sizeof reason);
+    tCodecDetail = std::string(reason) + " (" + call;
+    if (codec != nullptr) tCodecDetail += std::string(" ") + codec->name;
+    tCodecDetail += ")";
+    return err == AVERROR(ENOMEM) ? MMSYSERR_NOMEM : ACMERR_NOTPOSSIBLE;
+}
+
+void ClearCodecDetail() { tCodecDetail.clear(); }
 
 unsigned FormatDepth(AVSampleFormat format) {
     switch (av_get_packed_sample_fmt(format)) {
@@ -66,3 +82,5 @@ void NormalisedLayout(const AVChannelLayout& from, int channels, ChannelLayout& 
 }
 
 }  // namespace acm
+
+const char* acmLastCodecDetail() { return acm::tCodecDetail.c_str(); }

@@ -8,8 +8,13 @@
 
 namespace acm {
 
-// An FFmpeg error as a service result: out of memory, or not possible.
-MMRESULT FromAv(int err);
+// An FFmpeg error as a service result: out of memory, or not possible. The
+// library's own text for err is kept as the thread's last codec detail, with
+// the call that failed and the codec's name when there is a codec:
+// "Invalid argument (avcodec_open2 g726)".
+MMRESULT FromAv(int err, const char* call, const AVCodec* codec = nullptr);
+// Forgets the thread's last codec detail: each service call starts without one.
+void ClearCodecDetail();
 
 // The bits one sample of a sample format holds, 0 for formats the service never meets.
 unsigned FormatDepth(AVSampleFormat format);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/acm/acm.h"
+#include "platform/acm/av_util.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -22,9 +23,11 @@ void CopyName(char (&buffer)[N], const std::string& text) {
 }
 
 // Runs a call's body: running out of memory gives MMSYSERR_NOMEM, any other
-// exception ACMERR_NOTPOSSIBLE, so that no exception leaves the service.
+// exception ACMERR_NOTPOSSIBLE, so that no exception leaves the service. The
+// codec's detail of an earlier call is cleared first.
 template <typename F>
 MMRESULT Guarded(F&& body) {
+    ClearCodecDetail();
     try {
         return body();
     } catch (const std::bad_alloc&) {

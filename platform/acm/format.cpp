@@ -1,6 +1,7 @@
 #include "platform/acm/format.h"
 
 #include "platform/acm/tags.h"
+#include "platform/endian.h"
 #include "res/strings.h"
 
 #include <algorithm>
@@ -15,19 +16,15 @@ namespace {
 // The GUID tail shared by every wave sub-format: {tttttttt-0000-0010-8000-00AA00389B71}.
 constexpr std::uint8_t kSubFormatTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
-void PutLe(Block& out, std::size_t at, std::uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
 Block MakeHeader(WORD tag, unsigned channels, DWORD rate, DWORD avg, unsigned align, unsigned bits, WORD cbSize) {
     Block b(sizeof(WAVEFORMATEX) + cbSize, 0);
-    PutLe(b, 0, tag, 2);
-    PutLe(b, 2, channels, 2);
-    PutLe(b, 4, rate, 4);
-    PutLe(b, 8, avg, 4);
-    PutLe(b, 12, align, 2);
-    PutLe(b, 14, bits, 2);
-    PutLe(b, 16, cbSize, 2);
+    endian::StoreLe16(&b[0], tag);
+    endian::StoreLe16(&b[2], channels);
+    endian::StoreLe32(&b[4], rate);
+    endian::StoreLe32(&b[8], avg);
+    endian::StoreLe16(&b[12], align);
+    endian::StoreLe16(&b[14], bits);
+    endian::StoreLe16(&b[16], cbSize);
     return b;
 }
 
@@ -45,21 +42,15 @@ std::string Grouped(std::uint64_t value) {
 
 }  // namespace
 
-std::uint16_t ReadLe16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-std::uint32_t ReadLe32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
 namespace {
 
 // Reads the extensible fields: the sub-format tag, valid bits and speaker mask.
 bool ReadExtensible(FormatInfo& f) {
     if (f.extra.size() < kExtensibleExtraBytes) return false;
     const std::uint8_t* x = f.extra.data();
-    const unsigned valid = ReadLe16(x);
-    const std::uint32_t mask = ReadLe32(x + 2);
-    const std::uint32_t sub = ReadLe32(x + 6);
+    const unsigned valid = endian::LoadLe16(x);
+    const std::uint32_t mask = endian::LoadLe32(x + 2);
+    const std::uint32_t sub = endian::LoadLe32(x + 6);
     if (std::memcmp(x + 10, kSubFormatTail, sizeof kSubFormatTail) != 0) return false;
     if (sub == 0 || sub >= WAVE_FORMAT_EXTENSIBLE) return false;
     f.codingTag = static_cast<WORD>(sub);
@@ -117,14 +108,14 @@ MMRESULT ParseFormat(const void* bytes, std::size_t cb, FormatInfo* info) {
     if (bytes == nullptr || info == nullptr || cb < 16) return MMSYSERR_INVALPARAM;
     const auto* p = static_cast<const std::uint8_t*>(bytes);
     FormatInfo f;
-    f.tag = ReadLe16(p);
-    f.channels = ReadLe16(p + 2);
-    f.rate = ReadLe32(p + 4);
-    f.avgBytesPerSec = ReadLe32(p + 8);
-    f.blockAlign = ReadLe16(p + 12);
-    f.bitsPerSample = ReadLe16(p + 14);
+    f.tag = endian::LoadLe16(p);
+    f.channels = endian::LoadLe16(p + 2);
+    f.rate = endian::LoadLe32(p + 4);
+    f.avgBytesPerSec = endian::LoadLe32(p + 8);
+    f.blockAlign = endian::LoadLe16(p + 12);
+    f.bitsPerSample = endian::LoadLe16(p + 14);
     // A 16-byte block is the short PCM header: no extra-size field, no extra bytes.
-    const std::size_t cbSize = cb >= sizeof(WAVEFORMATEX) ? ReadLe16(p + 16) : 0;
+    const std::size_t cbSize = cb >= sizeof(WAVEFORMATEX) ? endian::LoadLe16(p + 16) : 0;
     if (cb < sizeof(WAVEFORMATEX) && f.tag != WAVE_FORMAT_PCM) return MMSYSERR_INVALPARAM;
     if (cbSize > cb - std::min(cb, sizeof(WAVEFORMATEX))) return MMSYSERR_INVALPARAM;
     f.block = {p, std::min(cb, sizeof(WAVEFORMATEX) + cbSize)};
@@ -204,9 +195,9 @@ Block MakePcmBlock(WORD tag, DWORD rate, unsigned bits, unsigned channels) {
 Block MakeExtensibleBlock(WORD subTag, DWORD rate, unsigned bits, unsigned channels, std::uint32_t mask) {
     const unsigned align = channels * ((bits + 7) / 8);
     Block b = MakeHeader(WAVE_FORMAT_EXTENSIBLE, channels, rate, rate * align, align, bits, kExtensibleExtraBytes);
-    PutLe(b, 18, bits, 2);
-    PutLe(b, 20, mask, 4);
-    PutLe(b, 24, subTag, 4);
+    endian::StoreLe16(&b[18], bits);
+    endian::StoreLe32(&b[20], mask);
+    endian::StoreLe32(&b[24], subTag);
     std::memcpy(b.data() + 28, kSubFormatTail, sizeof kSubFormatTail);
     return b;
 }
@@ -227,13 +218,13 @@ unsigned MsSamplesPerBlock(unsigned blockAlign, unsigned channels) {
     return (blockAlign - 7 * channels) * 2 / channels + 2;
 }
 
-unsigned SamplesPerBlockField(const FormatInfo& f) { return f.extra.size() >= 2 ? ReadLe16(f.extra.data()) : 0; }
+unsigned SamplesPerBlockField(const FormatInfo& f) { return f.extra.size() >= 2 ? endian::LoadLe16(f.extra.data()) : 0; }
 
 Block MakeImaAdpcmBlock(DWORD rate, unsigned channels, unsigned blockAlign) {
     const unsigned spb = ImaSamplesPerBlock(blockAlign, channels);
     const DWORD avg = static_cast<DWORD>(static_cast<std::uint64_t>(rate) * blockAlign / spb);
     Block b = MakeHeader(WAVE_FORMAT_IMA_ADPCM, channels, rate, avg, blockAlign, 4, 2);
-    PutLe(b, 18, spb, 2);
+    endian::StoreLe16(&b[18], spb);
     return b;
 }
 
@@ -241,11 +232,11 @@ Block MakeMsAdpcmBlock(DWORD rate, unsigned channels, unsigned blockAlign) {
     const unsigned spb = MsSamplesPerBlock(blockAlign, channels);
     const DWORD avg = static_cast<DWORD>(static_cast<std::uint64_t>(rate) * blockAlign / spb);
     Block b = MakeHeader(WAVE_FORMAT_ADPCM, channels, rate, avg, blockAlign, 4, 32);
-    PutLe(b, 18, spb, 2);
-    PutLe(b, 20, 7, 2);
+    endian::StoreLe16(&b[18], spb);
+    endian::StoreLe16(&b[20], 7);
     for (int i = 0; i < 7; ++i) {
-        PutLe(b, 22 + 4 * i, static_cast<std::uint16_t>(kMsAdpcmCoefficients[i][0]), 2);
-        PutLe(b, 24 + 4 * i, static_cast<std::uint16_t>(kMsAdpcmCoefficients[i][1]), 2);
+        endian::StoreLe16(&b[22 + 4 * i], static_cast<std::uint16_t>(kMsAdpcmCoefficients[i][0]));
+        endian::StoreLe16(&b[24 + 4 * i], static_cast<std::uint16_t>(kMsAdpcmCoefficients[i][1]));
     }
     return b;
 }
@@ -253,7 +244,7 @@ Block MakeMsAdpcmBlock(DWORD rate, unsigned channels, unsigned blockAlign) {
 Block MakeGsmBlock() {
     // Two GSM frames of 160 samples packed into 65 bytes.
     Block b = MakeHeader(WAVE_FORMAT_GSM610, 1, 8000, 8000 * 65 / 320, 65, 0, 2);
-    PutLe(b, 18, 320, 2);
+    endian::StoreLe16(&b[18], 320);
     return b;
 }
 
@@ -262,11 +253,11 @@ Block MakeMp3Block(DWORD rate, unsigned channels, unsigned kbps) {
     const unsigned bytesPerFrameFactor = rate >= 32000 ? 144 : 72;
     const unsigned frameBytes = bytesPerFrameFactor * kbps * 1000 / rate;
     Block b = MakeHeader(WAVE_FORMAT_MPEGLAYER3, channels, rate, kbps * 1000 / 8, 1, 0, 12);
-    PutLe(b, 18, 1, 2);           // wID: MPEG audio
-    PutLe(b, 20, 0, 4);           // fdwFlags: ISO padding, as the encoder pads
-    PutLe(b, 24, frameBytes, 2);  // nBlockSize
-    PutLe(b, 26, 1, 2);           // nFramesPerBlock
-    PutLe(b, 28, kMp3CodecDelay, 2);
+    endian::StoreLe16(&b[18], 1);           // wID: MPEG audio
+    endian::StoreLe32(&b[20], 0);           // fdwFlags: ISO padding, as the encoder pads
+    endian::StoreLe16(&b[24], frameBytes);  // nBlockSize
+    endian::StoreLe16(&b[26], 1);           // nFramesPerBlock
+    endian::StoreLe16(&b[28], kMp3CodecDelay);
     return b;
 }
 

@@ -77,7 +77,4 @@ constexpr WORD kMp3CodecDelay = 1105;
 constexpr std::int16_t kMsAdpcmCoefficients[7][2] = {{256, 0},  {512, -256}, {0, 0},    {192, 64},
                                                      {240, 0}, {460, -208}, {392, -232}};
 
-std::uint16_t ReadLe16(const std::uint8_t* p);
-std::uint32_t ReadLe32(const std::uint8_t* p);
-
 }  // namespace acm

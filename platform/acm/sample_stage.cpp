@@ -218,7 +218,7 @@ MMRESULT SampleStage::MakeResampler(const Conversion& c, SwrPtr* out) {
     if (int err = swr_alloc_set_opts2(&raw, dstLayout_.get(), c.to, dstRate_, c.fromLayout, c.from, c.fromRate, 0,
                                       nullptr);
         err < 0)
-        return FromAv(err);
+        return FromAv(err, "swr_alloc_set_opts2");
     out->reset(raw);
     if (c.precision != 0) {
         av_opt_set(raw, "resampler", "soxr", 0);
@@ -232,7 +232,7 @@ MMRESULT SampleStage::MakeResampler(const Conversion& c, SwrPtr* out) {
     // Mixing never raises the level past full scale.
     av_opt_set_double(raw, "rematrix_maxval", 1.0, 0);
     SetMixMatrix(raw, *c.fromLayout, *dstLayout_);
-    if (int err = swr_init(raw); err < 0) return FromAv(err);
+    if (int err = swr_init(raw); err < 0) return FromAv(err, "swr_init");
     return MMSYSERR_NOERROR;
 }
 
@@ -273,7 +273,7 @@ MMRESULT SampleStage::Process(const std::uint8_t* const* planes, int samples) {
         return ACMERR_NOTPOSSIBLE;
     SwrContext* swr = swrExact_ && FitsTargetDepth(planes, samples) ? swrExact_.get() : swr_.get();
     const int got = swr_convert(swr, out, capacity, const_cast<const std::uint8_t**>(planes), samples);
-    if (got < 0) return FromAv(got);
+    if (got < 0) return FromAv(got, "swr_convert");
     return Deliver(out, got);
 }
 
@@ -298,7 +298,7 @@ MMRESULT SampleStage::Deliver(std::uint8_t** planes, int frames) {
     std::uint8_t* out[kMaxChannels] = {};
     if (Planes(work_, targetFormat_, frames, out) == nullptr) return ACMERR_NOTPOSSIBLE;
     const int got = swr_convert(swrOut_.get(), out, frames, const_cast<const std::uint8_t**>(planes), frames);
-    if (got < 0) return FromAv(got);
+    if (got < 0) return FromAv(got, "swr_convert");
     return sink_->Put(out, got);
 }
 
@@ -310,7 +310,7 @@ MMRESULT SampleStage::Flush() {
         return ACMERR_NOTPOSSIBLE;
     for (;;) {
         const int got = swr_convert(swr_.get(), out, kFlushFrames, nullptr, 0);
-        if (got < 0) return FromAv(got);
+        if (got < 0) return FromAv(got, "swr_convert");
         if (got == 0) return MMSYSERR_NOERROR;
         if (MMRESULT r = Deliver(out, got); r != 0) return r;
     }

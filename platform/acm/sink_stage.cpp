@@ -80,9 +80,11 @@ MMRESULT SinkStage::OpenEncoder(const AVCodec* codec) {
         if (*f == AV_SAMPLE_FMT_FLTP) enc->sample_fmt = *f;
     const FamilyRules& rules = RulesOf(family_);
     if (rules.bitRateOption) enc->bit_rate = static_cast<std::int64_t>(dst_.avgBytesPerSec) * 8;
-    if (rules.blockSizeOption && av_opt_set_int(enc->priv_data, "block_size", dst_.blockAlign, 0) < 0)
-        return ACMERR_NOTPOSSIBLE;
-    if (int err = avcodec_open2(enc, codec, nullptr); err < 0) return FromAv(err);
+    if (rules.blockSizeOption) {
+        if (int err = av_opt_set_int(enc->priv_data, "block_size", dst_.blockAlign, 0); err < 0)
+            return FromAv(err, "av_opt_set_int block_size", codec);
+    }
+    if (int err = avcodec_open2(enc, codec, nullptr); err < 0) return FromAv(err, "avcodec_open2", codec);
     if (!rules.bytesByRate && enc->block_align != 0 && static_cast<unsigned>(enc->block_align) != dst_.blockAlign)
         return ACMERR_NOTPOSSIBLE;
 
@@ -146,7 +148,8 @@ MMRESULT SinkStage::Encode(bool flush) {
     }
     if (flush) {
         if (MMRESULT r = CompleteBlockGroup(); r != 0) return r;
-        if (int err = avcodec_send_frame(encoder_.get(), nullptr); err < 0 && err != AVERROR_EOF) return FromAv(err);
+        const int err = avcodec_send_frame(encoder_.get(), nullptr);
+        if (err < 0 && err != AVERROR_EOF) return FromAv(err, "avcodec_send_frame", encoder_->codec);
         return ReceivePackets();
     }
     return MMSYSERR_NOERROR;
@@ -179,7 +182,8 @@ MMRESULT SinkStage::EncodeFrame(int take) {
                                static_cast<AVSampleFormat>(frame->format));
     frame->pts = nextPts_;
     nextPts_ += frame->nb_samples;
-    if (int err = avcodec_send_frame(encoder_.get(), frame); err < 0) return FromAv(err);
+    if (int err = avcodec_send_frame(encoder_.get(), frame); err < 0)
+        return FromAv(err, "avcodec_send_frame", encoder_->codec);
     return ReceivePackets();
 }
 
@@ -188,7 +192,7 @@ MMRESULT SinkStage::ReceivePackets() {
     for (;;) {
         const int err = avcodec_receive_packet(encoder_.get(), packet);
         if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return MMSYSERR_NOERROR;
-        if (err < 0) return FromAv(err);
+        if (err < 0) return FromAv(err, "avcodec_receive_packet", encoder_->codec);
         output_.Emit(packet->data, static_cast<std::size_t>(packet->size));
         av_packet_unref(packet);
     }

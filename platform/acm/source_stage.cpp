@@ -63,7 +63,7 @@ MMRESULT SourceStage::OpenDecoder() {
         std::memcpy(dec->extradata, src_.extra.data(), src_.extra.size());
         dec->extradata_size = static_cast<int>(src_.extra.size());
     }
-    if (int err = avcodec_open2(dec, codec, nullptr); err < 0) return FromAv(err);
+    if (int err = avcodec_open2(dec, codec, nullptr); err < 0) return FromAv(err, "avcodec_open2", codec);
     if (facts->parsed) {
         parser_.reset(av_parser_init(id));
         if (!parser_) return MMSYSERR_NOMEM;

@@ -1,6 +1,6 @@
 #include "platform/kernel/attributes.h"
 
-#include "platform/kernel/unique_fd.h"
+#include "platform/kernel/open_file.h"
 
 #include <cerrno>
 #include <cstring>
@@ -19,8 +19,10 @@ constexpr char kAcl[] = "system.posix_acl_access";
 class AttributeReader {
 public:
     AttributeReader(int folder, const char* name) {
-        fd_.Reset(::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-        if (fd_ || errno != EACCES) return;
+        struct stat st {};
+        const OpenOutcome outcome =
+            OpenWithoutWaiting(folder, name, O_RDONLY | O_NOFOLLOW | O_NOCTTY, Openable::Anything, fd_, st);
+        if (outcome == OpenOutcome::Opened || errno != EACCES) return;
         fd_.Reset(::openat(folder, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
         if (fd_) procName_ = "/proc/self/fd/" + std::to_string(fd_.get());
     }

@@ -215,7 +215,9 @@ BOOL CloseHandle(HANDLE hObject) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (::close(fd) != 0) {
+    // The handle is the descriptor CreateFileA released from its owner; an
+    // owner takes it back to close it.
+    if (UniqueFd owner(fd); !owner.Close()) {
         SetLastErrorFromErrno(errno);
         return FALSE;
     }

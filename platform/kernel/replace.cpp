@@ -3,6 +3,7 @@
 #include "platform/kernel/attributes.h"
 #include "platform/kernel/destination.h"
 #include "platform/kernel/lasterror.h"
+#include "platform/kernel/open_file.h"
 #include "platform/kernel/temporary.h"
 
 #include <cerrno>
@@ -72,15 +73,15 @@ bool BeginOnStandardOutput(const char* destination, PendingReplace& pending) {
 // Opens an existing device for writing in place. Opened without waiting and
 // without following a link, then checked: it must still be the device found.
 bool BeginOnDevice(const Destination& d, PendingReplace& pending) {
-    UniqueFd fd(::openat(d.folder.get(), d.name.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
-    if (!fd) {
+    UniqueFd fd;
+    struct stat st {};
+    const int flags = O_WRONLY | O_NOFOLLOW | O_NOCTTY;
+    const OpenOutcome outcome = OpenWithoutWaiting(d.folder.get(), d.name.c_str(), flags, Openable::DevicesOnly, fd, st);
+    if (outcome == OpenOutcome::Failed) {
         SetLastErrorFromErrno(errno, pending.finalPath.c_str());
         return false;
     }
-    struct stat st {};
-    const int status = ::fcntl(fd.get(), F_GETFL);
-    if (::fstat(fd.get(), &st) != 0 || !(S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) || !SameFile(st, d.st) ||
-        status < 0 || ::fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK) != 0) {
+    if (outcome == OpenOutcome::WrongKind || !SameFile(st, d.st)) {
         SetLastErrorRefusal(ERROR_ACCESS_DENIED, Refusal::NotRegularFile);
         return false;
     }
@@ -189,13 +190,13 @@ void SweepStaleTemporaryFiles(const char* destination) {
     SweepOnce(d);
 }
 
-int OpenReplaceTarget(const PendingReplace& pending) {
+UniqueFd OpenReplaceTarget(const PendingReplace& pending) {
     if (!pending.direct && !pending.active) {
         SetLastError(ERROR_INVALID_HANDLE);
-        return -1;
+        return UniqueFd();
     }
-    const int fd = ::fcntl(pending.file.get(), F_DUPFD_CLOEXEC, 0);
-    if (fd < 0) SetLastErrorFromErrno(errno);
+    UniqueFd fd(::fcntl(pending.file.get(), F_DUPFD_CLOEXEC, 0));
+    if (!fd) SetLastErrorFromErrno(errno);
     return fd;
 }
 
@@ -248,26 +249,12 @@ void AbandonReplace(PendingReplace& pending) {
     pending.folder.Reset();
 }
 
-int OpenCopySource(const char* path, struct stat* st) {
-    int fd;
-    do {
-        fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        SetLastErrorFromErrno(errno, path);
-        return -1;
-    }
-    const int status = ::fcntl(fd, F_GETFL);
-    if (::fstat(fd, st) != 0 || status < 0) {
-        SetLastErrorFromErrno(errno, path);
-        ::close(fd);
-        return -1;
-    }
-    if (!(S_ISREG(st->st_mode) || S_ISCHR(st->st_mode) || S_ISBLK(st->st_mode)) ||
-        ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
-        SetLastErrorRefusal(ERROR_ACCESS_DENIED, Refusal::NotRegularFile);
-        ::close(fd);
-        return -1;
+UniqueFd OpenCopySource(const char* path, struct stat* st) {
+    UniqueFd fd;
+    switch (OpenWithoutWaiting(AT_FDCWD, path, O_RDONLY, Openable::FilesAndDevices, fd, *st)) {
+    case OpenOutcome::Opened: break;
+    case OpenOutcome::Failed: SetLastErrorFromErrno(errno, path); break;
+    case OpenOutcome::WrongKind: SetLastErrorRefusal(ERROR_ACCESS_DENIED, Refusal::NotRegularFile); break;
     }
     return fd;
 }

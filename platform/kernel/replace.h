@@ -55,9 +55,9 @@ bool BeginReplace(const char* destination, PendingReplace& pending);
 
 // The file a pending replacement writes, for writing: a duplicate of the one
 // descriptor BeginReplace opened (the temporary file, empty, or the device or
-// standard output written in place), for the caller to own. -1 with the last
-// error set.
-int OpenReplaceTarget(const PendingReplace& pending);
+// standard output written in place), for the caller to own. Empty with the
+// last error set.
+UniqueFd OpenReplaceTarget(const PendingReplace& pending);
 
 // Flushes the finished temporary file, moves it over the destination and
 // flushes the folder. Returns false with the last error set when the flush or
@@ -77,8 +77,8 @@ void AbandonReplace(PendingReplace& pending);
 
 // Opens a file to copy from, for reading, without waiting for a pipe's writer:
 // a folder, a pipe or a socket is refused with ERROR_ACCESS_DENIED. The
-// descriptor with *st filled, or -1 with the last error set.
-int OpenCopySource(const char* path, struct stat* st);
+// descriptor with *st filled, or an empty one with the last error set.
+UniqueFd OpenCopySource(const char* path, struct stat* st);
 
 // Removes the stale temporary files in the folder destination would be
 // written in, unless this process did so already. BeginReplace does it; a

@@ -1,6 +1,6 @@
 #include "platform/kernel/temporary.h"
 
-#include "platform/kernel/unique_fd.h"
+#include "platform/kernel/open_file.h"
 
 #include <cerrno>
 #include <climits>
@@ -27,12 +27,15 @@ bool AllOf(const std::string& s, std::size_t from, std::size_t to, bool (*accept
 bool IsDecimal(char c) { return c >= '0' && c <= '9'; }
 bool IsHex(char c) { return IsDecimal(c) || (c >= 'a' && c <= 'f'); }
 
-// Opens a candidate for its lock: for reading, or for writing when the mode
-// allows only that. A descriptor opened only as a path cannot be locked.
-UniqueFd OpenForLock(int folder, const char* name) {
-    constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    UniqueFd fd(::openat(folder, name, O_RDONLY | kFlags));
-    if (!fd && errno == EACCES) fd.Reset(::openat(folder, name, O_WRONLY | kFlags));
+// Opens a candidate for its lock, when it is a regular file: for reading, or
+// for writing when the mode allows only that. A descriptor opened only as a
+// path cannot be locked.
+UniqueFd OpenForLock(int folder, const char* name, struct stat& opened) {
+    constexpr int kFlags = O_NOFOLLOW | O_NOCTTY;
+    UniqueFd fd;
+    if (OpenWithoutWaiting(folder, name, O_RDONLY | kFlags, Openable::RegularFiles, fd, opened) == OpenOutcome::Failed &&
+        errno == EACCES)
+        OpenWithoutWaiting(folder, name, O_WRONLY | kFlags, Openable::RegularFiles, fd, opened);
     return fd;
 }
 
@@ -44,9 +47,9 @@ void RemoveIfStale(int folder, const char* name, time_t now) {
     if (::fstatat(folder, name, &seen, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(seen.st_mode) ||
         seen.st_uid != ::geteuid() || now - seen.st_mtime < kStaleAfterSeconds)
         return;
-    const UniqueFd fd = OpenForLock(folder, name);
     struct stat opened {};
-    if (!fd || ::fstat(fd.get(), &opened) != 0 || opened.st_dev != seen.st_dev || opened.st_ino != seen.st_ino ||
+    const UniqueFd fd = OpenForLock(folder, name, opened);
+    if (!fd || opened.st_dev != seen.st_dev || opened.st_ino != seen.st_ino ||
         now - opened.st_mtime < kStaleAfterSeconds)
         return;
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return;  // a writer holds it, or locks cannot be had here

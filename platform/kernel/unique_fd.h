@@ -1,4 +1,4 @@
-// The one owner of a file descriptor in the platform layer.
+// The one owner of a file descriptor, in the platform layer and the programs.
 #pragma once
 
 #include <unistd.h>

@@ -5,6 +5,7 @@
 #include "platform/mmio/mmio_file.h"
 #include "platform/mmio/layout.h"
 
+#include "platform/endian.h"
 #include "platform/kernel/lasterror.h"
 
 #include <algorithm>
@@ -31,17 +32,17 @@ bool ReadDs64(MMIO& file, std::uint64_t formOffset) {
     ChunkHeader ds64;
     if (!ReadHeader(file, formOffset + 12, ds64) || ds64.ckid != kDs64 || ds64.cksize < 28) return false;
     BYTE fields[28];
-    if (!ReadAllAt(file.fd, fields, sizeof fields, formOffset + 20)) return false;
+    if (!ReadAllAt(file.fd.get(), fields, sizeof fields, formOffset + 20)) return false;
     file.wideRead = true;
-    file.riffSize64 = Le64(fields);
-    file.dataSize64 = Le64(fields + 8);
+    file.riffSize64 = endian::LoadLe64(fields);
+    file.dataSize64 = endian::LoadLe64(fields + 8);
     file.sizeTable.clear();
     // The table of further 64-bit sizes: 12 bytes an entry, as many as the chunk holds.
-    const std::uint32_t entries = std::min<std::uint32_t>(Le32(fields + 24), (ds64.cksize - 28) / 12);
+    const std::uint32_t entries = std::min<std::uint32_t>(endian::LoadLe32(fields + 24), (ds64.cksize - 28) / 12);
     for (std::uint32_t i = 0; i < entries && i < 64; ++i) {
         BYTE entry[12];
-        if (!ReadAllAt(file.fd, entry, sizeof entry, formOffset + 48 + 12ull * i)) break;
-        file.sizeTable.emplace_back(Le32(entry), Le64(entry + 4));
+        if (!ReadAllAt(file.fd.get(), entry, sizeof entry, formOffset + 48 + 12ull * i)) break;
+        file.sizeTable.emplace_back(endian::LoadLe32(entry), endian::LoadLe64(entry + 4));
     }
     return true;
 }
@@ -75,7 +76,7 @@ bool FormSizeUnfilled(const MMIO& file, const MMCKINFO& form) {
 std::uint64_t DataSizeFilledIn(const MMIO& file, const ChunkHeader& header, std::uint64_t dataOffset,
                                const MMCKINFO& form) {
     const std::uint64_t size = DataSize(file, header);
-    const std::uint64_t fileEnd = FileEnd(file.fd);
+    const std::uint64_t fileEnd = FileEnd(file.fd.get());
     if (fileEnd == UINT64_MAX || fileEnd <= dataOffset) return size;
     if (file.layout == Layout::Wave64) return header.sizeUnusable ? fileEnd - dataOffset : size;
     const bool placeholder = header.cksize == 0 || (header.cksize == 0xFFFFFFFFu && !file.wideRead);
@@ -92,7 +93,7 @@ MMRESULT Enter(MMIO& file, const ChunkHeader& header, std::uint64_t offset, cons
                MMCKINFO* pmmcki) {
     const std::uint64_t dataOffset = offset + header.headerLength;
     if (dataOffset > kMaxChunkOffset) return MMIOERR_CHUNKNOTFOUND;
-    if (::lseek(file.fd, static_cast<off_t>(offset + header.length), SEEK_SET) < 0) {
+    if (::lseek(file.fd.get(), static_cast<off_t>(offset + header.length), SEEK_SET) < 0) {
         SetLastErrorFromErrno(errno);
         return MMIOERR_CANNOTSEEK;
     }
@@ -111,7 +112,7 @@ MMRESULT Enter(MMIO& file, const ChunkHeader& header, std::uint64_t offset, cons
 // "riff" form, and an "RF64" or "BW64" form whose first chunk is "ds64" are
 // entered as a "RIFF" form; the last two and Wave64 are 64-bit forms.
 MMRESULT EnterForm(MMIO& file, std::uint64_t offset, MMCKINFO* pmmcki) {
-    file.layout = LayoutAt(file.fd, offset);
+    file.layout = LayoutAt(file.fd.get(), offset);
     file.wideRead = false;
     file.copies.clear();
     file.sampleWidth = 0;
@@ -144,7 +145,7 @@ bool SizeBoundsNothing(const MMIO& file, const MMCKINFO& parent) {
 // Where a search inside parent must end: the end of the file, and the end of
 // the parent unless its size bounds nothing.
 std::uint64_t SearchLimit(const MMIO& file, const MMCKINFO* parent) {
-    const std::uint64_t limit = FileEnd(file.fd);
+    const std::uint64_t limit = FileEnd(file.fd.get());
     if (parent == nullptr || SizeBoundsNothing(file, *parent)) return limit;
     const auto end = NextChunk(file.layout, parent->dwDataOffset, parent->cksize64, limit);
     return end ? *end : limit;
@@ -153,7 +154,7 @@ std::uint64_t SearchLimit(const MMIO& file, const MMCKINFO* parent) {
 MMRESULT FindChunk(MMIO& file, MMCKINFO* pmmcki, const MMCKINFO* parent) {
     const FOURCC wanted = pmmcki->ckid;
     *pmmcki = MMCKINFO{};
-    const off_t start = CurrentPosition(file.fd);
+    const off_t start = CurrentPosition(file.fd.get());
     if (start < 0) return MMIOERR_CANNOTSEEK;
     const std::uint64_t limit = SearchLimit(file, parent);
     std::uint64_t offset = static_cast<std::uint64_t>(start);
@@ -177,7 +178,7 @@ MMRESULT FindChunk(MMIO& file, MMCKINFO* pmmcki, const MMCKINFO* parent) {
 // byte after odd data.
 MMRESULT LeaveWrittenChunk(MMIO* hmmio, MMCKINFO* pmmcki) {
     const std::uint64_t dataOffset = pmmcki->dwDataOffset;
-    const off_t end = CurrentPosition(hmmio->fd);
+    const off_t end = CurrentPosition(hmmio->fd.get());
     if (end < 0) return MMIOERR_CANNOTSEEK;
     if (static_cast<std::uint64_t>(end) < dataOffset) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -192,25 +193,28 @@ MMRESULT LeaveWrittenChunk(MMIO* hmmio, MMCKINFO* pmmcki) {
         return MMIOERR_CANNOTEXPAND;
     }
     const DWORD cksize = inDs64 ? kSizeInDs64 : static_cast<DWORD>(size);
+    BYTE sizeField[8];
+    endian::StoreLe32(sizeField, cksize);
     if ((size & 1) != 0) {
         const char pad = 0;
-        if (!WriteAllAt(hmmio->fd, &pad, 1, end)) return MMIOERR_CANNOTWRITE;
+        if (!WriteAllAt(hmmio->fd.get(), &pad, 1, end)) return MMIOERR_CANNOTWRITE;
     }
-    if (!WriteAllAt(hmmio->fd, &cksize, sizeof cksize, static_cast<off_t>(dataOffset - sizeof cksize))) {
+    if (!WriteAllAt(hmmio->fd.get(), sizeField, 4, static_cast<off_t>(dataOffset - 4))) {
         return MMIOERR_CANNOTWRITE;
     }
     if (inDs64) {
         // The form's size counts its pad byte like every other byte after its header.
         const std::uint64_t wideSize = pmmcki->ckid == kRf64 ? padded : size;
         const std::uint64_t field = hmmio->ds64Offset + (pmmcki->ckid == kRf64 ? 0 : 8);
-        if (!WriteAllAt(hmmio->fd, &wideSize, sizeof wideSize, static_cast<off_t>(field))) {
+        endian::StoreLe64(sizeField, wideSize);
+        if (!WriteAllAt(hmmio->fd.get(), sizeField, sizeof sizeField, static_cast<off_t>(field))) {
             return MMIOERR_CANNOTWRITE;
         }
     }
     pmmcki->cksize = cksize;
     pmmcki->cksize64 = size;
     pmmcki->dwFlags &= ~MMIO_DIRTY;
-    if (::lseek(hmmio->fd, static_cast<off_t>(dataOffset + padded), SEEK_SET) < 0) {
+    if (::lseek(hmmio->fd.get(), static_cast<off_t>(dataOffset + padded), SEEK_SET) < 0) {
         SetLastErrorFromErrno(errno);
         return MMIOERR_CANNOTSEEK;
     }
@@ -233,10 +237,10 @@ MMRESULT LeaveStreamedChunk(MMIO* hmmio, MMCKINFO* pmmcki) {
             SetLastError(ERROR_FILE_TOO_LARGE);
             return MMIOERR_CANNOTEXPAND;
         }
-        for (int i = 0; i < 4; ++i) hmmio->held[header - hmmio->heldFrom + 4 + i] = static_cast<BYTE>(size >> (8 * i));
+        endian::StoreLe32(&hmmio->held[header - hmmio->heldFrom + 4], static_cast<std::uint32_t>(size));
         if (header == hmmio->heldFrom) {
             const std::size_t length = hmmio->held.size();
-            if (WriteFully(hmmio->fd, hmmio->held.data(), length, &failed) != length) return MMIOERR_CANNOTWRITE;
+            if (WriteFully(hmmio->fd.get(), hmmio->held.data(), length, &failed) != length) return MMIOERR_CANNOTWRITE;
             hmmio->held.clear();
         }
     }
@@ -256,7 +260,7 @@ MMRESULT mmioDescend(HMMIO hmmio, MMCKINFO* pmmcki, const MMCKINFO* pmmckiParent
     if (fuDescend == MMIO_FINDCHUNK) return FindChunk(*hmmio, pmmcki, pmmckiParent);
 
     *pmmcki = MMCKINFO{};
-    const off_t start = CurrentPosition(hmmio->fd);
+    const off_t start = CurrentPosition(hmmio->fd.get());
     if (start < 0) return MMIOERR_CANNOTSEEK;
     const auto offset = static_cast<std::uint64_t>(start);
     if (pmmckiParent == nullptr) return EnterForm(*hmmio, offset, pmmcki);
@@ -278,7 +282,7 @@ MMRESULT mmioAscend(HMMIO hmmio, MMCKINFO* pmmcki, UINT /*fuAscend*/) {
         SetLastErrorFromErrno(EINVAL);
         return MMIOERR_CANNOTSEEK;
     }
-    if (::lseek(hmmio->fd, static_cast<off_t>(*end), SEEK_SET) < 0) {
+    if (::lseek(hmmio->fd.get(), static_cast<off_t>(*end), SEEK_SET) < 0) {
         SetLastErrorFromErrno(errno);
         return MMIOERR_CANNOTSEEK;
     }
@@ -299,9 +303,7 @@ MMRESULT mmioCreateChunk(HMMIO hmmio, MMCKINFO* pmmcki, UINT fuCreate) {
     // A 64-bit form starts with its "ds64" chunk, whose sizes are written when
     // the form and its data chunk are left.
     BYTE header[12 + 8 + kDs64Size] = {};
-    auto put32 = [&header](std::size_t at, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) header[at + i] = static_cast<BYTE>(v >> (8 * i));
-    };
+    auto put32 = [&header](std::size_t at, std::uint32_t v) { endian::StoreLe32(header + at, v); };
     put32(0, pmmcki->ckid);
     put32(4, wide ? kSizeInDs64 : streamed ? kStreamedSize : 0);
     put32(8, pmmcki->fccType);

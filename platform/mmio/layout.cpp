@@ -2,6 +2,8 @@
 // search and the callers see every file as RIFF.
 #include "platform/mmio/layout.h"
 
+#include "platform/endian.h"
+
 #include <algorithm>
 #include <array>
 
@@ -31,14 +33,14 @@ bool IsForm(FOURCC id) { return id == kRiff || id == kRifx || id == kList || id 
 FOURCC GuidCode(const BYTE* guid) {
     if (std::equal(kRiffGuid.begin(), kRiffGuid.end(), guid)) return kRiff;
     if (!std::equal(kCodeGuidTail.begin(), kCodeGuidTail.end(), guid + 4)) return kUnnamedGuid;
-    const FOURCC code = Le32(guid);
+    const FOURCC code = endian::LoadLe32(guid);
     return code == mmioFOURCC('w', 'a', 'v', 'e') ? kWave : code;
 }
 
 bool ReadGuidHeader(int fd, std::uint64_t offset, ChunkHeader& header) {
     BYTE bytes[kGuidHeader + 16];
     if (!ReadAllAt(fd, bytes, kGuidHeader, offset)) return false;
-    const std::uint64_t total = Le64(bytes + 16);
+    const std::uint64_t total = endian::LoadLe64(bytes + 16);
     header.ckid = GuidCode(bytes);
     header.sizeUnusable = total < kGuidHeader;
     header.size = header.sizeUnusable ? 0 : total - kGuidHeader;
@@ -66,24 +68,24 @@ bool Printable(FOURCC code) {
 Layout LayoutAt(int fd, std::uint64_t offset) {
     Guid head{};
     if (!ReadAllAt(fd, head.data(), 4, offset)) return Layout::Riff;
-    if (Le32(head.data()) == kRifx) return Layout::Rifx;
+    if (endian::LoadLe32(head.data()) == kRifx) return Layout::Rifx;
     if (ReadAllAt(fd, head.data(), head.size(), offset) && head == kRiffGuid) return Layout::Wave64;
     return Layout::Riff;
 }
 
 bool ReadHeader(const MMIO& file, std::uint64_t offset, ChunkHeader& header) {
     header = ChunkHeader{};
-    if (file.layout == Layout::Wave64) return ReadGuidHeader(file.fd, offset, header);
+    if (file.layout == Layout::Wave64) return ReadGuidHeader(file.fd.get(), offset, header);
     BYTE bytes[12];
-    if (!ReadAllAt(file.fd, bytes, 8, offset)) return false;
-    header.ckid = Le32(bytes);
-    header.cksize = file.layout == Layout::Rifx ? Be32(bytes + 4) : Le32(bytes + 4);
+    if (!ReadAllAt(file.fd.get(), bytes, 8, offset)) return false;
+    header.ckid = endian::LoadLe32(bytes);
+    header.cksize = file.layout == Layout::Rifx ? endian::LoadBe32(bytes + 4) : endian::LoadLe32(bytes + 4);
     header.size = header.cksize;
     header.headerLength = 8;
     header.length = 8;
     if (IsForm(header.ckid)) {
-        if (!ReadAllAt(file.fd, bytes + 8, 4, offset + 8)) return false;
-        header.fccType = Le32(bytes + 8);
+        if (!ReadAllAt(file.fd.get(), bytes + 8, 4, offset + 8)) return false;
+        header.fccType = endian::LoadLe32(bytes + 8);
         header.length = 12;
     }
     return true;

@@ -5,6 +5,7 @@
 #include "platform/mmio/mmio_file.h"
 
 #include "platform/kernel/lasterror.h"
+#include "platform/kernel/open_file.h"
 #include "platform/kernel/replace.h"
 
 #include <cerrno>
@@ -14,7 +15,7 @@
 
 namespace mmio_io {
 
-bool Valid(HMMIO hmmio) { return hmmio != nullptr && hmmio->fd >= 0; }
+bool Valid(HMMIO hmmio) { return hmmio != nullptr && hmmio->fd; }
 
 // Reads until count bytes are in or the file ends. Returns the count read, or
 // -1 on an error (last error set).
@@ -59,7 +60,7 @@ std::size_t WriteFully(int fd, const void* buffer, std::size_t count, bool* fail
 }
 
 std::size_t Put(MMIO& file, const void* buffer, std::size_t count, bool* failed) {
-    if (file.held.empty()) return WriteFully(file.fd, buffer, count, failed);
+    if (file.held.empty()) return WriteFully(file.fd.get(), buffer, count, failed);
     const auto* p = static_cast<const BYTE*>(buffer);
     file.held.insert(file.held.end(), p, p + count);
     *failed = false;
@@ -103,22 +104,6 @@ bool ReadAllAt(int fd, void* buffer, std::size_t count, std::uint64_t offset) {
     return ReadAt(fd, buffer, count, offset) == count;
 }
 
-std::uint64_t Le64(const BYTE* p) {
-    std::uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-    return v;
-}
-
-std::uint32_t Le32(const BYTE* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-std::uint32_t Be32(const BYTE* p) {
-    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
-           (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
-}
-
 std::uint64_t FileEnd(int fd) {
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return UINT64_MAX;
@@ -132,7 +117,7 @@ off_t CurrentPosition(int fd) {
 }
 
 off_t WritePosition(const MMIO& file) {
-    return file.stream ? static_cast<off_t>(file.streamPosition) : CurrentPosition(file.fd);
+    return file.stream ? static_cast<off_t>(file.streamPosition) : CurrentPosition(file.fd.get());
 }
 
 
@@ -159,61 +144,43 @@ HMMIO mmioOpenA(const char* path, MMIOINFO* info, DWORD dwOpenFlags) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    int flags = O_CLOEXEC;
+    int flags = 0;
     switch (dwOpenFlags) {
         case MMIO_READ:
-            flags |= O_RDONLY;
+            flags = O_RDONLY;
             break;
         case MMIO_CREATE | MMIO_WRITE:
-            flags |= O_WRONLY | O_CREAT | O_TRUNC;
+            flags = O_WRONLY | O_CREAT | O_TRUNC;
             break;
         default:
             SetLastError(ERROR_INVALID_PARAMETER);
             return nullptr;
     }
-    // Opened without blocking, so that a pipe with nobody at its other end
-    // is refused at once instead of hanging the program.
-    auto file = std::make_unique<MMIO>();
-    do {
-        file->fd = ::open(path, flags | O_NONBLOCK, 0666);
-    } while (file->fd < 0 && errno == EINTR);
-    if (file->fd < 0) {
-        SetLastErrorFromErrno(errno, path);
-        return nullptr;
-    }
     // A directory opens for reading on Linux but holds no chunks; a pipe or a
     // socket cannot go back to patch or skip a chunk.
+    auto file = std::make_unique<MMIO>();
     struct stat st {};
-    if (::fstat(file->fd, &st) != 0) {
-        SetLastErrorFromErrno(errno, path);
-        return nullptr;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        SetLastErrorFromErrno(EISDIR);
-        return nullptr;
-    }
-    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
-        SetLastErrorRefusal(ERROR_ACCESS_DENIED, Refusal::NotRegularFile);
-        return nullptr;
+    switch (OpenWithoutWaiting(AT_FDCWD, path, flags, Openable::FilesAndDevices, file->fd, st)) {
+        case OpenOutcome::Opened:
+            break;
+        case OpenOutcome::Failed:
+            SetLastErrorFromErrno(errno, path);
+            return nullptr;
+        case OpenOutcome::WrongKind:
+            if (S_ISDIR(st.st_mode)) SetLastErrorFromErrno(EISDIR);
+            else SetLastErrorRefusal(ERROR_ACCESS_DENIED, Refusal::NotRegularFile);
+            return nullptr;
     }
     file->stream = S_ISCHR(st.st_mode);
     file->regularWrite = S_ISREG(st.st_mode) && (flags & O_WRONLY) != 0;
-    const int status = ::fcntl(file->fd, F_GETFL);
-    if (status < 0 || ::fcntl(file->fd, F_SETFL, status & ~O_NONBLOCK) < 0) {
-        SetLastErrorFromErrno(errno, path);
-        return nullptr;
-    }
     return file.release();
 }
 
 MMRESULT mmioClose(HMMIO hmmio, UINT /*uFlags*/) {
     if (hmmio == nullptr) return MMIOERR_CANNOTWRITE;
     std::unique_ptr<MMIO> file(hmmio);
-    const int fd = file->fd;
-    file->fd = -1;
-    // close(2) is not retried on EINTR: the descriptor is gone either way, and
-    // a delayed write error it reports must reach the caller.
-    if (fd >= 0 && ::close(fd) != 0) {
+    // A delayed write error the close reports must reach the caller.
+    if (file->fd && !file->fd.Close()) {
         SetLastErrorFromErrno(errno);
         return MMIOERR_CANNOTWRITE;
     }
@@ -226,9 +193,9 @@ LONG mmioRead(HMMIO hmmio, char* pch, LONG cch) {
         return -1;
     }
     // A RIFX file's numbers are turned little-endian where they were read.
-    const off_t at = hmmio->layout == Layout::Rifx ? CurrentPosition(hmmio->fd) : 0;
+    const off_t at = hmmio->layout == Layout::Rifx ? CurrentPosition(hmmio->fd.get()) : 0;
     if (at < 0) return -1;
-    const long long n = ReadFully(hmmio->fd, pch, static_cast<std::size_t>(cch));
+    const long long n = ReadFully(hmmio->fd.get(), pch, static_cast<std::size_t>(cch));
     if (n > 0 && hmmio->layout == Layout::Rifx) {
         ToLittleEndian(*hmmio, static_cast<std::uint64_t>(at),
                        std::span(reinterpret_cast<BYTE*>(pch), static_cast<std::size_t>(n)));
@@ -248,7 +215,7 @@ void CountWritten(MMIO& file, std::size_t written) {
     file.unstarted += written;
     if (file.unstarted < kWriteBackEvery) return;
     file.unstarted = 0;
-    StartWriteBack(file.fd);
+    StartWriteBack(file.fd.get());
 }
 
 }  // namespace
@@ -271,14 +238,15 @@ std::int64_t mmioSeek(HMMIO hmmio, std::int64_t lOffset, int iOrigin) {
         SetLastError(ERROR_INVALID_HANDLE);
         return -1;
     }
-    const off_t pos = ::lseek(hmmio->fd, static_cast<off_t>(lOffset), iOrigin);
+    const off_t pos = ::lseek(hmmio->fd.get(), static_cast<off_t>(lOffset), iOrigin);
     if (pos < 0) SetLastErrorFromErrno(errno);
     return pos;
 }
 
-HMMIO mmioOpenFd(int fd, DWORD dwOpenFlags) {
+HMMIO mmioOpenFd(UniqueFd descriptor, DWORD dwOpenFlags) {
     auto file = std::make_unique<MMIO>();
-    file->fd = fd;
+    file->fd = std::move(descriptor);
+    const int fd = file->fd.get();
     if (fd < 0) return nullptr;
     if (dwOpenFlags != MMIO_WRITE) {
         SetLastError(ERROR_INVALID_PARAMETER);

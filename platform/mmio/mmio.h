@@ -9,6 +9,7 @@
 // RIFF file with the same contents would give.
 #pragma once
 
+#include "platform/kernel/unique_fd.h"
 #include "platform/wintypes.h"
 
 #include <cstdint>
@@ -62,16 +63,16 @@ FOURCC mmioStringToFOURCC(const char* sz, UINT uFlags);
 // (MMIO_CREATE | MMIO_WRITE). info must be null. Null on failure, with the
 // thread's last error set.
 HMMIO mmioOpenA(const char* path, MMIOINFO* info, DWORD dwOpenFlags);
-// Opens the RIFF file I/O for writing (MMIO_WRITE) on a descriptor the caller
-// has open for writing, which the handle owns from then on (also when the
-// open fails). Writing starts at the descriptor's position. An output with no
+// Opens the RIFF file I/O for writing (MMIO_WRITE) on a descriptor open for
+// writing, which the handle owns from then on (the descriptor is closed when
+// the open fails). Writing starts at the descriptor's position. An output with no
 // position to go back to (a pipe, a socket, a character device, a file opened
 // for appending) is written as a stream: a form and its "data" chunk go out
 // at once with the streaming placeholder size 0xFFFFFFFF (a "RIFF" form even
 // when an "RF64" one is asked for), any other chunk once it is left, with its
-// size. Null on failure, with the last error set; for fd -1, as the call that
-// gave it left it.
-HMMIO mmioOpenFd(int fd, DWORD dwOpenFlags);
+// size. Null on failure, with the last error set; for an empty fd, as the
+// call that gave it left it.
+HMMIO mmioOpenFd(UniqueFd fd, DWORD dwOpenFlags);
 MMRESULT mmioClose(HMMIO hmmio, UINT uFlags);
 
 // Bytes read or written, or -1 on an error (last error set). In a RIFX file

@@ -4,6 +4,8 @@
 
 #include "platform/mmio/mmio.h"
 
+#include "platform/kernel/unique_fd.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -33,7 +35,9 @@ struct SwappedSamples {
 };
 
 struct MMIO {
-    int fd = -1;
+    // Closed by mmioClose, which reports the result; the owner closes what a
+    // failed open or a handle never closed leaves.
+    UniqueFd fd;
     // The layout of the form last entered at the top level, and for RIFX what
     // mmioRead turns little-endian: the chunks copied and the data chunk's
     // samples, whose width the last format chunk entered gives.
@@ -63,11 +67,6 @@ struct MMIO {
     // few megabytes (see mmioWrite), counted here since the last hand-over.
     bool regularWrite = false;
     std::uint64_t unstarted = 0;
-    ~MMIO() {
-        // Only reached for a handle whose close already failed or was never
-        // asked for; mmioClose reports its own close result.
-        if (fd >= 0) ::close(fd);
-    }
 };
 
 namespace mmio_io {
@@ -90,9 +89,6 @@ bool WriteAllAt(int fd, const void* buffer, std::size_t count, off_t offset);
 std::size_t ReadAt(int fd, void* buffer, std::size_t count, std::uint64_t offset);
 // Reads count bytes at offset; false when the file holds fewer.
 bool ReadAllAt(int fd, void* buffer, std::size_t count, std::uint64_t offset);
-std::uint64_t Le64(const BYTE* p);
-std::uint32_t Le32(const BYTE* p);
-std::uint32_t Be32(const BYTE* p);
 // The size of the file behind fd, or UINT64_MAX when it is no regular file.
 std::uint64_t FileEnd(int fd);
 // The file position, or -1 with the last error set.

@@ -4,6 +4,8 @@
 // reads an ordinary RIFF file. Other chunks are handed out as they stand.
 #include "platform/mmio/layout.h"
 
+#include "platform/endian.h"
+
 #include <algorithm>
 #include <array>
 
@@ -29,8 +31,6 @@ constexpr WORD kExtensibleTag = 0xFFFE;
 constexpr std::array<BYTE, 12> kSubFormatTail = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
                                                  0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
-WORD Le16(const BYTE* p) { return static_cast<WORD>(p[0] | (p[1] << 8)); }
-
 // The fields of a block at their offsets and widths: WAVEFORMATEX, then the
 // extensible fields (valid bits, channel mask, and the sub-format GUID's
 // three numbers; its last eight bytes are a byte string).
@@ -53,7 +53,7 @@ void FormatToLittleEndian(std::span<BYTE> block) {
         if (f.at + f.width <= block.size()) std::reverse(block.begin() + f.at, block.begin() + f.at + f.width);
     };
     for (const Field& f : kFormatFields) swap(f);
-    if (block.size() < 2 || Le16(block.data()) != kExtensibleTag) return;
+    if (block.size() < 2 || endian::LoadLe16(block.data()) != kExtensibleTag) return;
     for (const Field& f : kExtensibleFields) swap(f);
     const auto guid = block.begin() + kSubFormatAt;
     if (block.size() >= kSubFormatAt + 16 &&
@@ -69,15 +69,16 @@ void FormatToLittleEndian(std::span<BYTE> block) {
 // reads RIFX. 0 for every other format and for 8-bit samples (single bytes).
 unsigned SampleWidth(std::span<const BYTE> block) {
     if (block.size() < 16) return 0;
-    WORD tag = Le16(block.data());
+    WORD tag = endian::LoadLe16(block.data());
     if (tag == kExtensibleTag) {
         if (block.size() < 40 || !std::equal(kSubFormatTail.begin(), kSubFormatTail.end(), block.begin() + 28)) {
             return 0;
         }
-        tag = Le32(block.data() + 24) <= 0xFFFF ? static_cast<WORD>(Le32(block.data() + 24)) : 0;
+        const std::uint32_t subTag = endian::LoadLe32(block.data() + 24);
+        tag = subTag <= 0xFFFF ? static_cast<WORD>(subTag) : 0;
     }
     if (tag != kPcmTag && tag != kFloatTag) return 0;
-    const unsigned width = (Le16(block.data() + 14) + 7u) / 8u;
+    const unsigned width = (endian::LoadLe16(block.data() + 14) + 7u) / 8u;
     return width >= 2 && width <= 8 ? width : 0;
 }
 
@@ -87,7 +88,7 @@ void CopyChunk(MMIO& file, const MMCKINFO& chunk) {
     const std::uint64_t largest = chunk.ckid == kFmt ? kLargestFormat : kLargestFact;
     if (chunk.cksize64 > largest) return;
     LittleEndianCopy copy{chunk.dwDataOffset, std::vector<BYTE>(chunk.cksize64)};
-    copy.bytes.resize(ReadAt(file.fd, copy.bytes.data(), copy.bytes.size(), copy.offset));
+    copy.bytes.resize(ReadAt(file.fd.get(), copy.bytes.data(), copy.bytes.size(), copy.offset));
     if (chunk.ckid == kFmt) {
         FormatToLittleEndian(copy.bytes);
         file.sampleWidth = SampleWidth(copy.bytes);
@@ -106,7 +107,7 @@ void CopyChunk(MMIO& file, const MMCKINFO& chunk) {
 void SwapPartialSample(const MMIO& file, std::uint64_t at, unsigned width, std::uint64_t offset,
                        std::span<BYTE> bytes) {
     std::array<BYTE, 8> sample{};
-    ReadAt(file.fd, sample.data(), width, at);
+    ReadAt(file.fd.get(), sample.data(), width, at);
     std::reverse(sample.begin(), sample.begin() + width);
     const std::uint64_t lo = std::max(at, offset), hi = std::min(at + width, offset + bytes.size());
     for (std::uint64_t i = lo; i < hi; ++i) bytes[i - offset] = sample[i - at];

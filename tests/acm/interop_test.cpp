@@ -3,6 +3,7 @@
 // files that ffmpeg and sox write decode through the streams.
 #include "acm/acmtest.h"
 #include "platform/acm/catalogue.h"
+#include "platform/endian.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -61,7 +62,7 @@ double FrameSamples(const acm::CatalogueFormat& f) {
     switch (h.wFormatTag) {
     case WAVE_FORMAT_IMA_ADPCM:
     case WAVE_FORMAT_ADPCM:
-    case WAVE_FORMAT_GSM610: return acm::ReadLe16(f.block.data() + 18);
+    case WAVE_FORMAT_GSM610: return endian::LoadLe16(f.block.data() + 18);
     case WAVE_FORMAT_MPEGLAYER3: return (h.nSamplesPerSec >= 32000 ? 1152 : 576) + acm::kMp3CodecDelay;
     case 0x0020: return h.nBlockAlign * 2.0 / h.nChannels;  // Yamaha ADPCM: 4-bit codes
     default: return 1;
@@ -205,7 +206,7 @@ bool ReadWave(const std::string& path, Bytes* fmt, Bytes* data) {
         return false;
     std::size_t at = 12;
     while (at + 8 <= file.size()) {
-        const std::uint32_t size = acm::ReadLe32(file.data() + at + 4);
+        const std::uint32_t size = endian::LoadLe32(file.data() + at + 4);
         const std::size_t body = at + 8, end = std::min<std::size_t>(file.size(), body + size);
         if (std::memcmp(file.data() + at, "fmt ", 4) == 0) fmt->assign(file.begin() + body, file.begin() + end);
         if (std::memcmp(file.data() + at, "data", 4) == 0) data->assign(file.begin() + body, file.begin() + end);

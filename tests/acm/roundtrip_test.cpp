@@ -3,6 +3,7 @@
 #include "acm/acmtest.h"
 #include "platform/acm/catalogue.h"
 #include "platform/acm/tags.h"
+#include "platform/endian.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -51,7 +52,7 @@ std::uint32_t AllowedExtraFrames(const WAVEFORMATEX& h) {
     case WAVE_FORMAT_ADPCM:
     case WAVE_FORMAT_GSM610: {
         const Bytes block(reinterpret_cast<const std::uint8_t*>(&h), reinterpret_cast<const std::uint8_t*>(&h) + 20);
-        frames += acm::ReadLe16(block.data() + 18);
+        frames += endian::LoadLe16(block.data() + 18);
         break;
     }
     case WAVE_FORMAT_MPEGLAYER3: {

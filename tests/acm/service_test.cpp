@@ -4,6 +4,7 @@
 #include "platform/acm/chooser.h"
 #include "platform/acm/ffmpeg_ptr.h"
 #include "platform/acm/tags.h"
+#include "platform/endian.h"
 #include "platform/window/window.h"
 #include "support/testsupport.h"
 
@@ -121,7 +122,7 @@ TEST(Catalogue, CompressedBlocksCarryTheClassicFields) {
     const acm::CatalogueFormat* ima44 = Offered(WAVE_FORMAT_IMA_ADPCM, 44100, 2);
     ASSERT_NE(ima44, nullptr);
     EXPECT_EQ(ima44->Header().nBlockAlign, 2048);
-    EXPECT_EQ(acm::ReadLe16(ima44->block.data() + 18), 2041);
+    EXPECT_EQ(endian::LoadLe16(ima44->block.data() + 18), 2041);
 
     const acm::CatalogueFormat* ms8 = Offered(WAVE_FORMAT_ADPCM, 8000, 1);
     ASSERT_NE(ms8, nullptr);
@@ -130,7 +131,7 @@ TEST(Catalogue, CompressedBlocksCarryTheClassicFields) {
     const acm::CatalogueFormat* ms44 = Offered(WAVE_FORMAT_ADPCM, 44100, 2);
     ASSERT_NE(ms44, nullptr);
     EXPECT_EQ(ms44->Header().nBlockAlign, 2048);
-    EXPECT_EQ(acm::ReadLe16(ms44->block.data() + 18), 2036);
+    EXPECT_EQ(endian::LoadLe16(ms44->block.data() + 18), 2036);
 
     const acm::CatalogueFormat* gsm = Offered(WAVE_FORMAT_GSM610, 8000, 1);
     ASSERT_NE(gsm, nullptr);
@@ -170,7 +171,7 @@ TEST(Catalogue, EncodersAgreeWithEveryOfferedBlock) {
             case WAVE_FORMAT_IMA_ADPCM:
             case WAVE_FORMAT_GSM610:
                 EXPECT_EQ(ctx->block_align, h.nBlockAlign) << f.name;
-                EXPECT_EQ(ctx->frame_size, acm::ReadLe16(f.block.data() + 18)) << f.name;
+                EXPECT_EQ(ctx->frame_size, endian::LoadLe16(f.block.data() + 18)) << f.name;
                 break;
             case WAVE_FORMAT_ADPCM:
                 EXPECT_EQ(ctx->block_align, h.nBlockAlign) << f.name;

@@ -525,6 +525,11 @@ TEST(CliMessages, EachFailureIsTheFileAndItsReasonInPlainWords) {
     const std::string data = "data";
     *std::search(bytes.begin(), bytes.end(), data.begin(), data.end()) = 'x';  // "xata": no data chunk
     testsupport::WriteBytes(noData, bytes);
+    // WMA Voice without the 46 bytes its decoder needs: FFmpeg refuses to open it.
+    const std::string voice = dir.file("voice.wav");
+    const WAVEFORMATEX wmaVoice{0x000A, 1, 8000, 2000, 40, 0, 0};
+    const std::vector<std::uint8_t> silence(400);
+    testsupport::WriteBytes(voice, testsupport::MakeWave(testsupport::FormatBytes(wmaVoice), silence));
     const std::string missing = dir.file("missing.wav"), folder = dir.file("folder.wav"), fifo = dir.file("fifo.wav");
     fs::create_directories(folder);
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -548,6 +553,7 @@ TEST(CliMessages, EachFailureIsTheFileAndItsReasonInPlainWords) {
         std::string reason;
         bool condition;  // a failed condition stands behind it, for --verbose to show
         std::string input = "/dev/null";
+        std::string ffmpeg = {};  // FFmpeg's reason, a note --verbose shows
     };
     const Row rows[] = {
         {{"info", "-"}, "-", "not a RIFF WAVE file", false, "/dev/zero"},
@@ -567,6 +573,8 @@ TEST(CliMessages, EachFailureIsTheFileAndItsReasonInPlainWords) {
         {convert(fifo, out), fifo, "cannot open '" + fifo + "': not a regular file", true},
         {convert(good, nowhere), good, "cannot create '" + nowhere + "': No such file or directory", true},
         {convert(good, folder), good, "cannot create '" + folder + "': Is a directory", true},
+        {convert(voice, out), voice, "this conversion is not possible (ACMERR_NOTPOSSIBLE)", false, "/dev/null",
+         "Invalid data found when processing input (avcodec_open2 wmavoice)"},
     };
     for (const Row& row : rows) {
         for (const bool verbose : {false, true}) {
@@ -579,7 +587,9 @@ TEST(CliMessages, EachFailureIsTheFileAndItsReasonInPlainWords) {
             ASSERT_FALSE(lines.empty()) << row.reason;
             EXPECT_EQ(lines[0], row.file + ": " + row.reason);
             EXPECT_EQ(Contains(run.err, row.file + ": Assertion failed: "), verbose && row.condition) << run.err;
-            EXPECT_EQ(lines.size(), verbose && row.condition ? 2u : 1u) << run.err;
+            const bool note = verbose && !row.ffmpeg.empty();
+            EXPECT_EQ(Contains(run.err, row.file + ": note: FFmpeg: " + row.ffmpeg + "\n"), note) << run.err;
+            EXPECT_EQ(lines.size(), 1u + (verbose && row.condition) + note) << run.err;
         }
     }
     EXPECT_FALSE(fs::exists(out));

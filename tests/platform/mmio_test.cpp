@@ -461,7 +461,7 @@ TEST(MmioWrite, CreatedChunksGetTheirSizesAndPadBytes) {
 TEST(MmioWrite, StreamGetsPlaceholdersAndChunksSentWithTheirSizes) {
     int ends[2];
     ASSERT_EQ(::pipe(ends), 0);
-    HMMIO h = mmioOpenFd(ends[1], MMIO_WRITE);
+    HMMIO h = mmioOpenFd(UniqueFd(ends[1]), MMIO_WRITE);
     ASSERT_NE(h, nullptr);
     MMCKINFO riff{}, data{}, fact{};
     riff.fccType = mmioStringToFOURCC("WAVE", 0);
