@@ -78,9 +78,15 @@ struct TagFacts {
     bool KeyHasBitRate() const { return !offers.kbps.empty(); }
 };
 
+// The widest range PCM and float are written at: any rate up to this, up to
+// this many channels (the speaker masks stop at 7.1).
+constexpr DWORD kHighestWrittenRate = 768000;
+constexpr unsigned kMostWrittenChannels = 8;
+
 // Every known tag, in the chooser's order first, then the tags that are only read.
 std::span<const TagFacts> AllTags();
-// The facts of a tag, or null for a tag the service does not know.
+// The facts of a tag, or null for a tag the service does not know; for
+// WAVE_FORMAT_EXTENSIBLE the first of its rows.
 const TagFacts* FindTagFacts(WORD tag);
 
 // Whether the FFmpeg at hand reads or writes the tag.
