@@ -132,12 +132,12 @@ MMRESULT acmFormatChooseA(ACMFORMATCHOOSEA* pafmtc) {
             return MMSYSERR_INVALPARAM;
         const auto tags = acm::ChooserTags();
         // A source to convert from adds its own rate and channel count to the lists.
-        const bool fSource = (pafmtc->fdwEnum & ACM_FORMATENUMF_CONVERT) != 0 && pafmtc->pwfxEnum != nullptr;
+        const WAVEFORMATEX* pwfxSource = (pafmtc->fdwEnum & ACM_FORMATENUMF_CONVERT) != 0 ? pafmtc->pwfxEnum : nullptr;
+        const std::size_t cbSource = pwfxSource != nullptr ? WholeBlock(pwfxSource).size() : 0;
         std::vector<std::vector<acm::CatalogueFormat>> listed;
         FormatChooserModel model;
         for (const acm::CatalogueTag* tag : tags) {
-            listed.push_back(acm::ChooserFormats(*tag, fSource ? pafmtc->pwfxEnum : nullptr,
-                                                 fSource ? WholeBlock(pafmtc->pwfxEnum).size() : 0));
+            listed.push_back(acm::ChooserFormats(*tag, pwfxSource, cbSource));
             FormatChooserModel::Tag t;
             t.name = tag->name;
             for (const acm::CatalogueFormat& f : listed.back()) {
