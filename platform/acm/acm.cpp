@@ -61,6 +61,12 @@ MMRESULT OpensToPcm(std::span<const std::uint8_t> block) {
     return MMSYSERR_NOERROR;
 }
 
+// Whether a block holds float samples (plain or extensible).
+bool FloatSamples(const acm::Block& block) {
+    acm::FormatInfo info;
+    return acm::ParseFormat(block.data(), block.size(), &info) == MMSYSERR_NOERROR && info.coding == acm::Coding::Float;
+}
+
 // Header fields the service keeps for itself in a prepared stream header.
 constexpr int kHeaderStream = 0, kHeaderSrcLength = 1, kHeaderDstLength = 2;
 
@@ -142,7 +148,8 @@ MMRESULT acmFormatChooseA(ACMFORMATCHOOSEA* pafmtc) {
             t.name = tag->name;
             for (const acm::CatalogueFormat& f : listed.back()) {
                 const WAVEFORMATEX& wfx = f.Header();
-                t.formats.push_back({f.name, wfx.nAvgBytesPerSec, wfx.nSamplesPerSec, wfx.nChannels, wfx.wBitsPerSample});
+                t.formats.push_back({f.name, wfx.nAvgBytesPerSec, wfx.nSamplesPerSec, wfx.nChannels, wfx.wBitsPerSample,
+                                     FloatSamples(f.block)});
             }
             model.tags.push_back(std::move(t));
         }
