@@ -8,6 +8,7 @@
 #include "platform/window/window.h"
 #include "res/resource.h"
 #include "wave/convert.h"
+#include "wave/waveio.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -170,6 +171,16 @@ void OnDropFiles(HWND hDlg, HDROP hDrop, HWND hTarget) {
     else TakeSource(hDlg, szFile);
 }
 
+// Reads the format of the source the dialog has described (its label holds
+// the description); false when there is none.
+bool DescribedSourceFormat(HWND hDlg, FormatBlock& pwfxSrc) {
+    char szSrc[kPathChars];
+    if (GetWindowTextLengthA(GetDlgItem(hDlg, IDC_SRCFORMAT)) == 0) return false;
+    if (GetWindowTextLengthA(GetDlgItem(hDlg, IDC_SRCFILE)) >= kPathChars) return false;
+    GetDlgItemTextA(hDlg, IDC_SRCFILE, szSrc, kPathChars);
+    return szSrc[0] != '\0' && ReadSourceFormatOf(szSrc, pwfxSrc);
+}
+
 void OnChooseFormat(HWND hDlg) {
     if (pwfxDst == nullptr) return;
     ACMFORMATCHOOSEA afc;
@@ -178,6 +189,12 @@ void OnChooseFormat(HWND hDlg) {
     afc.hwndOwner = hDlg;
     afc.pwfx = pwfxDst;
     afc.cbwfx = cbwfxMax;
+    // The chooser also lists the source's own rate and channel count.
+    FormatBlock pwfxSrc;
+    if (DescribedSourceFormat(hDlg, pwfxSrc)) {
+        afc.fdwEnum = ACM_FORMATENUMF_CONVERT;
+        afc.pwfxEnum = pwfxSrc.get();
+    }
     if (acmFormatChooseA(&afc) != MMSYSERR_NOERROR) return;
     fFormatChosen = true;
     char szFormat[260];

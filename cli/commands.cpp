@@ -132,25 +132,15 @@ void SkipExisting(std::vector<Job>& jobs, Results& results) {
     jobs = std::move(kept);
 }
 
-// The source's format block; false when it cannot be read.
-bool ReadFormat(const std::string& path, FormatBlock& pwfxSrc) {
-    MmioFile hSrcWaveFile(mmioOpenA(path.c_str(), nullptr, MMIO_READ));
-    if (!hSrcWaveFile) return false;
-    MMCKINFO SrcWaveFile{};
-    MMCKINFO SrcWaveFmt{};
-    // A source read only for its format is described, or refused, by its
-    // conversion later.
-    SilentReporter silent;
-    return ReadSourceFormat(hSrcWaveFile.get(), SrcWaveFile, SrcWaveFmt, pwfxSrc, silent);
-}
-
 // Each job's length in seconds of sound (for the progress bar's speed) and,
 // for a key with fields left out, the offered format nearest its source,
 // which is said on standard error unless quiet.
 void FitJobs(const Request& request, const std::vector<CliFormat>& formats, bool partialKey, std::vector<Job>& jobs) {
     for (Job& job : jobs) {
         FormatBlock pwfxSrc;
-        const bool read = ReadFormat(job.readPath, pwfxSrc);
+        // A source read only for its format is described, or refused, by its
+        // conversion later.
+        const bool read = ReadSourceFormatOf(job.readPath.c_str(), pwfxSrc);
         if (read && pwfxSrc.get()->nAvgBytesPerSec > 0)
             job.seconds = static_cast<double>(job.weight) / pwfxSrc.get()->nAvgBytesPerSec;
         if (!partialKey) continue;

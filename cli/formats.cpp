@@ -87,8 +87,8 @@ std::tuple<bool, bool, long, long, long, long> Distance(const WAVEFORMATEX& wfx,
 }
 
 // PCM and float keys take any rate in this range, not only the listed ones.
-constexpr unsigned long kLowestRate = 1, kHighestRate = 768000;
-constexpr unsigned long kMostChannels = 8;
+constexpr unsigned long kLowestRate = 1, kHighestRate = acm::kHighestWrittenRate;
+constexpr unsigned long kMostChannels = acm::kMostWrittenChannels;
 constexpr std::string_view kSourceWord = "source";
 
 // A field of digits only, as a number; false for anything else.

@@ -48,6 +48,29 @@ bool ReadSourceFormat(HMMIO hSrcWaveFile, MMCKINFO& SrcWaveFile, MMCKINFO& SrcWa
 
 namespace {
 
+// Hears of a failure and keeps it to itself.
+class QuietReporter final : public Reporter {
+public:
+    void Message(Text, unsigned long) override {}
+    void ShowText(const char*) override {}
+    void Box(const char*, Text) override {}
+    LONG SystemError(const char*) override { return 0; }
+    void FailedCheck(Text, const char*, const char*, int) override {}
+};
+
+}  // namespace
+
+bool ReadSourceFormatOf(const char* path, FormatBlock& pwfxSrc) {
+    MmioFile hSrcWaveFile(mmioOpenA(path, nullptr, MMIO_READ));
+    if (!hSrcWaveFile) return false;
+    MMCKINFO SrcWaveFile{};
+    MMCKINFO SrcWaveFmt{};
+    QuietReporter quiet;
+    return ReadSourceFormat(hSrcWaveFile.get(), SrcWaveFile, SrcWaveFmt, pwfxSrc, quiet);
+}
+
+namespace {
+
 // Bytes a second of a format takes: rate times block for samples stored as
 // they are, otherwise the byte rate the block states (0 when unknown). Plain
 // PCM of 8 bits or fewer is read one byte a channel, whatever its block says,

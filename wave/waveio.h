@@ -37,6 +37,12 @@ struct FormatBlock {
 bool ReadSourceFormat(HMMIO hSrcWaveFile, MMCKINFO& SrcWaveFile, MMCKINFO& SrcWaveFmt, FormatBlock& pwfxSrc,
                       Reporter& reporter);
 
+// Reads the format block of the WAVE file at path, telling no one of a
+// failure: for a caller that only wants to know the format, when there is one.
+//   [in]  path     the source file
+//   [out] pwfxSrc  the format block, when it returns true
+bool ReadSourceFormatOf(const char* path, FormatBlock& pwfxSrc);
+
 // Destination buffer size D for a destination block alignment: 4096 blocks
 // when a block is at most 4 bytes long; otherwise at least 32 blocks and at
 // least 8 KiB, so that 6- and 8-byte frames (24- and 32-bit PCM, float) do

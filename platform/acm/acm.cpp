@@ -14,6 +14,7 @@
 #include <mutex>
 
 using acm::CopyName;
+using acm::WholeBlock;
 using acm::Guarded;
 
 namespace {
@@ -36,11 +37,6 @@ acm::Stream* FindStream(HACMSTREAM has) {
     std::lock_guard lock(r.mutex);
     auto it = r.streams.find(reinterpret_cast<std::uintptr_t>(has));
     return it == r.streams.end() ? nullptr : it->second.get();
-}
-
-// The bytes of a block whose cbSize the caller vouches for (18 + cbSize).
-std::span<const std::uint8_t> WholeBlock(const WAVEFORMATEX* pwfx) {
-    return {reinterpret_cast<const std::uint8_t*>(pwfx), sizeof(WAVEFORMATEX) + pwfx->cbSize};
 }
 
 // Whether streams from the block open to the chooser's default PCM format and to

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstring>
 #include <new>
+#include <span>
 #include <string>
 
 namespace acm {
@@ -20,6 +21,11 @@ void CopyName(char (&buffer)[N], const std::string& text) {
     while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
     std::memcpy(buffer, text.data(), n);
     buffer[n] = '\0';
+}
+
+// The bytes of a block whose cbSize the caller vouches for (18 + cbSize).
+inline std::span<const std::uint8_t> WholeBlock(const WAVEFORMATEX* pwfx) {
+    return {reinterpret_cast<const std::uint8_t*>(pwfx), sizeof(WAVEFORMATEX) + pwfx->cbSize};
 }
 
 // Runs a call's body: running out of memory gives MMSYSERR_NOMEM, any other

@@ -10,14 +10,14 @@ namespace acm {
 
 namespace {
 
-void Offer(CatalogueTag& tag, Block block) {
+void Offer(std::vector<CatalogueFormat>& formats, Block block) {
     FormatInfo info;
     // Every block built here is well formed; a failure is a fault in the builders.
     if (ParseFormat(block.data(), block.size(), &info) != MMSYSERR_NOERROR) return;
     CatalogueFormat format;
     format.name = FormatName(info, Words::Japanese);  // the chooser speaks as the dialog does
     format.block = std::move(block);
-    tag.formats.push_back(std::move(format));
+    formats.push_back(std::move(format));
 }
 
 // Every combination the tag's row offers that its family builds a block for.
@@ -32,13 +32,21 @@ void AddFormats(CatalogueTag& tag, const TagFacts& facts) {
             for (unsigned ch : offers.channels)
                 for (unsigned kbps : or_unchosen(offers.kbps)) {
                     Block block = facts.Rules().make(facts, rate, bits, ch, kbps);
-                    if (!block.empty()) Offer(tag, std::move(block));
+                    if (!block.empty()) Offer(tag.formats, std::move(block));
                 }
 }
 
 std::vector<CatalogueTag> BuildCatalogue() {
     std::vector<CatalogueTag> tags;
     for (const TagFacts& facts : AllTags()) {
+        // A further row of a tag (the extensible block's float sub-format) adds
+        // its formats to the tag's one entry.
+        const auto same =
+            std::find_if(tags.begin(), tags.end(), [&](const CatalogueTag& t) { return t.tag == facts.tag; });
+        if (same != tags.end()) {
+            if (same->encode) AddFormats(*same, facts);
+            continue;
+        }
         CatalogueTag tag;
         tag.tag = facts.tag;
         tag.name = facts.name;
@@ -84,6 +92,39 @@ std::vector<const CatalogueTag*> ChooserTags() {
     for (const CatalogueTag& t : Catalogue())
         if (t.encode && !t.formats.empty()) out.push_back(&t);
     return out;
+}
+
+namespace {
+
+// The formats of a linear row at the source's rate or channel count where the
+// row's offers lack them.
+void AddSourceFormats(std::vector<CatalogueFormat>& formats, const TagFacts& facts, const FormatInfo& source) {
+    const Offers& offers = facts.offers;
+    const auto holds = [](auto list, auto value) { return std::find(list.begin(), list.end(), value) != list.end(); };
+    std::vector<DWORD> rates(offers.rates.begin(), offers.rates.end());
+    std::vector<unsigned> channels(offers.channels.begin(), offers.channels.end());
+    if (source.rate <= kHighestWrittenRate && !holds(offers.rates, source.rate)) rates.push_back(source.rate);
+    if (source.channels <= kMostWrittenChannels && !holds(offers.channels, source.channels))
+        channels.push_back(source.channels);
+    for (DWORD rate : rates)
+        for (unsigned bits : offers.bits)
+            for (unsigned ch : channels) {
+                if (holds(offers.rates, rate) && holds(offers.channels, ch)) continue;
+                Block block = facts.Rules().make(facts, rate, bits, ch, 0);
+                if (!block.empty()) Offer(formats, std::move(block));
+            }
+}
+
+}  // namespace
+
+std::vector<CatalogueFormat> ChooserFormats(const CatalogueTag& tag, const void* pSource, std::size_t cb) {
+    std::vector<CatalogueFormat> formats = tag.formats;
+    FormatInfo source;
+    if (tag.formats.empty() || pSource == nullptr || ParseFormat(pSource, cb, &source) != MMSYSERR_NOERROR)
+        return formats;
+    for (const TagFacts& facts : AllTags())
+        if (facts.tag == tag.tag && facts.IsLinear()) AddSourceFormats(formats, facts, source);
+    return formats;
 }
 
 ChooserPosition DefaultChoice() {

@@ -38,6 +38,12 @@ const std::vector<CatalogueTag>& Catalogue();
 const CatalogueTag* FindTag(WORD tag);
 // The tags the chooser offers, each with at least one format.
 std::vector<const CatalogueTag*> ChooserTags();
+// What the chooser lists for a tag: the formats it offers and, for PCM and
+// float, those at the rate and channel count of the source block (pSource, cb
+// bytes) where the offered ones lack them, at every depth the tag offers. The
+// offered formats keep their indexes; the others follow. A null, malformed or
+// out-of-range source adds nothing.
+std::vector<CatalogueFormat> ChooserFormats(const CatalogueTag& tag, const void* pSource, std::size_t cb);
 // The chooser's default: PCM 44,100 Hz 16-bit stereo, as indexes into ChooserTags().
 struct ChooserPosition {
     int tag = 0;

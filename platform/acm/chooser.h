@@ -7,6 +7,9 @@
 
 // fdwStyle: the chooser opens on the format pwfx holds instead of its own default.
 constexpr DWORD ACMFORMATCHOOSE_STYLEF_INITTOWFXSTRUCT = 0x40;
+// fdwEnum: pwfxEnum is the source the chosen format is converted from; the
+// chooser lists PCM and float also at the source's rate and channel count.
+constexpr DWORD ACM_FORMATENUMF_CONVERT = 0x00100000;
 
 struct ACMFORMATCHOOSEA {
     DWORD cbStruct;

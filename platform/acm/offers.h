@@ -12,6 +12,11 @@
 
 namespace acm {
 
+// The widest range PCM and float are written at: any rate up to this, up to
+// this many channels (the speaker masks stop at 7.1).
+constexpr DWORD kHighestWrittenRate = 768000;
+constexpr unsigned kMostWrittenChannels = 8;
+
 // Which numbers a format's key writes between its rate and its channel count.
 enum class KeyNumbers {
     Bits,     // the depth: linear formats, and tags without a name of their own

@@ -7,6 +7,7 @@
 
 #include "platform/acm/acm.h"
 #include "platform/acm/format.h"
+#include "platform/acm/offers.h"
 
 #include <cstdint>
 #include <span>
@@ -80,7 +81,8 @@ struct TagFacts {
 
 // Every known tag, in the chooser's order first, then the tags that are only read.
 std::span<const TagFacts> AllTags();
-// The facts of a tag, or null for a tag the service does not know.
+// The facts of a tag, or null for a tag the service does not know; for
+// WAVE_FORMAT_EXTENSIBLE the first of its rows.
 const TagFacts* FindTagFacts(WORD tag);
 
 // Whether the FFmpeg at hand reads or writes the tag.

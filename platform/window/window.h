@@ -145,6 +145,7 @@ struct FormatChooserModel {
         DWORD samplesPerSec = 0;
         WORD channels = 0;
         WORD bitsPerSample = 0;
+        bool floatingPoint = false;  // float samples: listed after the integer ones of the same depth
     };
     struct Tag {
         std::string name;

@@ -18,11 +18,16 @@ namespace {
 using acmtest::Bytes;
 using testsupport::ShellQuote;
 
+// The tag that says how samples are coded: an extensible block's sub-format.
+WORD CodingTag(const WAVEFORMATEX& h) {
+    if (h.wFormatTag != WAVE_FORMAT_EXTENSIBLE) return h.wFormatTag;
+    return endian::LoadLe16(reinterpret_cast<const std::uint8_t*>(&h) + 24);
+}
+
 // What ffprobe and sox call each offered format.
 std::string FfmpegCodec(const WAVEFORMATEX& h) {
-    switch (h.wFormatTag) {
+    switch (CodingTag(h)) {
     case WAVE_FORMAT_PCM:
-    case WAVE_FORMAT_EXTENSIBLE:
         return h.wBitsPerSample == 8 ? "pcm_u8" : "pcm_s" + std::to_string(h.wBitsPerSample) + "le";
     case WAVE_FORMAT_IEEE_FLOAT: return "pcm_f" + std::to_string(h.wBitsPerSample) + "le";
     case WAVE_FORMAT_ALAW: return "pcm_alaw";
@@ -39,9 +44,8 @@ std::string FfmpegCodec(const WAVEFORMATEX& h) {
 }
 
 std::string SoxEncoding(const WAVEFORMATEX& h) {
-    switch (h.wFormatTag) {
+    switch (CodingTag(h)) {
     case WAVE_FORMAT_PCM:
-    case WAVE_FORMAT_EXTENSIBLE:
         // sox takes 64-bit integer samples for floating point, whatever the block says.
         if (h.wBitsPerSample == 64) return "";
         return h.wBitsPerSample == 8 ? "Unsigned Integer PCM" : "Signed Integer PCM";

@@ -108,6 +108,23 @@ TEST(DialogFlow, FormatChoiceSetsLabelAndCancelKeepsIt) {
     EXPECT_EQ(r.transcript, "label 106 \"" + tag + "(" + name + ")\"\nend 2\n");
 }
 
+// A described source adds its own rate and channel count to the chooser's
+// list; without one the standard list has neither.
+TEST(DialogFlow, ChooserOffersTheDescribedSourcesRateAndChannels) {
+    TempDir dir;
+    const WAVEFORMATEX own = testsupport::PcmFormat(11127, 16, 3);
+    const std::string src = testsupport::WriteTestWave(dir.file("odd.wav"), own, 11127), dst = dir.file("out.wav");
+    const std::string choose = ChooseLine(own);
+    EXPECT_EQ(flow::RunScript("click 107\n" + choose).exitStatus, 2) << "offered without a source";
+
+    const flow::Result r = flow::RunScript("text 101 " + src + "\nfocus 104\ntext 104 " + dst + "\nclick 107\n" +
+                                           choose + "click 1\n");
+    EXPECT_EQ(r.exitStatus, 0) << r.errors;
+    EXPECT_NE(r.transcript.find("success"), std::string::npos) << r.transcript;
+    const testsupport::ProbeResult probe = testsupport::Probe(dst);
+    EXPECT_TRUE(probe.ok && probe.sampleRate == 11127 && probe.channels == 3) << probe.sampleRate;
+}
+
 TEST(DialogFlow, ExecuteBeforeAnyChoiceIsRefusedAndLeavesNoFile) {
     TempDir dir;
     const std::string src = testsupport::WriteTestWave(dir.file("c.wav"), testsupport::PcmFormat(22050, 16, 1), 2205);

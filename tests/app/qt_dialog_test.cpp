@@ -503,12 +503,15 @@ TEST(QtBackend, SavePickerAsksNothingAboutAnExistingFileAndCancelGivesNothing) {
 
 FormatChooserModel TwoTagModel() {
     FormatChooserModel model;
-    // Listed out of order: the chooser shows every tag's formats by rate, bits, channels.
+    // Listed out of order: the chooser shows every tag's formats by rate, bits
+    // (integer before float), channels.
     model.tags.push_back({"PCM",
                           {{"48,000 Hz, 16 ビット, ステレオ", 192000, 48000, 2, 16},
                            {"8,000 Hz, 8 ビット, モノラル", 8000, 8000, 1, 8},
                            {"44,100 Hz, 16 ビット, ステレオ", 176400, 44100, 2, 16},
-                           {"44,100 Hz, 8 ビット, モノラル", 44100, 44100, 1, 8}}});
+                           {"44,100 Hz, 8 ビット, モノラル", 44100, 44100, 1, 8},
+                           {"44,100 Hz, 32 ビット浮動小数点, モノラル", 176400, 44100, 1, 32, true},
+                           {"44,100 Hz, 32 ビット, ステレオ", 352800, 44100, 2, 32}}});
     model.tags.push_back({"IMA ADPCM", {{"8,000 Hz, 4 ビット, モノラル", 4055}, {"22,050 Hz, 4 ビット, ステレオ", 22311}}});
     model.defaultTag = 1;
     model.defaultFormat = 1;
@@ -548,12 +551,14 @@ TEST(QtBackend, FormatChooserOpensOnTheDefaultAndReturnsTheChoice) {
     EXPECT_EQ(openFormat, 1);
     buttonTexts.sort();
     EXPECT_EQ(buttonTexts, (QStringList{QStringLiteral("OK"), QStringLiteral("キャンセル")}));
-    ASSERT_EQ(pcmItems.size(), 4);
+    ASSERT_EQ(pcmItems.size(), 6);
     EXPECT_TRUE(pcmItems[1].startsWith(QStringLiteral("44,100 Hz, 8 ビット, モノラル")));
     EXPECT_TRUE(pcmItems[2].startsWith(QStringLiteral("44,100 Hz, 16 ビット, ステレオ")));
     EXPECT_TRUE(pcmItems[2].endsWith(QStringLiteral("172 KB/秒"))) << pcmItems[2].toStdString();
     EXPECT_TRUE(pcmItems[0].endsWith(QStringLiteral(" 8 KB/秒"))) << pcmItems[0].toStdString();
-    EXPECT_TRUE(pcmItems[3].startsWith(QStringLiteral("48,000 Hz")));
+    EXPECT_TRUE(pcmItems[3].startsWith(QStringLiteral("44,100 Hz, 32 ビット, ステレオ")));
+    EXPECT_TRUE(pcmItems[4].startsWith(QStringLiteral("44,100 Hz, 32 ビット浮動小数点")));
+    EXPECT_TRUE(pcmItems[5].startsWith(QStringLiteral("48,000 Hz")));
 
     EXPECT_EQ(QtEnvironment::Backend().ChooseFormat(nullptr, TwoTagModel()), std::nullopt);
     EXPECT_EQ(round, 2);

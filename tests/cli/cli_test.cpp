@@ -138,6 +138,8 @@ TEST(CliFormats, ListsEveryChooserFormatWithAUniqueKey) {
     // The keys people will type, with the data rates the blocks announce.
     EXPECT_EQ(byKey["pcm/44100/16/2"], "176400 bytes/s");
     EXPECT_EQ(byKey["float/48000/32/2"], "384000 bytes/s");
+    EXPECT_EQ(byKey["float/44100/64/3"], "1058400 bytes/s");
+    EXPECT_EQ(byKey["float-ext/48000/32/6"], "1152000 bytes/s");
     EXPECT_EQ(byKey["alaw/8000/1"], "8000 bytes/s");
     EXPECT_EQ(byKey["mulaw/8000/1"], "8000 bytes/s");
     EXPECT_EQ(byKey["gsm/8000/1"], "1625 bytes/s");
@@ -314,6 +316,7 @@ TEST(CliConvert, ShortKeysFitEachSourceAndNoClobberSkips) {
         {"pcm/8", "pcm/22050/8/1", 22050, 1},
         {"pcm/source/24/source", "pcm/22050/24/1", 22050, 1},
         {"float/source/source/source", "float/22050/32/1", 22050, 1},
+        {"float-ext/source/64/source", "float-ext/22050/64/1", 22050, 1},
     };
     for (const Row& row : rows) {
         const std::string dst = dir.file("out-" + row.chosen.substr(0, 3) + ".wav");
@@ -727,8 +730,9 @@ TEST(CliFormats, AWordFiltersLetterCaseAsideAndKeysAreTakenLikewise) {
         {"pcm/8000/17/1", 2, "; nearest: pcm/8000/16/1, pcm/8000/16/2, pcm/8000/24/1 ("},  // rate, bits, channels
         {"pcm/11127/16/1", 0, ""},  // any rate, for PCM and float
         {"pcm-ext/384000/64/7", 0, ""},
+        {"float-ext/11127/32/6", 0, ""},
         {"pcm/800000/24/1", 2, "; nearest: pcm/192000/24/1, pcm/192000/24/2, "},  // above 768 kHz
-        {"float/44100/32/9", 2, "; nearest: float/44100/32/2, "},
+        {"float/44100/32/9", 2, "; nearest: float/44100/32/8, "},
         {"g726/8000/40/1", 0, ""},
     };
     for (const Row& row : rows) {

@@ -30,14 +30,15 @@ constexpr int kRateRole = Qt::UserRole + 1;
 constexpr int kIndexRole = Qt::UserRole + 2;  // the format's index in its tag
 
 // Every tag lists its formats in one order: by rate, then by bits (or, for a
-// tag whose formats have no bit depth, by data rate), then by channels.
+// tag whose formats have no bit depth, by data rate), integer before float
+// samples of the same depth, then by channels.
 std::vector<int> ListOrder(const FormatChooserModel::Tag& tag) {
     std::vector<int> order(tag.formats.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
     const auto key = [&tag](int i) {
         const FormatChooserModel::Format& f = tag.formats[static_cast<std::size_t>(i)];
         const DWORD depth = f.bitsPerSample != 0 ? f.bitsPerSample : f.avgBytesPerSec;
-        return std::tuple(f.samplesPerSec, depth, f.channels);
+        return std::tuple(f.samplesPerSec, depth, f.floatingPoint, f.channels);
     };
     std::stable_sort(order.begin(), order.end(), [&key](int a, int b) { return key(a) < key(b); });
     return order;

@@ -57,6 +57,11 @@ int Scale(int units, int base, int per) { return static_cast<int>(std::lround(do
 }  // namespace
 
 TemplateDialog::TemplateDialog(const DialogTemplate& tmpl, DLGPROC proc) : proc_(proc) {
+    // A close button only, as the template's modal frame has. Window managers
+    // that follow the Motif hints show no maximize button; openbox lets every
+    // dialog be minimized and keeps the maximize button's place between the
+    // minimize button and the title, drawn disabled: the fixed size (minimum =
+    // maximum) leaves it no maximize action, so a click on it does nothing.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
     setWindowTitle(QString::fromUtf8(tmpl.caption != nullptr ? tmpl.caption : ""));
