@@ -164,17 +164,16 @@ bool NamesSource(const std::vector<std::string>& fields) {
     return std::find(fields.begin() + 1, fields.end(), kSourceWord) != fields.end();
 }
 
-// How far a key's numbers are from a wanted key's, field by field: the rate
-// first, then bits or bit rate, then channels. Null when the names differ or a
-// field is no number.
-bool NumberGaps(const std::vector<std::string>& wanted, const std::vector<std::string>& key,
-                std::vector<double>* gaps) {
+// How far a key's numbers are from a wanted key's: the sum of the ratios of
+// rate, bits or bit rate, and channels, so that a key off in one field comes
+// before a key off in two. False when the names differ or a field is no number.
+bool NumberGap(const std::vector<std::string>& wanted, const std::vector<std::string>& key, double* gap) {
     if (wanted.size() != key.size() || wanted[0] != key[0]) return false;
-    gaps->clear();
+    *gap = 0;
     for (std::size_t i = 1; i < key.size(); ++i) {
         unsigned long a = 0, b = 0;
         if (!ReadNumber(wanted[i], &a) || !ReadNumber(key[i], &b)) return false;
-        gaps->push_back(std::abs(std::log2((a + 1.0) / (b + 1.0))));
+        *gap += std::abs(std::log2((a + 1.0) / (b + 1.0)));
     }
     return true;
 }
@@ -255,14 +254,14 @@ std::vector<std::string> NearestKeys(const std::vector<CliFormat>& formats, std:
     const std::string wanted = Lower(key);
     const std::vector<std::string> wantedFields = KeyFields(wanted);
     // Keys of the same codec come first, ranked by how far their numbers are
-    // (rate, then depth or bit rate, then channels, as ratios); the others
-    // after them by edit distance.
-    std::vector<std::pair<std::vector<double>, std::string>> ranked;
-    std::vector<double> gaps;
+    // (rate, depth or bit rate, and channels, as ratios); the others after
+    // them by edit distance.
+    std::vector<std::pair<std::pair<bool, double>, std::string>> ranked;
     for (const CliFormat& format : formats) {
-        if (NumberGaps(wantedFields, KeyFields(format.key), &gaps)) gaps.insert(gaps.begin(), 0.0);
-        else gaps = {1.0, static_cast<double>(EditDistance(wanted, format.key))};
-        ranked.emplace_back(gaps, format.key);
+        double gap = 0;
+        const bool sameCodec = NumberGap(wantedFields, KeyFields(format.key), &gap);
+        if (!sameCodec) gap = static_cast<double>(EditDistance(wanted, format.key));
+        ranked.push_back({{!sameCodec, gap}, format.key});
     }
     // Stable: among keys as near as each other, the chooser's order decides.
     std::stable_sort(ranked.begin(), ranked.end(),

@@ -171,7 +171,11 @@ MMRESULT SampleStage::MakeConversions(bool sameLayout) {
     if (resampling) c.precision = finest > 16 ? 28 : 20;
     // Dither only where bits are dropped.
     c.dither = IsIntegerFormat(targetFormat_) && inDepth_ > targetDepth_;
-    if (headroom_ == Headroom::ClipAfter && IsIntegerFormat(targetFormat_)) {
+    // Dither is added in a stage of its own after a remix: libswresample's
+    // dither in the same pass as an upmix grows on the new channels (silent
+    // surround channels of 8-bit PCM reached 12 steps in two seconds).
+    const bool ditherApart = c.dither && !sameLayout;
+    if ((headroom_ == Headroom::ClipAfter || ditherApart) && IsIntegerFormat(targetFormat_)) {
         // The resampler gives floats, clipped and counted before they become
         // integers, so its overshoot is counted as well; the dither comes with
         // the integers.

@@ -33,10 +33,10 @@ constexpr std::span<const unsigned> kNone;
 
 constexpr TagFacts kTags[] = {
     {WAVE_FORMAT_PCM, "PCM", AV_CODEC_ID_PCM_S16LE, nullptr, kAlign, kBlocks, F::Linear, "pcm", 18, 0,
-     {kPcmRates, kPcmBits, kMonoStereo, kNone}},
+     {kPcmRates, kPcmBits, kOneToEight, kNone}},
     {WAVE_FORMAT_IEEE_FLOAT, "IEEE Float", AV_CODEC_ID_PCM_F32LE, nullptr, kAlign, kBlocks, F::Linear, "float", 18, 0,
      {kPcmRates, kFloatBits, kOneToEight, kNone}},
-    {WAVE_FORMAT_EXTENSIBLE, "Extensible PCM", AV_CODEC_ID_PCM_S16LE, nullptr, kAlign, kBlocks, F::Linear, nullptr, 40,
+    {WAVE_FORMAT_EXTENSIBLE, "Extensible", AV_CODEC_ID_PCM_S16LE, nullptr, kAlign, kBlocks, F::Linear, nullptr, 40,
      WAVE_FORMAT_PCM, {kExtensibleRates, kExtensibleBits, kOneToEight, kNone}},
     // Float in extensible blocks: its formats join those of the tag's first row.
     {WAVE_FORMAT_EXTENSIBLE, "Extensible Float", AV_CODEC_ID_PCM_F32LE, nullptr, kAlign, kBlocks, F::Linear, nullptr,

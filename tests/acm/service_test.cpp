@@ -78,7 +78,7 @@ TEST(Catalogue, TagsAndNamesFitTheirRecords) {
         }
     }
     // The tags the chooser must offer, with the formats asked of each.
-    const std::pair<WORD, std::size_t> wanted[] = {{WAVE_FORMAT_PCM, 104},      {WAVE_FORMAT_IEEE_FLOAT, 208},
+    const std::pair<WORD, std::size_t> wanted[] = {{WAVE_FORMAT_PCM, 416},      {WAVE_FORMAT_IEEE_FLOAT, 208},
                                                    {WAVE_FORMAT_ALAW, 14},     {WAVE_FORMAT_MULAW, 14},
                                                    {WAVE_FORMAT_IMA_ADPCM, 14}, {WAVE_FORMAT_ADPCM, 14},
                                                    {WAVE_FORMAT_GSM610, 1},    {WAVE_FORMAT_MPEGLAYER3, 72},

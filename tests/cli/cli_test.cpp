@@ -727,11 +727,11 @@ TEST(CliFormats, AWordFiltersLetterCaseAsideAndKeysAreTakenLikewise) {
         {"GSM/8000/1", 0, ""},
         {"Pcm/8000/8/1", 0, ""},
         {"gsm/8000/2", 2, "unknown format key 'gsm/8000/2'; nearest: gsm/8000/1, "},
-        {"pcm/8000/17/1", 2, "; nearest: pcm/8000/16/1, pcm/8000/16/2, pcm/8000/24/1 ("},  // rate, bits, channels
+        {"pcm/8000/17/1", 2, "; nearest: pcm/8000/16/1, pcm/8000/24/1, pcm/11025/16/1 ("},  // off in one field first
         {"pcm/11127/16/1", 0, ""},  // any rate, for PCM and float
         {"pcm-ext/384000/64/7", 0, ""},
         {"float-ext/11127/32/6", 0, ""},
-        {"pcm/800000/24/1", 2, "; nearest: pcm/192000/24/1, pcm/192000/24/2, "},  // above 768 kHz
+        {"pcm/800000/24/1", 2, "; nearest: pcm/192000/24/1, pcm/176400/24/1, "},  // above 768 kHz
         {"float/44100/32/9", 2, "; nearest: float/44100/32/8, "},
         {"g726/8000/40/1", 0, ""},
     };

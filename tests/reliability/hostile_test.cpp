@@ -729,21 +729,21 @@ std::vector<HostileCase> ExtensibleSubFormats() {
         };
     };
     return {
-        {"PcmAsAControl", extensible([](Bytes&) {}), Label("Extensible PCM 8,000 Hz, 16 ビット, モノラル"),
+        {"PcmAsAControl", extensible([](Bytes&) {}), Label("Extensible 8,000 Hz, 16 ビット, モノラル"),
          Success(kPcmFrames)},
-        {"UnknownTag", extensible([](Bytes& f) { Put32(f, kExtra + 6, 0x7777); }), Label("Extensible PCM unknown"),
+        {"UnknownTag", extensible([](Bytes& f) { Put32(f, kExtra + 6, 0x7777); }), Label("Extensible unknown"),
          Refused()},
-        {"TagZero", extensible([](Bytes& f) { Put32(f, kExtra + 6, 0); }), Label("Extensible PCM unknown"), Refused()},
-        {"ForeignGuid", extensible([](Bytes& f) { f[kExtra + 20] = 0x12; }), Label("Extensible PCM unknown"),
+        {"TagZero", extensible([](Bytes& f) { Put32(f, kExtra + 6, 0); }), Label("Extensible unknown"), Refused()},
+        {"ForeignGuid", extensible([](Bytes& f) { f[kExtra + 20] = 0x12; }), Label("Extensible unknown"),
          Refused()},
         {"ExtensibleInside", extensible([](Bytes& f) { Put32(f, kExtra + 6, WAVE_FORMAT_EXTENSIBLE); }),
-         Label("Extensible PCM unknown"), Refused()},
+         Label("Extensible unknown"), Refused()},
         {"TooShort",
          extensible([](Bytes& f) {
              f.resize(kExtra + 10);
              Put16(f, kCbSize, 10);
          }),
-         Label("Extensible PCM unknown"), Refused()},
+         Label("Extensible unknown"), Refused()},
     };
 }
 
