@@ -4,6 +4,7 @@
 #include "app/dialog.h"
 #include "platform/kernel/signals.h"
 #include "platform/window/qt/qt_backend.h"
+#include "res/cli_strings.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -14,24 +15,13 @@
 
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: wavtrn [FILE...]\n"
-    "Opens the WAVTRN dialog, which converts a RIFF WAVE file into another audio\n"
-    "format; one FILE starts in the source field, described. Several files are\n"
-    "converted into a folder the dialog asks for. Its texts are Japanese.\n"
-    "\n"
-    "  --help     print this text and exit\n"
-    "  --version  print the version and exit\n"
-    "\n"
-    "wavtrn-cli converts from the command line; see wavtrn(1) and wavtrn-cli(1).\n";
-
 // Answers --help and --version before any window exists, so that they work
 // without a display; returns true when one was answered. "--" ends the options.
 bool AnsweredOption(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--") == 0) return false;
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(kUsage, stdout);
+            std::fputs(CliWords(CliText::DialogUsage), stdout);
             return true;
         }
         if (std::strcmp(argv[i], "--version") == 0) {

@@ -20,77 +20,49 @@
 
 namespace {
 
-constexpr const char* kFormatsFooter =
-    "Prints one line per format, as four tab-separated columns: the key that\n"
-    "'convert --to' takes, the format tag's name, the format's name and the data\n"
-    "rate. WORD keeps the formats whose key, tag name or format name holds it,\n"
-    "letter case aside; exit status 1 when none does.";
-
-constexpr const char* kInfoFooter =
-    "Prints 'FILE: description' for each file (what the dialog's source-format\n"
-    "label shows), and 'FILE: reason' on standard error for a file that cannot be\n"
-    "described; the others are still described. Below the description, a line\n"
-    "for each metadata chunk the file carries (its identifier and size) and the\n"
-    "fields of INFO lists and bext chunks in words. --json prints one object a\n"
-    "file instead. '-' reads standard input. Exit status 0 when every file was\n"
-    "described, 1 otherwise.";
-
-constexpr const char* kConvertFooter =
-    "Each file is converted in a worker process of its own; a destination is\n"
-    "replaced only when its conversion completed, so a failed one leaves no file\n"
-    "and an existing destination as it was. Each success prints 'SRC -> DST',\n"
-    "each failure 'SRC: reason' on standard error, and the run ends with a\n"
-    "summary; --json prints one object a file instead. Metadata chunks (LIST,\n"
-    "bext, iXML, cue, smpl, id3, ...) are carried over after the audio, their\n"
-    "sample positions at the new rate; --no-metadata leaves them out. '-' as\n"
-    "a source reads standard input (with -o); '-o -' writes standard output,\n"
-    "and the words go to standard error. Ctrl-C stops the workers and removes\n"
-    "their unfinished files. Exit status 0 when every file was converted, 1\n"
-    "when any failed, 2 for bad arguments, 130 when interrupted.";
-
 void AddSources(CLI::App& command, Request& request, const char* name) {
-    command.add_option(name, request.files, "files ('-': standard input)");
-    command.add_option("--files-from", request.filesFrom, "read further files from LIST, one a line ('-': standard input)")
+    command.add_option(name, request.files, CliWords(CliText::HelpSources));
+    command.add_option("--files-from", request.filesFrom, CliWords(CliText::HelpFilesFrom))
         ->type_name("LIST");
-    command.add_flag("-0,--null", request.nullSeparated, "names in LIST end with a NUL byte, not a line feed (find -print0)");
-    command.add_flag("-v,--verbose", request.verbose, "also show the condition that failed");
+    command.add_flag("-0,--null", request.nullSeparated, CliWords(CliText::HelpNull));
+    command.add_flag("-v,--verbose", request.verbose, CliWords(CliText::HelpVerbose));
 }
 
 void AddConvert(CLI::App& app, Request& request) {
-    CLI::App* convert = app.add_subcommand("convert", "convert WAVE files into another format");
-    convert->add_option("--to", request.key, "destination format (see 'wavtrn-cli formats')")
+    CLI::App* convert = app.add_subcommand("convert", CliWords(CliText::HelpConvert));
+    convert->add_option("--to", request.key, CliWords(CliText::HelpTo))
         ->type_name("KEY")
         ->required();
     AddSources(*convert, request, "SRC");
     CLI::Option* output =
-        convert->add_option("-o,--output", request.output, "destination file (a single source; '-': standard output)")
+        convert->add_option("-o,--output", request.output, CliWords(CliText::HelpOutput))
             ->type_name("DST");
-    convert->add_option("--out-dir", request.outDir, "write DIR/<source name> for each source")
+    convert->add_option("--out-dir", request.outDir, CliWords(CliText::HelpOutDir))
         ->type_name("DIR")
         ->excludes(output);
-    convert->add_option("-j,--jobs", request.jobs, "convert N files at a time (default: the number of CPUs)")
+    convert->add_option("-j,--jobs", request.jobs, CliWords(CliText::HelpJobs))
         ->type_name("N")
         ->check(CLI::Range(1, 1024));
-    convert->add_flag("--force", request.force, "convert also when a source is its own destination");
-    convert->add_flag("--json", request.json, "print one JSON object a file on standard output");
-    convert->add_flag("--no-metadata", request.noMetadata, "write only the audio, without the sources' metadata chunks");
-    convert->add_flag("-q,--quiet", request.quiet, "print only failures and warnings: no progress, no summary");
-    convert->add_flag("-n,--no-clobber", request.noClobber, "skip a source whose destination exists");
-    convert->footer(kConvertFooter);
+    convert->add_flag("--force", request.force, CliWords(CliText::HelpForce));
+    convert->add_flag("--json", request.json, CliWords(CliText::HelpJson));
+    convert->add_flag("--no-metadata", request.noMetadata, CliWords(CliText::HelpNoMetadata));
+    convert->add_flag("-q,--quiet", request.quiet, CliWords(CliText::HelpQuiet));
+    convert->add_flag("-n,--no-clobber", request.noClobber, CliWords(CliText::HelpNoClobber));
+    convert->footer(CliWords(CliText::HelpConvertFooter));
 }
 
 // Builds the parser; the subcommand chosen is named in the returned app's
 // selection after parsing.
 void Configure(CLI::App& app, Request& request) {
     app.require_subcommand(1);
-    app.set_version_flag("--version", std::string("wavtrn-cli ") + WAVTRN_VERSION, "print the version and exit");
-    CLI::App* formats = app.add_subcommand("formats", "list the formats the format chooser offers");
-    formats->add_option("WORD", request.word, "show only the formats that hold WORD");
-    formats->footer(kFormatsFooter);
-    CLI::App* info = app.add_subcommand("info", "describe the format of WAVE files");
+    app.set_version_flag("--version", std::string("wavtrn-cli ") + WAVTRN_VERSION, CliWords(CliText::HelpVersion));
+    CLI::App* formats = app.add_subcommand("formats", CliWords(CliText::HelpFormats));
+    formats->add_option("WORD", request.word, CliWords(CliText::HelpWord));
+    formats->footer(CliWords(CliText::HelpFormatsFooter));
+    CLI::App* info = app.add_subcommand("info", CliWords(CliText::HelpInfo));
     AddSources(*info, request, "FILE");
-    info->add_flag("--json", request.json, "print one JSON object a file on standard output");
-    info->footer(kInfoFooter);
+    info->add_flag("--json", request.json, CliWords(CliText::HelpJson));
+    info->footer(CliWords(CliText::HelpInfoFooter));
     AddConvert(app, request);
 }
 
@@ -127,7 +99,7 @@ int Run(int argc, char** argv) {
     // user; the rest of the command line speaks English anyway.
     acm::SetNameWords(JapaneseLocale() ? acm::Words::Japanese : acm::Words::English);
     Request request;
-    CLI::App app("wavtrn-cli converts RIFF WAVE files between audio formats.", "wavtrn-cli");
+    CLI::App app(CliWords(CliText::HelpProgram), "wavtrn-cli");
     Configure(app, request);
     if (const int status = UnknownCommand(app, argc, argv); status != kExitOk) return status;
     try {

@@ -62,6 +62,60 @@ constexpr Row kRows[] = {
     {CliText::ProgressLine, "\r[%s] %3d%%  %zu/%zu files%s\033[K", "s d zu zu s"},
     {CliText::ProgressSpeed, "  %.1fx", "f"},
     {CliText::ProgressLeft, "  %s left", "s"},
+    {CliText::HelpProgram, "wavtrn-cli converts RIFF WAVE files between audio formats."},
+    {CliText::HelpVersion, "print the version and exit"},
+    {CliText::HelpFormats, "list the formats the format chooser offers"},
+    {CliText::HelpWord, "show only the formats that hold WORD"},
+    {CliText::HelpFormatsFooter,
+     "Prints one line per format, as four tab-separated columns: the key that\n"
+     "'convert --to' takes, the format tag's name, the format's name and the data\n"
+     "rate. WORD keeps the formats whose key, tag name or format name holds it,\n"
+     "letter case aside; exit status 1 when none does."},
+    {CliText::HelpInfo, "describe the format of WAVE files"},
+    {CliText::HelpInfoFooter,
+     "Prints 'FILE: description' for each file (what the dialog's source-format\n"
+     "label shows), and 'FILE: reason' on standard error for a file that cannot be\n"
+     "described; the others are still described. Below the description, a line\n"
+     "for each metadata chunk the file carries (its identifier and size) and the\n"
+     "fields of INFO lists and bext chunks in words. --json prints one object a\n"
+     "file instead. '-' reads standard input. Exit status 0 when every file was\n"
+     "described, 1 otherwise."},
+    {CliText::HelpSources, "files ('-': standard input)"},
+    {CliText::HelpFilesFrom, "read further files from LIST, one a line ('-': standard input)"},
+    {CliText::HelpNull, "names in LIST end with a NUL byte, not a line feed (find -print0)"},
+    {CliText::HelpVerbose, "also show the condition that failed"},
+    {CliText::HelpJson, "print one JSON object a file on standard output"},
+    {CliText::HelpConvert, "convert WAVE files into another format"},
+    {CliText::HelpTo, "destination format (see 'wavtrn-cli formats')"},
+    {CliText::HelpOutput, "destination file (a single source; '-': standard output)"},
+    {CliText::HelpOutDir, "write DIR/<source name> for each source"},
+    {CliText::HelpJobs, "convert N files at a time (default: the number of CPUs)"},
+    {CliText::HelpForce, "convert also when a source is its own destination"},
+    {CliText::HelpNoMetadata, "write only the audio, without the sources' metadata chunks"},
+    {CliText::HelpQuiet, "print only failures and warnings: no progress, no summary"},
+    {CliText::HelpNoClobber, "skip a source whose destination exists"},
+    {CliText::HelpConvertFooter,
+     "Each file is converted in a worker process of its own; a destination is\n"
+     "replaced only when its conversion completed, so a failed one leaves no file\n"
+     "and an existing destination as it was. Each success prints 'SRC -> DST',\n"
+     "each failure 'SRC: reason' on standard error, and the run ends with a\n"
+     "summary; --json prints one object a file instead. Metadata chunks (LIST,\n"
+     "bext, iXML, cue, smpl, id3, ...) are carried over after the audio, their\n"
+     "sample positions at the new rate; --no-metadata leaves them out. '-' as\n"
+     "a source reads standard input (with -o); '-o -' writes standard output,\n"
+     "and the words go to standard error. Ctrl-C stops the workers and removes\n"
+     "their unfinished files. Exit status 0 when every file was converted, 1\n"
+     "when any failed, 2 for bad arguments, 130 when interrupted."},
+    {CliText::DialogUsage,
+     "Usage: wavtrn [FILE...]\n"
+     "Opens the WAVTRN dialog, which converts a RIFF WAVE file into another audio\n"
+     "format; one FILE starts in the source field, described. Several files are\n"
+     "converted into a folder the dialog asks for. Its texts are Japanese.\n"
+     "\n"
+     "  --help     print this text and exit\n"
+     "  --version  print the version and exit\n"
+     "\n"
+     "wavtrn-cli converts from the command line; see wavtrn(1) and wavtrn-cli(1).\n"},
 };
 
 constexpr int kCount = static_cast<int>(CliText::Count);

@@ -1,6 +1,10 @@
 // The command line's own words: its usage problems, the lines it prints
-// about a batch and its files, and its summary and progress. A text that is a
-// printf format says what it takes beside its id; the table's build checks it.
+// about a batch and its files, its summary and progress, and the --help texts
+// of both programs (wavtrn's too: a terminal text in English with no words in
+// the dialog, so it stands here rather than beside the dialog's texts). A text
+// that is a printf format says what it takes beside its id; the table's build
+// checks it. The help texts are printed as they stand, not as formats, and
+// take nothing: a lone '%' put in one fails that check.
 // (What a conversion or a check says is in res/strings.h, shared with the dialog.)
 #pragma once
 
@@ -58,6 +62,31 @@ enum class CliText {
     ProgressLine,          // %s bar, %d percent, %zu done, %zu files, %s times
     ProgressSpeed,         // %.1f: seconds of sound a second
     ProgressLeft,          // %s: the time left
+    // wavtrn-cli --help: the program, its options and its commands'
+    HelpProgram,
+    HelpVersion,
+    HelpFormats,
+    HelpWord,
+    HelpFormatsFooter,
+    HelpInfo,
+    HelpInfoFooter,
+    HelpSources,           // the files of info and convert
+    HelpFilesFrom,
+    HelpNull,
+    HelpVerbose,
+    HelpJson,              // info's and convert's --json
+    HelpConvert,
+    HelpTo,
+    HelpOutput,
+    HelpOutDir,
+    HelpJobs,
+    HelpForce,
+    HelpNoMetadata,
+    HelpQuiet,
+    HelpNoClobber,
+    HelpConvertFooter,
+    // wavtrn --help
+    DialogUsage,
     Count
 };
 
