@@ -53,7 +53,7 @@ flow=$build/tests/wavtrn-flow
 mkdir -p "$work/flow"
 # The chooser's tag and format names of every key, for the flow scripts.
 declare -A CHOICE
-while IFS=$'\t' read -r key tag format _; do CHOICE[$key]="$tag | $format"; done < <("$cli" formats)
+while IFS=$'\t' read -r key tag format _; do CHOICE[$key]="$tag | $format"; done < <(LC_ALL=ja_JP.UTF-8 "$cli" formats)
 c++ -O2 -std=c++20 -o "$work/wavtool" "$here/wavtool.cpp"
 wavtool=$work/wavtool
 
