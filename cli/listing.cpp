@@ -15,8 +15,10 @@ std::string Printable(std::string text) {
 }
 
 std::string ChunkName(const MetadataChunk& chunk) {
-    std::string name = "\"" + FourccText(chunk.ckid) + "\"";
-    if (chunk.fccType != 0) name += " " + FourccText(chunk.fccType);
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "x" + string.
+    std::string name = "\"";
+    name.append(FourccText(chunk.ckid)).append("\"");
+    if (chunk.fccType != 0) name.append(" ").append(FourccText(chunk.fccType));
     return name;
 }
 
@@ -73,7 +75,10 @@ void PrintDescription(const std::string& source, const std::string& description,
         return;
     }
     std::string chunks;
-    for (const MetadataChunk& chunk : metadata.chunks) chunks += (chunks.empty() ? "" : ",") + ChunkJson(chunk);
+    for (const MetadataChunk& chunk : metadata.chunks) {
+        if (!chunks.empty()) chunks += ',';
+        chunks += ChunkJson(chunk);
+    }
     PrintLine("{\"source\":" + JsonString(source) + ",\"outcome\":\"described\",\"description\":" +
               JsonString(description) + ",\"metadata\":[" + chunks + "]}");
 }

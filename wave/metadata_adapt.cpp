@@ -131,7 +131,10 @@ struct Element {
 
 // The elements named so, in the text's order; false when one holds no number.
 bool FindElements(const std::string& text, std::string_view name, std::vector<Element>& found) {
-    const std::string open = "<" + std::string(name) + ">", close = "</" + std::string(name) + ">";
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "<" + string.
+    std::string open = "<", close = "</";
+    open.append(name).append(">");
+    close.append(name).append(">");
     for (auto at = text.find(open); at != std::string::npos; at = text.find(open, at + 1)) {
         Element e;
         e.begin = at + open.size();
@@ -220,7 +223,7 @@ void AdaptMetadata(SourceMetadata& metadata, DWORD nSrcRate, const WAVEFORMATEX&
         if (!chunk.fCarried) continue;
         if (AdaptChunk(chunk, rates, wfxDst)) continue;
         std::string name = FourccText(chunk.ckid);
-        if (chunk.fccType != 0) name += "/" + FourccText(chunk.fccType);
+        if (chunk.fccType != 0) name.append("/").append(FourccText(chunk.fccType));
         reporter.Note(Text::MetadataLayoutBroken, name.c_str());
     }
     // The coding history grew: the bytes the chunks take are counted again.
