@@ -39,7 +39,7 @@ constexpr TagFacts kTags[] = {
     {WAVE_FORMAT_EXTENSIBLE, "Extensible", AV_CODEC_ID_PCM_S16LE, nullptr, kAlign, kBlocks, F::Linear, nullptr, 40,
      WAVE_FORMAT_PCM, {kExtensibleRates, kExtensibleBits, kOneToEight, kNone}},
     // Float in extensible blocks: its formats join those of the tag's first row.
-    {WAVE_FORMAT_EXTENSIBLE, "Extensible Float", AV_CODEC_ID_PCM_F32LE, nullptr, kAlign, kBlocks, F::Linear, nullptr,
+    {WAVE_FORMAT_EXTENSIBLE, "Extensible", AV_CODEC_ID_PCM_F32LE, nullptr, kAlign, kBlocks, F::Linear, nullptr,
      40, WAVE_FORMAT_IEEE_FLOAT, {kExtensibleRates, kFloatBits, kOneToEight, kNone}},
     {WAVE_FORMAT_ALAW, "A-law (G.711)", AV_CODEC_ID_PCM_ALAW, "pcm_alaw", kAlign, kBlocks, F::G711, "alaw", 18, 0,
      {kSpeechRates, kNone, kMonoStereo, kNone}},
