@@ -136,10 +136,10 @@ bool Batch::StartOne(std::size_t job) {
         if (lacking && !running_.empty()) {
             cap_ = running_.size();
             bar_.Clear();
-            std::fprintf(stderr, CliWords(CliText::FewerWorkers), std::strerror(error), cap_);
+            std::fputs(Said<CliText::FewerWorkers>(std::strerror(error), cap_).c_str(), stderr);
             return false;
         }
-        Report(job, ResultOf(job, Outcome::Failed, {Formatted(CliWords(CliText::CannotStartWorker), std::strerror(error))}));
+        Report(job, ResultOf(job, Outcome::Failed, {Said<CliText::CannotStartWorker>(std::strerror(error))}));
         return true;
     }
     worker.job = job;
@@ -219,12 +219,12 @@ FileResult Batch::Finish(const Worker& worker, int status, int waitError) const 
     }
     RemoveUnfinished(worker.writingPath);
     if (waitError != 0) {
-        result.messages.push_back(Formatted(CliWords(CliText::EndUnknown), std::strerror(waitError)));
+        result.messages.push_back(Said<CliText::EndUnknown>(std::strerror(waitError)));
     } else if (stopSignal_ != 0) {
         result.outcome = Outcome::Interrupted;
         result.messages = {CliWords(CliText::Interrupted)};
     } else if (WIFSIGNALED(status)) {
-        result.messages.push_back(Formatted(CliWords(CliText::EndedBySignal), SignalName(WTERMSIG(status)).c_str()));
+        result.messages.push_back(Said<CliText::EndedBySignal>(SignalName(WTERMSIG(status)).c_str()));
     } else if (result.messages.empty()) {
         result.messages.push_back(CliWords(CliText::ConversionFailed));
     }

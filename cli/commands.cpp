@@ -25,7 +25,7 @@ int GatherSources(const Request& request, std::vector<std::string>& sources) {
     sources = request.files;
     std::string error;
     if (!request.filesFrom.empty() && !ReadFileList(request.filesFrom, request.nullSeparated, sources, error)) {
-        std::fprintf(stderr, CliWords(CliText::ProgramSays), Printable(error).c_str());
+        std::fputs(Said<CliText::ProgramSays>(Printable(error).c_str()).c_str(), stderr);
         return kExitFailed;
     }
     return kExitOk;
@@ -69,8 +69,8 @@ bool Describe(const std::string& source, const std::string& readPath, const Requ
 std::string UnknownKey(const std::vector<CliFormat>& formats, const std::string& key) {
     std::string keys;
     for (const std::string& nearest : NearestKeys(formats, key, 3)) keys += (keys.empty() ? "" : ", ") + nearest;
-    const std::string nearest = keys.empty() ? "" : Formatted(CliWords(CliText::NearestKeys), keys.c_str());
-    return Formatted(CliWords(CliText::UnknownKey), key.c_str(), nearest.c_str());
+    const std::string nearest = keys.empty() ? "" : Said<CliText::NearestKeys>(keys.c_str());
+    return Said<CliText::UnknownKey>(key.c_str(), nearest.c_str());
 }
 
 std::uint64_t SizeOf(const std::string& path) {
@@ -90,14 +90,14 @@ std::string PlanDestinations(const Request& request, const std::vector<std::stri
     }
     struct stat st {};
     if (::stat(request.outDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        return Formatted(CliWords(CliText::NotADirectory), request.outDir.c_str());
+        return Said<CliText::NotADirectory>(request.outDir.c_str());
     }
     std::set<std::string> names;
     const std::string folder = request.outDir.back() == '/' ? request.outDir : request.outDir + "/";
     for (const std::string& source : sources) {
         if (source == "-") return CliWords(CliText::StandardInputHasNoName);
         const std::string name = BaseName(source);
-        if (!names.insert(name).second) return Formatted(CliWords(CliText::SameSourceName), name.c_str());
+        if (!names.insert(name).second) return Said<CliText::SameSourceName>(name.c_str());
         jobs.push_back({source, source, folder + name, folder + name});
     }
     return {};
@@ -108,7 +108,7 @@ std::string PlanDestinations(const Request& request, const std::vector<std::stri
 void CheckJobs(const Request& request, std::vector<Job>& jobs) {
     for (Job& job : jobs) {
         if (!request.force && job.source != "-" && IsSameFile(job.source.c_str(), job.writePath.c_str())) {
-            job.refusal = Formatted(CliWords(CliText::SameFileWithoutForce), PlainText(Text::SameFile));
+            job.refusal = Said<CliText::SameFileWithoutForce>(PlainText(Text::SameFile));
         }
     }
 }
@@ -147,8 +147,8 @@ void FitJobs(const Request& request, const std::vector<CliFormat>& formats, bool
         const CliFormat* chosen = NearestToSource(formats, request.key, read ? pwfxSrc.get() : nullptr);
         job.pwfxDst = chosen->wfx();
         if (!request.quiet)
-            std::fprintf(stderr, CliWords(CliText::KeyTakenAs), job.source.c_str(), request.key.c_str(),
-                         chosen->key.c_str());
+            std::fputs(Said<CliText::KeyTakenAs>(job.source.c_str(), request.key.c_str(),
+                         chosen->key.c_str()).c_str(), stderr);
     }
 }
 
@@ -169,7 +169,7 @@ int Workers(const Request& request, std::size_t jobs) {
 
 int UsageError(const std::string& command, const std::string& text) {
     const std::string name = command.empty() ? "wavtrn-cli" : "wavtrn-cli " + command;
-    std::fprintf(stderr, CliWords(CliText::UsageLine), name.c_str(), Printable(text).c_str(), name.c_str());
+    std::fputs(Said<CliText::UsageLine>(name.c_str(), Printable(text).c_str(), name.c_str()).c_str(), stderr);
     return kExitUsage;
 }
 
@@ -177,11 +177,11 @@ int RunFormats(const Request& request) {
     const std::vector<CliFormat> all = ListFormats();
     const std::vector<CliFormat> shown = request.word.empty() ? all : FilterFormats(all, request.word);
     if (shown.empty()) {
-        std::fprintf(stderr, CliWords(CliText::NoFormatMatches), request.word.c_str());
+        std::fputs(Said<CliText::NoFormatMatches>(request.word.c_str()).c_str(), stderr);
         return kExitFailed;
     }
     for (const CliFormat& format : shown) {
-        PrintLine(Formatted(CliWords(CliText::FormatLine), format.key.c_str(), format.tagName.c_str(),
+        PrintLine(Said<CliText::FormatLine>(format.key.c_str(), format.tagName.c_str(),
                             format.formatName.c_str(), static_cast<unsigned>(format.wfx()->nAvgBytesPerSec)));
     }
     return OutputFailed() ? kExitFailed : kExitOk;

@@ -29,7 +29,7 @@ std::string FieldName(const MetadataField& field) {
 void PrintText(const std::string& source, const std::string& description, const SourceMetadata& metadata) {
     PrintLine(source + ": " + description);
     for (const MetadataChunk& chunk : metadata.chunks) {
-        std::string line = Formatted(CliWords(CliText::ChunkLine), Printable(ChunkName(chunk)).c_str(),
+        std::string line = Said<CliText::ChunkLine>(Printable(ChunkName(chunk)).c_str(),
                                      static_cast<unsigned long long>(chunk.cbSource));
         if (!chunk.fCarried) {
             const bool tooLarge = chunk.cbSource > kMaxMetadataChunkBytes;

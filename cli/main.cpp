@@ -81,7 +81,7 @@ int UnknownCommand(const CLI::App& app, int argc, char** argv) {
             distance = d;
         }
     }
-    return UsageError("", Formatted(CliWords(CliText::UnknownCommand), word.c_str(), nearest.c_str()));
+    return UsageError("", Said<CliText::UnknownCommand>(word.c_str(), nearest.c_str()));
 }
 
 // Whether the user's language for messages is Japanese: the first of

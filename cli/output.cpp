@@ -64,7 +64,7 @@ bool PrintLine(std::string_view line) {
     std::fputc('\n', gText);
     if (std::fflush(gText) == 0) return true;
     gOutputFailed = true;
-    if (errno != EPIPE) std::fprintf(stderr, CliWords(CliText::StandardOutputFailed), std::strerror(errno));
+    if (errno != EPIPE) std::fputs(Said<CliText::StandardOutputFailed>(std::strerror(errno)).c_str(), stderr);
     return false;
 }
 
@@ -162,21 +162,21 @@ void Results::Print(const FileResult& result) const {
     const std::string destination = Printable(result.destination);
     if (result.outcome == Outcome::Converted && !EndsWithWav(result.destination) &&
         !NamesStandardOutput(result.destination)) {
-        std::fprintf(stderr, CliWords(CliText::NotWavName), destination.c_str());
+        std::fputs(Said<CliText::NotWavName>(destination.c_str()).c_str(), stderr);
     }
     if (quiet_) return;
     if (result.outcome == Outcome::Converted)
-        PrintLine(Formatted(CliWords(CliText::ConvertedLine), source.c_str(), destination.c_str()));
+        PrintLine(Said<CliText::ConvertedLine>(source.c_str(), destination.c_str()));
     if (result.outcome == Outcome::Skipped)
-        PrintLine(Formatted(CliWords(CliText::SkippedLine), source.c_str(), destination.c_str()));
+        PrintLine(Said<CliText::SkippedLine>(source.c_str(), destination.c_str()));
 }
 
 void Results::Summary() const {
     if (json_ || quiet_) return;
-    std::string line = Formatted(CliWords(CliText::SummaryConverted), converted_);
-    if (skipped_ > 0) line += Formatted(CliWords(CliText::SummarySkipped), skipped_);
-    line += Formatted(CliWords(CliText::SummaryFailed), failed_ + interrupted_);
-    if (notStarted_ > 0) line += Formatted(CliWords(CliText::SummaryNotStarted), notStarted_);
+    std::string line = Said<CliText::SummaryConverted>(converted_);
+    if (skipped_ > 0) line += Said<CliText::SummarySkipped>(skipped_);
+    line += Said<CliText::SummaryFailed>(failed_ + interrupted_);
+    if (notStarted_ > 0) line += Said<CliText::SummaryNotStarted>(notStarted_);
     PrintLine(line);
 }
 
@@ -191,11 +191,11 @@ void ProgressBar::Draw(double fraction, std::size_t done, std::size_t total, dou
     const std::string bar = std::string(static_cast<std::size_t>(filled), '#') + std::string(kWidth - filled, '-');
     std::string times = "  " + ClockText(elapsed);
     if (elapsed >= 1 && soundDone > 0) {
-        times += Formatted(CliWords(CliText::ProgressSpeed), soundDone / elapsed);
+        times += Said<CliText::ProgressSpeed>(soundDone / elapsed);
     }
     // The time left once there is a second and a percent to go by.
-    if (elapsed >= 1 && fraction >= 0.01) times += Formatted(CliWords(CliText::ProgressLeft), ClockText(elapsed * (1 - fraction) / fraction).c_str());
-    std::fprintf(stderr, CliWords(CliText::ProgressLine), bar.c_str(), percent, done, total, times.c_str());
+    if (elapsed >= 1 && fraction >= 0.01) times += Said<CliText::ProgressLeft>(ClockText(elapsed * (1 - fraction) / fraction).c_str());
+    std::fputs(Said<CliText::ProgressLine>(bar.c_str(), percent, done, total, times.c_str()).c_str(), stderr);
     std::fflush(stderr);
     shown_ = true;
     lastPercent_ = percent;

@@ -38,7 +38,7 @@ const char* RefusalText(Refusal refusal) {
 std::string LastReason() {
     if (const Refusal refusal = LastErrorRefusal(); refusal != Refusal::None) return RefusalText(refusal);
     const std::string reason = LastErrorReason();
-    return reason.empty() ? Formatted(CliWords(CliText::ErrorCode), static_cast<unsigned long>(GetLastError())) : reason;
+    return reason.empty() ? Said<CliText::ErrorCode>(static_cast<unsigned long>(GetLastError())) : reason;
 }
 
 }  // namespace

@@ -6,11 +6,21 @@
 
 #include "core/reporter.h"
 #include "res/cli_strings.h"
+#include "res/printf_check.h"
 
 #include <string>
 
 // printf into a std::string of whatever length the result needs.
 std::string Formatted(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The command line's text id with its arguments filled in; the arguments are
+// checked against what the text takes when the call compiles.
+template <CliText id, typename... Args>
+std::string Said(Args... args) {
+    static_assert(textcheck::ArgumentsFit(CliTakes(id), {textcheck::KindOf<Args>()...}),
+                  "the arguments are not those the text takes");
+    return Formatted(CliWords(id), args...);
+}
 
 // A reporter that keeps what it hears to itself, for a reader run only to
 // learn what it finds.
@@ -33,7 +43,7 @@ public:
     LONG SystemError(const char* context) override;
     LONG SystemErrorIn(Text context) override { return SystemError(PlainText(context)); }
     void FailedCheck(Text reason, const char* expression, const char* file, int line) override;
-    void Warning(Text id, unsigned long number) override { Say(Formatted(CliWords(CliText::Warning), Formatted(PlainText(id), number).c_str())); }
+    void Warning(Text id, unsigned long number) override { Say(Said<CliText::Warning>(Formatted(PlainText(id), number).c_str())); }
     void Note(Text id, const char* word) override {
         if (verbose_) Detail(Formatted(PlainText(id), word));
     }

@@ -33,7 +33,8 @@ bool WriteAll(int fd, const char* bytes, std::size_t count) {
 }
 
 std::string NumberedFault(const std::string& list, bool nullSeparated, std::size_t number, const char* what) {
-    return Formatted(CliWords(nullSeparated ? CliText::ListNameFault : CliText::ListLineFault), list.c_str(), number, what);
+    return nullSeparated ? Said<CliText::ListNameFault>(list.c_str(), number, what)
+                         : Said<CliText::ListLineFault>(list.c_str(), number, what);
 }
 
 // Takes one name of a list; false with the reason when it can be no path.
@@ -72,12 +73,12 @@ UniqueFd CreateUnnamedFile(std::string& error) {
     const std::string folder = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
     UniqueFd fd(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
     if (fd || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) {
-        if (!fd) error = Formatted(CliWords(CliText::CannotCreateIn), folder.c_str(), std::strerror(errno));
+        if (!fd) error = Said<CliText::CannotCreateIn>(folder.c_str(), std::strerror(errno));
         return fd;
     }
     std::string name = folder + "/wavtrn-cli-stdin-XXXXXX";
     fd.Reset(::mkostemp(name.data(), O_CLOEXEC));
-    if (!fd) error = Formatted(CliWords(CliText::CannotCreate), name.c_str(), std::strerror(errno));
+    if (!fd) error = Said<CliText::CannotCreate>(name.c_str(), std::strerror(errno));
     else ::unlink(name.c_str());
     return fd;
 }
@@ -96,7 +97,7 @@ bool CopyStandardInput(int fd, const InterruptWatch& interrupts, std::string& er
         const ssize_t n = ::read(STDIN_FILENO, buffer.data(), buffer.size());
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 || (n > 0 && !WriteAll(fd, buffer.data(), static_cast<std::size_t>(n)))) {
-            error = Formatted(CliWords(CliText::CannotSpool), std::strerror(errno));
+            error = Said<CliText::CannotSpool>(std::strerror(errno));
             return false;
         }
         copied += static_cast<std::size_t>(n);
@@ -116,7 +117,7 @@ bool CopyStandardInput(int fd, const InterruptWatch& interrupts, std::string& er
 bool ReadFileList(const std::string& list, bool nullSeparated, std::vector<std::string>& paths, std::string& error) {
     UniqueFd file(list == "-" ? -1 : ::open(list.c_str(), O_RDONLY | O_CLOEXEC));
     if (list != "-" && !file) {
-        error = Formatted(CliWords(CliText::CannotReadList), list.c_str(), std::strerror(errno));
+        error = Said<CliText::CannotReadList>(list.c_str(), std::strerror(errno));
         return false;
     }
     const int fd = list == "-" ? STDIN_FILENO : file.get();
@@ -128,7 +129,7 @@ bool ReadFileList(const std::string& list, bool nullSeparated, std::vector<std::
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            error = Formatted(CliWords(CliText::CannotReadList), list.c_str(), std::strerror(errno));
+            error = Said<CliText::CannotReadList>(list.c_str(), std::strerror(errno));
             return false;
         }
         if (n == 0) break;
@@ -144,7 +145,7 @@ bool ReadFileList(const std::string& list, bool nullSeparated, std::vector<std::
                 error = NumberedFault(list, nullSeparated, number, CliWords(CliText::NulInName));
                 return false;
             } else if (name.size() + 1 >= PATH_MAX) {
-                const std::string tooLong = Formatted(CliWords(CliText::NameTooLong), PATH_MAX - 1);
+                const std::string tooLong = Said<CliText::NameTooLong>(PATH_MAX - 1);
                 error = NumberedFault(list, nullSeparated, number, tooLong.c_str());
                 return false;
             } else {
@@ -161,7 +162,7 @@ bool SpoolStandardInput(const InterruptWatch& interrupts, std::string& error) {
     if (!spool) return false;
     if (!CopyStandardInput(spool.get(), interrupts, error)) return false;
     if (::dup2(spool.get(), STDIN_FILENO) < 0) {
-        error = Formatted(CliWords(CliText::CannotSpool), std::strerror(errno));
+        error = Said<CliText::CannotSpool>(std::strerror(errno));
         return false;
     }
     return true;

@@ -4,6 +4,9 @@
 // translation that drops, adds or retypes a conversion fails the build.
 #pragma once
 
+#include <initializer_list>
+#include <type_traits>
+
 namespace textcheck {
 
 // The conversion at text (just past its '%'), written as length and letter
@@ -67,6 +70,55 @@ constexpr bool ConversionsMatch(const char* text, const char* declared) {
     }
     return *declared == '\0';
 }
+
+// The conversion an argument of type T is printed with; "" for a type no
+// text here takes. size_t is unsigned long on this platform, so "lu" and "zu"
+// both take it.
+template <typename T>
+constexpr const char* KindOf() {
+    using U = std::remove_cv_t<T>;
+    if constexpr (std::is_same_v<U, const char*> || std::is_same_v<U, char*>) return "s";
+    else if constexpr (std::is_same_v<U, int>) return "d";
+    else if constexpr (std::is_same_v<U, unsigned>) return "u";
+    else if constexpr (std::is_same_v<U, long>) return "ld";
+    else if constexpr (std::is_same_v<U, unsigned long>) return "lu";
+    else if constexpr (std::is_same_v<U, long long>) return "lld";
+    else if constexpr (std::is_same_v<U, unsigned long long>) return "llu";
+    else if constexpr (std::is_same_v<U, double>) return "f";
+    else return "";
+}
+
+constexpr bool SameWord(const char* a, const char* b, int n) {
+    for (int i = 0; i < n; ++i) {
+        if (a[i] != b[i]) return false;
+    }
+    return b[n] == '\0';
+}
+
+// Whether arguments of the given kinds fit the conversions declared ("s zu"):
+// as many, each of its conversion's type ("zu" taking what "lu" takes).
+constexpr bool ArgumentsFit(const char* declared, std::initializer_list<const char*> kinds) {
+    auto kind = kinds.begin();
+    while (*declared != '\0') {
+        while (*declared == ' ') ++declared;
+        if (*declared == '\0') break;
+        int n = 0;
+        while (declared[n] != ' ' && declared[n] != '\0') ++n;
+        if (kind == kinds.end()) return false;
+        const bool size = SameWord(declared, "zu", n);
+        if (!SameWord(declared, *kind, n) && !(size && SameWord("lu", *kind, 2))) return false;
+        ++kind;
+        declared += n;
+    }
+    return kind == kinds.end();
+}
+
+static_assert(ArgumentsFit("s zu", {"s", "lu"}));
+static_assert(ArgumentsFit("", {}));
+static_assert(!ArgumentsFit("s", {"d"}));
+static_assert(!ArgumentsFit("s s", {"s"}));
+static_assert(!ArgumentsFit("lu", {"lu", "lu"}));
+static_assert(!ArgumentsFit("llu", {"lu"}));
 
 static_assert(ConversionsMatch("%s: error=%ld", "s ld"));
 static_assert(ConversionsMatch("100%% of %zu, %.*s", "zu * s"));
