@@ -22,17 +22,6 @@ std::string Said(Args... args) {
     return Formatted(CliWords(id), args...);
 }
 
-// A reporter that keeps what it hears to itself, for a reader run only to
-// learn what it finds.
-class SilentReporter : public Reporter {
-public:
-    void Message(Text, unsigned long) override {}
-    void ShowText(const char*) override {}
-    void Box(const char*, Text) override {}
-    LONG SystemError(const char*) override { return 0; }
-    void FailedCheck(Text, const char*, const char*, int) override {}
-};
-
 class CliReporter : public Reporter {
 public:
     CliReporter(std::string source, std::string destination, bool verbose);

@@ -59,6 +59,17 @@ public:
     virtual void Writing(const char* path) { (void)path; }
 };
 
+// A reporter that keeps what it hears to itself, for a reader run only to
+// learn what it finds.
+class SilentReporter : public Reporter {
+public:
+    void Message(Text, unsigned long) override {}
+    void ShowText(const char*) override {}
+    void Box(const char*, Text) override {}
+    LONG SystemError(const char*) override { return 0; }
+    void FailedCheck(Text, const char*, const char*, int) override {}
+};
+
 // A required condition: when it is false the reporter hears of it and the
 // enclosing procedure returns (with the value given after the condition, if
 // any). Objects that own what the procedure opened release it as the return

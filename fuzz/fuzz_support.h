@@ -1,5 +1,5 @@
-// Shared pieces of the fuzz targets: a reporter that keeps quiet, and a
-// scratch file to hand arbitrary bytes to the file readers.
+// Shared pieces of the fuzz targets: a scratch file to hand arbitrary bytes
+// to the file readers, and the entry points.
 #pragma once
 
 #include "core/reporter.h"
@@ -9,18 +9,6 @@
 #include <string>
 
 namespace fuzzing {
-
-// Everything the procedures report is counted, nothing is shown.
-class SilentReporter final : public Reporter {
-public:
-    void Message(Text, unsigned long) override { ++reports; }
-    void ShowText(const char*) override { ++reports; }
-    void Box(const char*, Text) override { ++reports; }
-    LONG SystemError(const char*) override { return ++reports; }
-    void FailedCheck(Text, const char*, const char*, int) override { ++reports; }
-
-    int reports = 0;
-};
 
 // A per-process scratch folder (under TMPDIR, or /dev/shm when it exists).
 const std::string& ScratchDir();

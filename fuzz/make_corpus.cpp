@@ -149,7 +149,7 @@ int main(int argc, char** argv) {
     acm::QuietCodecLog();
     const auto source = TestSource();
     const std::string sourcePath = fuzzing::WriteScratch("corpus-source.wav", source.data(), source.size());
-    fuzzing::SilentReporter reporter;
+    SilentReporter reporter;
 
     int written = 0;
     // RIFX and Wave64 copies of the first format of each tag, depth and channel count.

@@ -46,26 +46,12 @@ bool ReadSourceFormat(HMMIO hSrcWaveFile, MMCKINFO& SrcWaveFile, MMCKINFO& SrcWa
     return true;
 }
 
-namespace {
-
-// Hears of a failure and keeps it to itself.
-class QuietReporter final : public Reporter {
-public:
-    void Message(Text, unsigned long) override {}
-    void ShowText(const char*) override {}
-    void Box(const char*, Text) override {}
-    LONG SystemError(const char*) override { return 0; }
-    void FailedCheck(Text, const char*, const char*, int) override {}
-};
-
-}  // namespace
-
 bool ReadSourceFormatOf(const char* path, FormatBlock& pwfxSrc) {
     MmioFile hSrcWaveFile(mmioOpenA(path, nullptr, MMIO_READ));
     if (!hSrcWaveFile) return false;
     MMCKINFO SrcWaveFile{};
     MMCKINFO SrcWaveFmt{};
-    QuietReporter quiet;
+    SilentReporter quiet;
     return ReadSourceFormat(hSrcWaveFile.get(), SrcWaveFile, SrcWaveFmt, pwfxSrc, quiet);
 }
 
